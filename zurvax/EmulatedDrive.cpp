@@ -1,0 +1,215 @@
+#include "zurvax/EmulatedDrive.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "zurvax/Cdb.h"
+
+namespace zurvax {
+namespace {
+
+enum : std::uint8_t {
+    kKeyNoSense = 0x0,
+    kKeyNotReady = 0x2,
+    kKeyIllegalRequest = 0x5,
+    kKeyUnitAttention = 0x6,
+    kKeyAbortedCommand = 0xB,
+};
+
+enum : std::uint8_t {
+    kModeData = 0x02,
+    kModeDescriptor = 0x03,
+    kModeDownloadSave = 0x05,
+};
+
+std::vector<std::uint8_t> FixedSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+    std::vector<std::uint8_t> sense(18, 0);
+    sense[0] = 0x70;
+    sense[2] = key;
+    sense[7] = 10;
+    sense[12] = asc;
+    sense[13] = ascq;
+    return sense;
+}
+
+Response Check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+    return Response{0x02, FixedSense(key, asc, ascq), {}};
+}
+
+Response Good(std::vector<std::uint8_t> dataIn = {}) { return Response{0x00, {}, std::move(dataIn)}; }
+
+Response InvalidFieldInCdb() { return Check(kKeyIllegalRequest, 0x24, 0x00); }
+
+void PutText(InquiryBytes& inquiry, std::size_t at, std::size_t width, std::string_view text) {
+    for (std::size_t i = 0; i < width; ++i) {
+        inquiry[at + i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : ' ';
+    }
+}
+
+// The revision an image in the sample format installs, or nullopt for any other image.
+std::optional<std::string> ImageRevision(const std::vector<std::uint8_t>& image) {
+    if (image.size() < kImageMagic.size() + 4) return std::nullopt;
+    if (!std::equal(kImageMagic.begin(), kImageMagic.end(), image.begin())) return std::nullopt;
+    std::string revision;
+    for (std::size_t i = kImageMagic.size(); i < kImageMagic.size() + 4; ++i) {
+        if (image[i] < 0x20 || image[i] > 0x7E) return std::nullopt;
+        revision.push_back(static_cast<char>(image[i]));
+    }
+    return revision;
+}
+
+}  // namespace
+
+InquiryBytes StandardInquiry(std::uint8_t type, std::uint8_t qualifier, std::string_view vendor,
+                             std::string_view product, std::string_view revision) {
+    InquiryBytes inquiry{};
+    inquiry[0] = static_cast<std::uint8_t>(((qualifier & 0x07) << 5) | (type & 0x1F));
+    // Tape drives and changers hold removable media.
+    inquiry[1] = (type == 1 || type == 8) ? 0x80 : 0x00;
+    inquiry[2] = 0x05;  // SPC-3
+    inquiry[3] = 0x02;  // response data format
+    inquiry[4] = kInquiryLength - 5;
+    PutText(inquiry, 8, 8, vendor);
+    PutText(inquiry, 16, 16, product);
+    PutText(inquiry, 32, 4, revision);
+    return inquiry;
+}
+
+EmulatedDrive::EmulatedDrive(DriveModelConfig config)
+    : config_(std::move(config)), inquiry_(config_.inquiry) {
+    if (config_.powerOnAttention) unitAttentions_.emplace_back(0x29, 0x00);
+}
+
+std::string EmulatedDrive::revision() const {
+    return std::string(inquiry_.begin() + 32, inquiry_.begin() + 36);
+}
+
+Response EmulatedDrive::execute(std::span<const std::uint8_t> cdb,
+                                std::span<const std::uint8_t> dataOut, std::size_t dataInCapacity) {
+    if (cdbLog_.size() >= kCdbLogLimit) cdbLog_.pop_front();
+    cdbLog_.emplace_back(cdb.begin(), cdb.end());
+    if (cdb.empty()) return Check(kKeyIllegalRequest, 0x20, 0x00);
+
+    const std::uint8_t opcode = cdb[0];
+    if (opcode == kOpInquiry) return inquiryCommand(cdb, dataInCapacity);
+    if (opcode == kOpRequestSense) return requestSense(cdb, dataInCapacity);
+
+    Response response = dispatch(cdb, dataOut, dataInCapacity);
+    if (response.status == 0x02) {
+        lastSense_ = response.sense;
+    } else if (response.status == 0x00) {
+        lastSense_.reset();
+    }
+    return response;
+}
+
+Response EmulatedDrive::dispatch(std::span<const std::uint8_t> cdb,
+                                 std::span<const std::uint8_t> dataOut, std::size_t dataInCapacity) {
+    if (activating_) {
+        if (pollsLeft_ > 0 && --pollsLeft_ == 0) {
+            finishActivation();
+        }
+        return Check(kKeyNotReady, 0x04, 0x01);
+    }
+    if (!unitAttentions_.empty()) {
+        const auto [asc, ascq] = unitAttentions_.front();
+        unitAttentions_.pop_front();
+        return Check(kKeyUnitAttention, asc, ascq);
+    }
+    switch (cdb[0]) {
+        case kOpTestUnitReady:
+            if (cdb.size() < 6) return InvalidFieldInCdb();
+            return config_.medium ? Good() : Check(kKeyNotReady, 0x3A, 0x00);
+        case kOpWriteBuffer:
+            if (cdb.size() < 10) return InvalidFieldInCdb();
+            return writeBuffer(cdb, dataOut);
+        case kOpReadBuffer:
+            if (cdb.size() < 10) return InvalidFieldInCdb();
+            return readBuffer(cdb, dataInCapacity);
+        default:
+            return Check(kKeyIllegalRequest, 0x20, 0x00);
+    }
+}
+
+Response EmulatedDrive::inquiryCommand(std::span<const std::uint8_t> cdb,
+                                       std::size_t capacity) const {
+    if (cdb.size() < 6) return InvalidFieldInCdb();
+    // Only standard data: no vital product data pages.
+    if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) return InvalidFieldInCdb();
+    const std::size_t allocation = (std::size_t{cdb[3]} << 8) | cdb[4];
+    const std::size_t count = std::min({allocation, capacity, inquiry_.size()});
+    return Good(std::vector<std::uint8_t>(inquiry_.begin(), inquiry_.begin() + count));
+}
+
+Response EmulatedDrive::requestSense(std::span<const std::uint8_t> cdb,
+                                     std::size_t capacity) const {
+    if (cdb.size() < 6) return InvalidFieldInCdb();
+    std::vector<std::uint8_t> sense = config_.sense ? *config_.sense
+                                      : lastSense_  ? *lastSense_
+                                                    : FixedSense(kKeyNoSense, 0, 0);
+    sense.resize(std::min({sense.size(), std::size_t{cdb[4]}, capacity}));
+    return Good(std::move(sense));
+}
+
+Response EmulatedDrive::writeBuffer(std::span<const std::uint8_t> cdb,
+                                    std::span<const std::uint8_t> dataOut) {
+    const std::uint8_t mode = cdb[1] & 0x1F;
+    const std::uint32_t offset = Field24(cdb, 3);
+    const std::uint32_t length = Field24(cdb, 6);
+    if (mode != kModeData && mode != kModeDownloadSave) return InvalidFieldInCdb();
+    if (cdb[2] != 0) return InvalidFieldInCdb();
+    if (dataOut.size() < length) return Check(kKeyAbortedCommand, 0x4B, 0x00);
+    if (length > 0) {
+        if (std::size_t{offset} + length > kBufferCapacity) return InvalidFieldInCdb();
+        if (buffer_.size() < std::size_t{offset} + length) buffer_.resize(offset + length, 0);
+        std::copy_n(dataOut.begin(), length, buffer_.begin() + offset);
+    }
+    return mode == kModeDownloadSave ? commit() : Good();
+}
+
+Response EmulatedDrive::readBuffer(std::span<const std::uint8_t> cdb, std::size_t capacity) const {
+    const std::uint8_t mode = cdb[1] & 0x1F;
+    const std::uint32_t offset = Field24(cdb, 3);
+    const std::size_t allocation = std::min<std::size_t>(Field24(cdb, 6), capacity);
+    if (cdb[2] != 0) return InvalidFieldInCdb();
+    if (mode == kModeDescriptor) {
+        const std::uint32_t size = std::min<std::size_t>(kBufferCapacity, kMaxField24);
+        std::vector<std::uint8_t> descriptor{0x00, static_cast<std::uint8_t>(size >> 16),
+                                             static_cast<std::uint8_t>(size >> 8),
+                                             static_cast<std::uint8_t>(size)};
+        descriptor.resize(std::min(descriptor.size(), allocation));
+        return Good(std::move(descriptor));
+    }
+    if (mode != kModeData) return InvalidFieldInCdb();
+    if (offset > kBufferCapacity) return InvalidFieldInCdb();
+    const std::size_t end = std::min(buffer_.size(), std::size_t{offset} + allocation);
+    if (end <= offset) return Good();
+    return Good(std::vector<std::uint8_t>(buffer_.begin() + offset, buffer_.begin() + end));
+}
+
+Response EmulatedDrive::commit() {
+    ++commits_;
+    lastImage_ = buffer_;
+    const auto named = ImageRevision(lastImage_);
+    if (config_.checkImage && !named) return Check(kKeyIllegalRequest, 0x26, 0x00);
+    ++acceptedCommits_;
+    pendingRevision_ = named ? *named : revision();
+    if (config_.activationPolls == 0) {
+        finishActivation();
+    } else {
+        activating_ = true;
+        pollsLeft_ = config_.activationPolls;
+    }
+    return Good();
+}
+
+void EmulatedDrive::finishActivation() {
+    activating_ = false;
+    PutText(inquiry_, 32, 4, pendingRevision_);
+    buffer_.clear();
+    unitAttentions_.clear();
+    unitAttentions_.emplace_back(0x29, 0x00);
+    unitAttentions_.emplace_back(0x3F, 0x01);
+}
+
+}  // namespace zurvax

@@ -1,0 +1,118 @@
+// A KMR-47000-like SCSI target: it takes CDBs, decodes them and answers with a SCSI
+// status, sense data and data-in bytes, the way the drive would on the wire.
+//
+// The model knows nothing about library statuses, device indexes or fault injection, so
+// the same code can sit behind the in-process EmulatedTransport or behind the kernel as a
+// user-space target. It is not thread-safe; its owner serialises commands.
+//
+// Behaviour worth knowing when writing tests against it:
+// - INQUIRY and REQUEST SENSE are answered in every state and never consume a unit
+//   attention. Every other command first reports a pending unit attention, if any.
+// - TEST UNIT READY: GOOD with a cartridge, else NOT READY 3A/00.
+// - WRITE BUFFER mode 2 stores data at the offset in one buffer (ID 0) that grows up to
+//   kBufferCapacity; READ BUFFER mode 2 returns what the buffer holds there (fewer bytes
+//   when the read runs past what was written); READ BUFFER mode 3 returns the descriptor.
+// - WRITE BUFFER mode 5 first stores its own data (if any) at the offset, then takes the
+//   whole buffer as the image. With image checking the image must start with
+//   "KMR47000-FW:" followed by the 4-character revision it installs; else ILLEGAL REQUEST
+//   26/00 and the firmware stays. Without image checking every image is accepted and
+//   installs the revision it names if it has that header, otherwise the revision stays.
+// - After an accepted image the drive answers NOT READY 04/01 to every command but INQUIRY
+//   and REQUEST SENSE activationPolls times (forever when -1), then comes back with the
+//   new revision, an empty buffer and the unit attentions 29/00 and 3F/01, one per command.
+// - REQUEST SENSE returns the configured sense bytes if any, else the sense of the last
+//   command that failed, which a later successful command clears; else NO SENSE.
+// - Failed commands carry fixed-format sense (70h, additional length 10).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zurvax {
+
+inline constexpr std::size_t kInquiryLength = 36;
+using InquiryBytes = std::array<std::uint8_t, kInquiryLength>;
+
+// Standard INQUIRY data with the texts blank padded (callers keep them within 8/16/4).
+InquiryBytes StandardInquiry(std::uint8_t type, std::uint8_t qualifier, std::string_view vendor,
+                             std::string_view product, std::string_view revision);
+
+// The header an image must start with; the 4-character revision follows it.
+inline constexpr std::string_view kImageMagic = "KMR47000-FW:";
+
+struct DriveModelConfig {
+    InquiryBytes inquiry = StandardInquiry(1, 0, "VORN", "KMR-47000", "0100");
+    bool medium = false;
+    std::optional<std::vector<std::uint8_t>> sense;
+    bool powerOnAttention = true;
+    int activationPolls = 2;
+    bool checkImage = true;
+};
+
+struct Response {
+    std::uint8_t status = 0;
+    std::vector<std::uint8_t> sense;
+    std::vector<std::uint8_t> dataIn;
+};
+
+class EmulatedDrive {
+public:
+    static constexpr std::size_t kBufferCapacity = 16u << 20;
+    // Oldest CDBs are dropped beyond this many, so that a long run cannot eat all memory.
+    static constexpr std::size_t kCdbLogLimit = 100000;
+
+    explicit EmulatedDrive(DriveModelConfig config);
+    EmulatedDrive(EmulatedDrive&&) = default;
+    EmulatedDrive& operator=(EmulatedDrive&&) = default;
+    EmulatedDrive(const EmulatedDrive&) = delete;
+    EmulatedDrive& operator=(const EmulatedDrive&) = delete;
+
+    // dataOut must hold at least the transfer length the CDB names; data-in is cut to
+    // both the CDB's allocation length and dataInCapacity.
+    Response execute(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> dataOut,
+                     std::size_t dataInCapacity);
+
+    const InquiryBytes& inquiry() const { return inquiry_; }
+    // Bytes 32-35 of the inquiry data.
+    std::string revision() const;
+    const std::vector<std::uint8_t>& buffer() const { return buffer_; }
+    // The image taken by the last mode-5 WRITE BUFFER, accepted or not.
+    const std::vector<std::uint8_t>& lastImage() const { return lastImage_; }
+    unsigned commits() const { return commits_; }
+    unsigned acceptedCommits() const { return acceptedCommits_; }
+    // True while the drive answers NOT READY 04/01 after an accepted image.
+    bool activating() const { return activating_; }
+    const std::deque<std::vector<std::uint8_t>>& cdbLog() const { return cdbLog_; }
+
+private:
+    Response dispatch(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> dataOut,
+                      std::size_t dataInCapacity);
+    Response inquiryCommand(std::span<const std::uint8_t> cdb, std::size_t capacity) const;
+    Response requestSense(std::span<const std::uint8_t> cdb, std::size_t capacity) const;
+    Response writeBuffer(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> dataOut);
+    Response readBuffer(std::span<const std::uint8_t> cdb, std::size_t capacity) const;
+    Response commit();
+    void finishActivation();
+
+    DriveModelConfig config_;
+    InquiryBytes inquiry_;
+    std::deque<std::pair<std::uint8_t, std::uint8_t>> unitAttentions_;
+    std::optional<std::vector<std::uint8_t>> lastSense_;
+    std::vector<std::uint8_t> buffer_;
+    std::vector<std::uint8_t> lastImage_;
+    std::string pendingRevision_;
+    bool activating_ = false;
+    int pollsLeft_ = 0;
+    unsigned commits_ = 0;
+    unsigned acceptedCommits_ = 0;
+    std::deque<std::vector<std::uint8_t>> cdbLog_;
+};
+
+}  // namespace zurvax

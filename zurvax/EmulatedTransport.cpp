@@ -1,0 +1,79 @@
+#include "zurvax/EmulatedTransport.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace zurvax {
+
+EmulatedTransport::EmulatedTransport(EmulationConfig config)
+    : source_(std::move(config.source)), endOfList_(config.endOfList) {
+    devices_.reserve(config.devices.size());
+    for (auto& device : config.devices) {
+        EmulatedDrive drive(device.drive);
+        const std::size_t rules = device.faults.size();
+        devices_.push_back(Device{std::move(device), std::move(drive), std::vector<std::uint64_t>(rules, 0)});
+    }
+}
+
+std::uint32_t EmulatedTransport::deviceCount() const {
+    return static_cast<std::uint32_t>(devices_.size());
+}
+
+DevicePath EmulatedTransport::devicePath(std::uint32_t index) const {
+    return index < devices_.size() ? devices_[index].config.path : DevicePath{};
+}
+
+std::optional<std::uint8_t> EmulatedTransport::enumeratedDeviceType(std::uint32_t index) const {
+    if (index >= devices_.size()) return std::nullopt;
+    return static_cast<std::uint8_t>(devices_[index].drive.inquiry()[0] & 0x1F);
+}
+
+std::uint8_t EmulatedTransport::deviceTypePastEnd() const {
+    return endOfList_ == EndOfList::Inquiry ? 1 : NO_DEVICE_TYPE;
+}
+
+ScsiResult EmulatedTransport::execute(std::uint32_t index, const ScsiCommand& command) {
+    ScsiResult result;
+    if (index >= devices_.size()) {
+        result.transport = TransportStatus::NoDevice;
+        return result;
+    }
+    const auto dataIn = command.dataIn();
+    Response response = devices_[index].drive.execute(command.cdb(), command.dataOut(), dataIn.size());
+    const std::size_t count = std::min(response.dataIn.size(), dataIn.size());
+    std::copy_n(response.dataIn.begin(), count, dataIn.begin());
+    result.scsiStatus = response.status;
+    result.sense = std::move(response.sense);
+    result.residual = dataIn.size() - count;
+    return result;
+}
+
+Intercept EmulatedTransport::intercept(Operation op, std::uint32_t index,
+                                       std::optional<std::uint8_t> mode) {
+    if (index >= devices_.size()) return {};
+    Device& device = devices_[index];
+    Intercept chosen;
+    for (std::size_t i = 0; i < device.config.faults.size(); ++i) {
+        const FaultRule& rule = device.config.faults[i];
+        if (rule.op && *rule.op != op) continue;
+        if (rule.mode && (!mode || *rule.mode != *mode)) continue;
+        const std::uint64_t call = ++device.faultCalls[i];
+        const bool active = call >= rule.from && (rule.count == 0 || call - rule.from < rule.count);
+        // Every matching rule counts the call; the first active one decides it.
+        if (active && chosen.kind == Intercept::Kind::Proceed) {
+            chosen.kind = rule.corrupt ? Intercept::Kind::Corrupt : Intercept::Kind::Fail;
+            chosen.status = rule.status;
+        }
+    }
+    return chosen;
+}
+
+std::string EmulatedTransport::describe() const {
+    return "emulation " + source_ + ": " + std::to_string(devices_.size()) + " devices";
+}
+
+const EmulatedDrive* EmulatedTransport::drive(std::uint32_t index) const {
+    return index < devices_.size() ? &devices_[index].drive : nullptr;
+}
+
+}  // namespace zurvax

@@ -1,0 +1,41 @@
+// In-process transport to emulated drives (zurvax/EmulatedDrive.h), with the fault
+// injection of the emulation file applied per library operation.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "zurvax/EmulatedDrive.h"
+#include "zurvax/EmulationConfig.h"
+#include "zurvax/Transport.h"
+
+namespace zurvax {
+
+class EmulatedTransport final : public Transport {
+public:
+    explicit EmulatedTransport(EmulationConfig config);
+
+    std::uint32_t deviceCount() const override;
+    DevicePath devicePath(std::uint32_t index) const override;
+    std::optional<std::uint8_t> enumeratedDeviceType(std::uint32_t index) const override;
+    std::uint8_t deviceTypePastEnd() const override;
+    ScsiResult execute(std::uint32_t index, const ScsiCommand& command) override;
+    Intercept intercept(Operation op, std::uint32_t index, std::optional<std::uint8_t> mode) override;
+    std::string describe() const override;
+
+    // The drive at index, or null past the last device.
+    const EmulatedDrive* drive(std::uint32_t index) const;
+
+private:
+    struct Device {
+        DeviceConfig config;
+        EmulatedDrive drive;
+        std::vector<std::uint64_t> faultCalls;  // matching calls seen, per fault rule
+    };
+
+    std::string source_;
+    EndOfList endOfList_;
+    std::vector<Device> devices_;
+};
+
+}  // namespace zurvax

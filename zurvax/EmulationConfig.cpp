@@ -1,0 +1,299 @@
+#include "zurvax/EmulationConfig.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <initializer_list>
+#include <limits>
+#include <sstream>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+namespace zurvax {
+namespace {
+
+using nlohmann::json;
+
+// Thrown only inside this file and caught in ParseEmulation: it carries a finished
+// message up through the nested readers.
+struct Problem {
+    std::string message;
+};
+
+class Reader {
+public:
+    explicit Reader(std::string context) : context_(std::move(context)) {}
+
+    [[noreturn]] void fail(const std::string& what) const { throw Problem{context_ + what}; }
+
+    void onlyKeys(const json& object, std::initializer_list<std::string_view> keys) const {
+        for (const auto& item : object.items()) {
+            bool known = false;
+            for (const auto key : keys) known = known || item.key() == key;
+            if (!known) fail("key \"" + item.key() + "\": unknown key");
+        }
+    }
+
+    std::int64_t integer(const json& object, const char* key, std::int64_t low, std::int64_t high,
+                         std::int64_t fallback) const {
+        if (!object.contains(key)) return fallback;
+        const json& value = object.at(key);
+        if (!value.is_number_integer()) fail(keyText(key) + "expected an integer, got " + typeOf(value));
+        if (value.is_number_unsigned() && value.get<std::uint64_t>() >
+                                              static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+            fail(keyText(key) + value.dump() + " is out of range " + range(low, high));
+        }
+        const auto number = value.get<std::int64_t>();
+        if (number < low || number > high) fail(keyText(key) + value.dump() + " is out of range " + range(low, high));
+        return number;
+    }
+
+    bool boolean(const json& object, const char* key, bool fallback) const {
+        if (!object.contains(key)) return fallback;
+        const json& value = object.at(key);
+        if (!value.is_boolean()) fail(keyText(key) + "expected true or false, got " + typeOf(value));
+        return value.get<bool>();
+    }
+
+    std::optional<std::string> text(const json& object, const char* key, std::size_t maxLength) const {
+        if (!object.contains(key)) return std::nullopt;
+        const json& value = object.at(key);
+        if (!value.is_string()) fail(keyText(key) + "expected a string, got " + typeOf(value));
+        const auto& s = value.get_ref<const std::string&>();
+        if (maxLength != 0 && s.size() > maxLength) {
+            fail(keyText(key) + "longer than " + std::to_string(maxLength) + " characters");
+        }
+        for (const char c : s) {
+            if (c < 0x20 || c > 0x7E) fail(keyText(key) + "contains a character that is not printable ASCII");
+        }
+        return s;
+    }
+
+    std::optional<std::vector<std::uint8_t>> hex(const json& object, const char* key) const {
+        const auto s = text(object, key, 0);
+        if (!s) return std::nullopt;
+        std::vector<std::uint8_t> bytes;
+        int pending = -1;
+        for (std::size_t i = 0; i < s->size(); ++i) {
+            const char c = (*s)[i];
+            if (c == ' ') {
+                if (pending >= 0) fail(keyText(key) + "bad hex: odd digit before position " + std::to_string(i));
+                continue;
+            }
+            const int digit = HexDigit(c);
+            if (digit < 0) fail(keyText(key) + "bad hex: '" + std::string(1, c) + "' at position " + std::to_string(i));
+            if (pending < 0) {
+                pending = digit;
+            } else {
+                bytes.push_back(static_cast<std::uint8_t>(pending * 16 + digit));
+                pending = -1;
+            }
+        }
+        if (pending >= 0) fail(keyText(key) + "bad hex: odd number of digits");
+        return bytes;
+    }
+
+    std::uint32_t status(const json& object, const char* key) const {
+        const json& value = object.at(key);
+        if (value.is_number_integer()) {
+            if (value.is_number_unsigned() && value.get<std::uint64_t>() <= 0xFFFFFFFFu) {
+                return static_cast<std::uint32_t>(value.get<std::uint64_t>());
+            }
+            fail(keyText(key) + value.dump() + " is out of range 0-0xffffffff");
+        }
+        if (!value.is_string()) fail(keyText(key) + "expected a number or a \"0x...\" string, got " + typeOf(value));
+        const auto& s = value.get_ref<const std::string&>();
+        if (s.size() < 3 || s.size() > 10 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X')) {
+            fail(keyText(key) + "\"" + s + "\" is not a \"0x...\" number of at most 8 hex digits");
+        }
+        std::uint32_t result = 0;
+        for (std::size_t i = 2; i < s.size(); ++i) {
+            const int digit = HexDigit(s[i]);
+            if (digit < 0) fail(keyText(key) + "bad hex: '" + std::string(1, s[i]) + "' in \"" + s + "\"");
+            result = result * 16 + static_cast<std::uint32_t>(digit);
+        }
+        return result;
+    }
+
+    static std::string keyText(const char* key) { return std::string("key \"") + key + "\": "; }
+
+private:
+    static int HexDigit(char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    }
+    static std::string typeOf(const json& value) {
+        if (value.is_number_float()) return "a fraction";
+        return value.type_name();
+    }
+    static std::string range(std::int64_t low, std::int64_t high) {
+        return std::to_string(low) + "-" + std::to_string(high);
+    }
+
+    std::string context_;
+};
+
+FaultRule ReadFault(const json& entry, const std::string& context) {
+    Reader reader(context);
+    if (!entry.is_object()) reader.fail("expected an object");
+    reader.onlyKeys(entry, {"op", "mode", "from", "count", "status", "corrupt"});
+    FaultRule rule;
+    const auto op = reader.text(entry, "op", 0);
+    if (!op) reader.fail("key \"op\": missing");
+    if (*op != "*") {
+        rule.op = OperationFromName(*op);
+        if (!rule.op) reader.fail("key \"op\": unknown operation \"" + *op + "\"");
+    }
+    if (entry.contains("mode")) rule.mode = static_cast<std::uint8_t>(reader.integer(entry, "mode", 0, 31, 0));
+    rule.from = static_cast<std::uint64_t>(reader.integer(entry, "from", 1, std::numeric_limits<std::int64_t>::max(), 1));
+    rule.count = static_cast<std::uint64_t>(reader.integer(entry, "count", 0, std::numeric_limits<std::int64_t>::max(), 1));
+    rule.corrupt = reader.boolean(entry, "corrupt", false);
+    const bool hasStatus = entry.contains("status");
+    if (hasStatus && rule.corrupt) reader.fail("\"status\" and \"corrupt\" exclude each other");
+    if (!hasStatus && !rule.corrupt) reader.fail("needs \"status\" or \"corrupt\": true");
+    if (hasStatus) rule.status = reader.status(entry, "status");
+    return rule;
+}
+
+DeviceConfig ReadDevice(const json& entry, std::uint32_t index, const std::string& source) {
+    const std::string context = source + ": device " + std::to_string(index) + ": ";
+    Reader reader(context);
+    if (!entry.is_object()) reader.fail("expected an object");
+    reader.onlyKeys(entry, {"type", "qualifier", "vendor", "product", "revision", "inquiry",
+                            "host_adapter", "target", "lun", "medium", "sense", "power_on_attention",
+                            "activation_polls", "check_image", "faults"});
+    DeviceConfig device;
+    const auto type = static_cast<std::uint8_t>(reader.integer(entry, "type", 0, 31, 1));
+    const auto qualifier = static_cast<std::uint8_t>(reader.integer(entry, "qualifier", 0, 7, 0));
+    const auto vendor = reader.text(entry, "vendor", 8).value_or("VORN");
+    const auto product = reader.text(entry, "product", 16).value_or("KMR-47000");
+    const auto revision = reader.text(entry, "revision", 4).value_or("0100");
+    device.drive.inquiry = StandardInquiry(type, qualifier, vendor, product, revision);
+    if (const auto inquiry = reader.hex(entry, "inquiry")) {
+        if (inquiry->size() != kInquiryLength) {
+            reader.fail("key \"inquiry\": expected 36 bytes, got " + std::to_string(inquiry->size()));
+        }
+        std::copy(inquiry->begin(), inquiry->end(), device.drive.inquiry.begin());
+    }
+    device.path[1] = static_cast<std::uint8_t>(reader.integer(entry, "host_adapter", 0, 255, 0));
+    device.path[2] = static_cast<std::uint8_t>(reader.integer(entry, "target", 0, 255, index & 0xFF));
+    device.path[3] = static_cast<std::uint8_t>(reader.integer(entry, "lun", 0, 255, 0));
+    device.drive.medium = reader.boolean(entry, "medium", false);
+    if (auto sense = reader.hex(entry, "sense")) {
+        if (sense->empty() || sense->size() > 252) {
+            reader.fail("key \"sense\": expected 1 to 252 bytes, got " + std::to_string(sense->size()));
+        }
+        device.drive.sense = std::move(*sense);
+    }
+    device.drive.powerOnAttention = reader.boolean(entry, "power_on_attention", true);
+    device.drive.activationPolls = static_cast<int>(reader.integer(entry, "activation_polls", -1, 1000000, 2));
+    device.drive.checkImage = reader.boolean(entry, "check_image", true);
+    if (entry.contains("faults")) {
+        const json& faults = entry.at("faults");
+        if (!faults.is_array()) reader.fail("key \"faults\": expected an array, got " + std::string(faults.type_name()));
+        for (std::size_t i = 0; i < faults.size(); ++i) {
+            device.faults.push_back(ReadFault(faults[i], context + "key \"faults\": entry " + std::to_string(i) + ": "));
+        }
+    }
+    return device;
+}
+
+EmulationConfig ReadTop(const json& top, const std::string& source) {
+    Reader reader(source + ": ");
+    if (!top.is_object()) reader.fail("expected an object at the top level");
+    reader.onlyKeys(top, {"devices", "end_of_list"});
+    EmulationConfig config;
+    config.source = source;
+    if (const auto end = reader.text(top, "end_of_list", 0)) {
+        if (*end == "device_type") {
+            config.endOfList = EndOfList::DeviceType;
+        } else if (*end == "inquiry") {
+            config.endOfList = EndOfList::Inquiry;
+        } else {
+            reader.fail("key \"end_of_list\": \"" + *end + "\" is neither \"device_type\" nor \"inquiry\"");
+        }
+    }
+    if (top.contains("devices")) {
+        const json& devices = top.at("devices");
+        if (!devices.is_array()) reader.fail("key \"devices\": expected an array, got " + std::string(devices.type_name()));
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+            config.devices.push_back(ReadDevice(devices[i], static_cast<std::uint32_t>(i), source));
+        }
+    }
+    return config;
+}
+
+// "line L, column C" of the byte nlohmann reports (1-based count of bytes read).
+std::string Where(std::string_view text, std::size_t byte) {
+    std::size_t line = 1;
+    std::size_t column = 0;
+    for (std::size_t i = 0; i < byte && i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 0;
+        } else {
+            ++column;
+        }
+    }
+    if (column == 0) column = 1;
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+// nlohmann's message without its "[json.exception...] parse error at line x, column y: " head.
+std::string Reason(const std::string& what) {
+    const auto column = what.find("column ");
+    const auto colon = what.find(": ", column == std::string::npos ? 0 : column);
+    return colon == std::string::npos ? what : what.substr(colon + 2);
+}
+
+DeviceConfig DemoDevice(std::uint8_t type, const char* vendor, const char* product,
+                        const char* revision, std::uint8_t hostAdapter, std::uint8_t target) {
+    DeviceConfig device;
+    device.drive.inquiry = StandardInquiry(type, 0, vendor, product, revision);
+    device.path = {0, hostAdapter, target, 0};
+    return device;
+}
+
+}  // namespace
+
+ConfigOutcome ParseEmulation(std::string_view text, const std::string& sourceName) {
+    json top;
+    try {
+        top = json::parse(text.begin(), text.end());
+    } catch (const json::parse_error& error) {
+        return ConfigError{sourceName + ": " + Where(text, error.byte) + ": JSON syntax error: " + Reason(error.what())};
+    } catch (const json::exception& error) {
+        return ConfigError{sourceName + ": JSON error: " + Reason(error.what())};
+    }
+    try {
+        return ReadTop(top, sourceName);
+    } catch (const Problem& problem) {
+        return ConfigError{problem.message};
+    }
+}
+
+ConfigOutcome LoadEmulationFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return ConfigError{path + ": cannot open: " + std::strerror(errno)};
+    std::ostringstream content;
+    content << file.rdbuf();
+    if (file.bad()) return ConfigError{path + ": cannot read"};
+    return ParseEmulation(content.str(), path);
+}
+
+EmulationConfig DemoEmulation() {
+    EmulationConfig config;
+    config.source = "demo";
+    config.devices.push_back(DemoDevice(1, "VORN", "KMR-47000", "0100", 1, 5));
+    config.devices.push_back(DemoDevice(1, "VORN", "KMR-47000", "0150", 1, 6));
+    config.devices.back().drive.medium = true;
+    config.devices.push_back(DemoDevice(0, "DISKCO", "DK-2000", "1.00", 0, 0));
+    config.devices.push_back(DemoDevice(8, "ACMELIB", "AUTOLOADER-8", "2.10", 1, 4));
+    config.devices.push_back(DemoDevice(1, "OTHERCO", "TX-900", "3.02", 1, 3));
+    return config;
+}
+
+}  // namespace zurvax

@@ -1,0 +1,149 @@
+#include "zurvax/Operations.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "zurvax/Cdb.h"
+#include "zurvax/Classify.h"
+#include "zurvax/ZurvaxStatus.h"
+
+namespace zurvax {
+namespace {
+
+bool Exists(const Transport& transport, std::uint32_t index) {
+    return index < transport.deviceCount();
+}
+
+void CorruptLast(std::span<std::uint8_t> bytes) {
+    if (!bytes.empty()) bytes.back() ^= 0xFF;
+}
+
+// INQUIRY into inquiry; 0 or a failure status.
+std::uint32_t SendInquiry(Transport& transport, std::uint32_t index,
+                          std::array<std::uint8_t, sizeof(INQUIRY_DATA)>& inquiry) {
+    const Cdb cdb = InquiryCdb(sizeof(INQUIRY_DATA));
+    ScsiCommand command(cdb.view(), kInquiryTimeout);
+    command.setDataIn(inquiry, inquiry.size());
+    return Classify(command, transport.execute(index, command));
+}
+
+}  // namespace
+
+std::uint8_t DeviceTypeOf(Transport& transport, std::uint32_t index) {
+    if (!Exists(transport, index)) return transport.deviceTypePastEnd();
+    const Intercept intercept = transport.intercept(Operation::GetDeviceType, index, std::nullopt);
+    if (intercept.kind == Intercept::Kind::Fail) return NO_DEVICE_TYPE;
+    std::array<std::uint8_t, sizeof(INQUIRY_DATA)> inquiry{};
+    if (SendInquiry(transport, index, inquiry) != 0) {
+        return transport.enumeratedDeviceType(index).value_or(NO_DEVICE_TYPE);
+    }
+    std::uint8_t type = inquiry[0] & 0x1F;
+    if (intercept.kind == Intercept::Kind::Corrupt) type ^= 0x01;
+    return type;
+}
+
+std::uint32_t InquiryOf(Transport& transport, std::uint32_t index, INQUIRY_DATA* data) {
+    if (!Exists(transport, index)) return END_OF_DEVICE_LIST;
+    const Intercept intercept = transport.intercept(Operation::ReadRawInquiryData, index, std::nullopt);
+    if (intercept.kind == Intercept::Kind::Fail) return intercept.status;
+    if (data == nullptr) return ZURVAX_STATUS_INVALID_ARGUMENT;
+    std::array<std::uint8_t, sizeof(INQUIRY_DATA)> inquiry{};
+    if (const auto status = SendInquiry(transport, index, inquiry)) return status;
+    if (intercept.kind == Intercept::Kind::Corrupt) CorruptLast(inquiry);
+    std::memcpy(data->bytes, inquiry.data(), inquiry.size());
+    return 0;
+}
+
+DevicePath PathOf(Transport& transport, std::uint32_t index) {
+    if (!Exists(transport, index)) return {};
+    const Intercept intercept = transport.intercept(Operation::GetScsiPath, index, std::nullopt);
+    if (intercept.kind == Intercept::Kind::Fail) return {};
+    DevicePath path = transport.devicePath(index);
+    path[0] = 0;
+    if (intercept.kind == Intercept::Kind::Corrupt) CorruptLast(path);
+    return path;
+}
+
+std::uint32_t TestUnitReadyOf(Transport& transport, std::uint32_t index) {
+    if (!Exists(transport, index)) return ZURVAX_STATUS_NO_SUCH_DEVICE;
+    const Intercept intercept = transport.intercept(Operation::TestUnitReady, index, std::nullopt);
+    if (intercept.kind == Intercept::Kind::Fail) return intercept.status;
+    const Cdb cdb = TestUnitReadyCdb();
+    ScsiCommand command(cdb.view(), kTestUnitReadyTimeout);
+    return Classify(command, transport.execute(index, command));
+}
+
+std::uint32_t RequestSenseOf(Transport& transport, std::uint32_t index, SENSE_DATA* sense) {
+    if (!Exists(transport, index)) return ZURVAX_STATUS_NO_SUCH_DEVICE;
+    const Intercept intercept = transport.intercept(Operation::RequestSense, index, std::nullopt);
+    if (intercept.kind == Intercept::Kind::Fail) return intercept.status;
+    if (sense == nullptr) return ZURVAX_STATUS_INVALID_ARGUMENT;
+    const Cdb cdb = RequestSenseCdb(kRequestSenseLength);
+    std::array<std::uint8_t, kRequestSenseLength> received{};
+    ScsiCommand command(cdb.view(), kRequestSenseTimeout);
+    command.setDataIn(received, 8);
+    const ScsiResult result = transport.execute(index, command);
+    if (const auto status = Classify(command, result)) return status;
+
+    std::array<std::uint8_t, sizeof(SENSE_DATA)> fixed{};
+    const std::size_t count = received.size() - std::min(result.residual, received.size());
+    const std::uint8_t code = received[0] & 0x7F;
+    if (code == 0x72 || code == 0x73) {
+        fixed[0] = code == 0x72 ? 0x70 : 0x71;
+        fixed[2] = received[1] & 0x0F;
+        fixed[7] = 10;
+        fixed[12] = received[2];
+        fixed[13] = received[3];
+    } else {
+        std::copy_n(received.begin(), std::min(count, fixed.size()), fixed.begin());
+    }
+    if (intercept.kind == Intercept::Kind::Corrupt) CorruptLast(fixed);
+    std::memcpy(sense->bytes, fixed.data(), fixed.size());
+    return 0;
+}
+
+std::uint32_t WriteBufferOf(Transport& transport, std::uint32_t index, std::uint8_t mode,
+                            std::uint8_t bufferId, std::uint32_t offset, std::uint32_t length,
+                            const std::uint8_t* data) {
+    if (!Exists(transport, index)) return ZURVAX_STATUS_NO_SUCH_DEVICE;
+    const Intercept intercept = transport.intercept(Operation::WriteBuffer, index, mode);
+    if (intercept.kind == Intercept::Kind::Fail) return intercept.status;
+    const auto cdb = WriteBufferCdb(mode, bufferId, offset, length);
+    if (!cdb) return ZURVAX_STATUS_FIELD_TOO_LARGE;
+    if (data == nullptr && length != 0) return ZURVAX_STATUS_INVALID_ARGUMENT;
+
+    std::vector<std::uint8_t> corrupted;
+    std::span<const std::uint8_t> payload(data, length);
+    if (intercept.kind == Intercept::Kind::Corrupt && length != 0) {
+        corrupted.assign(payload.begin(), payload.end());
+        CorruptLast(corrupted);
+        payload = corrupted;
+    }
+    ScsiCommand command(cdb->view(), kWriteBufferTimeout);
+    command.setDataOut(payload);
+    return Classify(command, transport.execute(index, command));
+}
+
+std::uint32_t ReadBufferOf(Transport& transport, std::uint32_t index, std::uint8_t mode,
+                           std::uint8_t bufferId, std::uint32_t offset, std::uint32_t length,
+                           std::uint8_t* data) {
+    if (!Exists(transport, index)) return ZURVAX_STATUS_NO_SUCH_DEVICE;
+    const Intercept intercept = transport.intercept(Operation::ReadBuffer, index, mode);
+    if (intercept.kind == Intercept::Kind::Fail) return intercept.status;
+    const auto cdb = ReadBufferCdb(mode, bufferId, offset, length);
+    if (!cdb) return ZURVAX_STATUS_FIELD_TOO_LARGE;
+    if (data == nullptr && length != 0) return ZURVAX_STATUS_INVALID_ARGUMENT;
+
+    // Read into our own buffer so that a failed or short read leaves the caller's bytes
+    // as they were: nothing stale can pass for data the device sent.
+    std::vector<std::uint8_t> received(length);
+    ScsiCommand command(cdb->view(), kReadBufferTimeout);
+    command.setDataIn(received, received.size());
+    if (const auto status = Classify(command, transport.execute(index, command))) return status;
+    if (intercept.kind == Intercept::Kind::Corrupt) CorruptLast(received);
+    std::copy(received.begin(), received.end(), data);
+    return 0;
+}
+
+}  // namespace zurvax

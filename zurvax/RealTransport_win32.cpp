@@ -1,0 +1,8 @@
+// Windows devices are not reached yet; the SPTI transport takes this file's place.
+#include "zurvax/RealTransport.h"
+
+namespace zurvax {
+
+std::unique_ptr<Transport> MakeRealTransport() { return std::make_unique<EmptyTransport>(); }
+
+}  // namespace zurvax

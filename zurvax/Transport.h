@@ -1,0 +1,77 @@
+// The seam between the library's operations and whatever carries SCSI commands: the
+// in-process emulator, SG_IO on Linux, SPTI on Windows, or a test's recording double.
+//
+// A transport enumerates its devices once, when it is made; indexes 0..deviceCount()-1
+// then name the same devices for the transport's whole life. The library serialises all
+// calls into one transport, so implementations need no locking of their own.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "scsi/ScsiContract.h"
+#include "zurvax/Operation.h"
+#include "zurvax/ScsiCommand.h"
+
+namespace zurvax {
+
+// Byte 1 host adapter, byte 2 target, byte 3 logical unit; byte 0 unused (zero).
+using DevicePath = std::array<std::uint8_t, 4>;
+
+// What a transport wants done with one library operation before any command is sent.
+// Only the emulator's fault injection returns anything but Proceed.
+struct Intercept {
+    enum class Kind {
+        Proceed,  // act normally
+        Fail,     // do nothing and return status
+        Corrupt,  // act, but change one byte of the data moved (see zurvax/Operations.h)
+    };
+    Kind kind = Kind::Proceed;
+    std::uint32_t status = 0;
+};
+
+class Transport {
+public:
+    Transport() = default;
+    virtual ~Transport() = default;
+    Transport(const Transport&) = delete;
+    Transport& operator=(const Transport&) = delete;
+
+    virtual std::uint32_t deviceCount() const = 0;
+    // Path of a device; index < deviceCount().
+    virtual DevicePath devicePath(std::uint32_t index) const = 0;
+    // Device type learned while enumerating (e.g. from the OS), used when INQUIRY fails.
+    virtual std::optional<std::uint8_t> enumeratedDeviceType(std::uint32_t) const {
+        return std::nullopt;
+    }
+    // What GetDeviceType reports for an index at or past deviceCount().
+    virtual std::uint8_t deviceTypePastEnd() const { return NO_DEVICE_TYPE; }
+    // Sends command to device index (< deviceCount()) and waits at most command.timeout().
+    // Data-in lands in the command's buffer; everything else is reported in the result.
+    // Never throws.
+    virtual ScsiResult execute(std::uint32_t index, const ScsiCommand& command) = 0;
+    // Called once per library operation on an existing device, before anything is sent.
+    // mode is set for WriteBuffer and ReadBuffer.
+    virtual Intercept intercept(Operation, std::uint32_t, std::optional<std::uint8_t>) {
+        return {};
+    }
+    // One line for ZurvaxOpen's message, e.g. "emulation demo: 5 devices".
+    virtual std::string describe() const = 0;
+};
+
+// A transport without devices: what the library offers when the OS has none to give.
+class EmptyTransport final : public Transport {
+public:
+    std::uint32_t deviceCount() const override { return 0; }
+    DevicePath devicePath(std::uint32_t) const override { return {}; }
+    ScsiResult execute(std::uint32_t, const ScsiCommand&) override {
+        ScsiResult result;
+        result.osError = OsError::NoDevice;
+        return result;
+    }
+    std::string describe() const override { return "no SCSI devices"; }
+};
+
+}  // namespace zurvax

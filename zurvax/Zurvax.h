@@ -1,0 +1,52 @@
+// The library's C++ side, for tests and tools built with zurvax_core (never exported from
+// ZURVAX.dll). The C functions of scsi/ScsiContract.h sit on top of this state.
+//
+// Source selection happens once, at the first call after start or after Reset():
+//   ZURVAX_EMULATION unset or empty  -> the OS's devices (MakeRealTransport)
+//   ZURVAX_EMULATION=demo            -> the built-in set (zurvax/EmulationConfig.h)
+//   ZURVAX_EMULATION=<path>          -> that JSON file; a bad file leaves the library with
+//                                       no devices and every operation failing with
+//                                       ZURVAX_STATUS_BAD_EMULATION_FILE until Reset()
+//   ZURVAX_TRACE=<path>              -> each C call appends one line to that file, e.g.
+//                                       "WriteBuffer 0 mode=2 id=0 offset=0 length=8192 -> 0"
+//                                       (ZurvaxOpen itself traces "ZurvaxOpen -> <status>")
+//
+// All functions here are thread-safe with respect to each other and to the C functions.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "zurvax/EmulatedDrive.h"
+#include "zurvax/Transport.h"
+
+namespace zurvax {
+
+// Forgets the opened source, its drives' state and the trace file; the next call reads
+// the environment again.
+void Reset();
+
+// Makes transport the library's source until the next Reset(), as if it had been opened
+// (ZurvaxOpen returns 0). ZURVAX_TRACE is read now. For tests with transport doubles.
+void UseTransport(std::unique_ptr<Transport> transport);
+
+// A copy of what an emulated drive holds right now.
+struct DriveState {
+    InquiryBytes inquiry{};
+    std::string revision;                            // INQUIRY bytes 32-35
+    std::vector<std::uint8_t> buffer;                // data buffer (mode 2 writes)
+    std::vector<std::uint8_t> lastImage;             // taken by the last mode-5 WRITE BUFFER
+    unsigned commits = 0;                            // mode-5 WRITE BUFFERs that got to the image
+    unsigned acceptedCommits = 0;                    // of those, images the drive accepted
+    bool activating = false;                         // answering NOT READY 04/01
+    std::vector<std::vector<std::uint8_t>> cdbs;     // every CDB received, oldest first
+};
+
+// The emulated drive at index, opening the library first if needed; nullopt when the
+// source is not an emulation or index lies past the last device.
+std::optional<DriveState> EmulatedDriveState(std::uint32_t index);
+
+}  // namespace zurvax

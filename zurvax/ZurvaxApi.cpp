@@ -1,0 +1,256 @@
+// The C functions of scsi/ScsiContract.h and the C++ seam of zurvax/Zurvax.h, over one
+// process-wide library state guarded by one mutex.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <variant>
+
+#include "scsi/ScsiContract.h"
+#include "zurvax/EmulatedTransport.h"
+#include "zurvax/EmulationConfig.h"
+#include "zurvax/Operations.h"
+#include "zurvax/RealTransport.h"
+#include "zurvax/Trace.h"
+#include "zurvax/Zurvax.h"
+#include "zurvax/ZurvaxStatus.h"
+
+namespace zurvax {
+namespace {
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+std::string Hex(std::uint32_t status) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(status));
+    return text;
+}
+
+class Library {
+public:
+    std::mutex mutex;
+
+    // Opens the source if that has not happened yet. Caller holds mutex.
+    void ensureOpen() {
+        if (opened_) return;
+        opened_ = true;
+        trace_.setPath(Env("ZURVAX_TRACE"));
+        const std::string emulation = Env("ZURVAX_EMULATION");
+        if (emulation.empty()) {
+            adopt(MakeRealTransport(), nullptr);
+            return;
+        }
+        ConfigOutcome outcome = emulation == "demo" ? ConfigOutcome(DemoEmulation())
+                                                    : LoadEmulationFile(emulation);
+        if (auto* error = std::get_if<ConfigError>(&outcome)) {
+            openStatus_ = ZURVAX_STATUS_BAD_EMULATION_FILE;
+            message_ = error->message;
+            adopt(std::make_unique<EmptyTransport>(), nullptr);
+            return;
+        }
+        auto emulated = std::make_unique<EmulatedTransport>(std::move(std::get<EmulationConfig>(outcome)));
+        EmulatedTransport* raw = emulated.get();
+        adopt(std::move(emulated), raw);
+    }
+
+    void reset() {
+        opened_ = false;
+        openStatus_ = 0;
+        message_.clear();
+        transport_.reset();
+        emulated_ = nullptr;
+        trace_.setPath({});
+    }
+
+    void use(std::unique_ptr<Transport> transport) {
+        reset();
+        opened_ = true;
+        trace_.setPath(Env("ZURVAX_TRACE"));
+        adopt(std::move(transport), nullptr);
+    }
+
+    // The transport operations use; an empty one while a bad emulation file is in force.
+    Transport& transport() { return *transport_; }
+    bool failed() const { return openStatus_ != 0; }
+    std::uint32_t openStatus() const { return openStatus_; }
+    const std::string& message() const { return message_; }
+    const EmulatedTransport* emulated() const { return emulated_; }
+    void trace(const std::string& line) const { trace_.write(line); }
+
+private:
+    void adopt(std::unique_ptr<Transport> transport, EmulatedTransport* emulated) {
+        transport_ = std::move(transport);
+        emulated_ = emulated;
+        if (openStatus_ == 0) message_ = transport_->describe();
+    }
+
+    bool opened_ = false;
+    std::uint32_t openStatus_ = 0;
+    std::string message_;
+    std::unique_ptr<Transport> transport_;
+    EmulatedTransport* emulated_ = nullptr;
+    TraceLog trace_;
+};
+
+Library& TheLibrary() {
+    static Library library;
+    return library;
+}
+
+// Runs body(library) under the lock with the source open. An exception (out of memory,
+// a failing mutex) becomes fallback instead of crossing the C boundary.
+template <typename Result, typename Body>
+Result Call(Result fallback, Body body) {
+    try {
+        Library& library = TheLibrary();
+        std::lock_guard lock(library.mutex);
+        library.ensureOpen();
+        return body(library);
+    } catch (const std::exception&) {
+        return fallback;
+    }
+}
+
+}  // namespace
+
+void Reset() {
+    Library& library = TheLibrary();
+    std::lock_guard lock(library.mutex);
+    library.reset();
+}
+
+void UseTransport(std::unique_ptr<Transport> transport) {
+    Library& library = TheLibrary();
+    std::lock_guard lock(library.mutex);
+    library.use(std::move(transport));
+}
+
+std::optional<DriveState> EmulatedDriveState(std::uint32_t index) {
+    Library& library = TheLibrary();
+    std::lock_guard lock(library.mutex);
+    library.ensureOpen();
+    const EmulatedTransport* emulated = library.emulated();
+    const EmulatedDrive* drive = emulated == nullptr ? nullptr : emulated->drive(index);
+    if (drive == nullptr) return std::nullopt;
+    DriveState state;
+    state.inquiry = drive->inquiry();
+    state.revision = drive->revision();
+    state.buffer = drive->buffer();
+    state.lastImage = drive->lastImage();
+    state.commits = drive->commits();
+    state.acceptedCommits = drive->acceptedCommits();
+    state.activating = drive->activating();
+    state.cdbs.assign(drive->cdbLog().begin(), drive->cdbLog().end());
+    return state;
+}
+
+}  // namespace zurvax
+
+using zurvax::Library;
+
+extern "C" {
+
+uint8_t GetDeviceType(uint32_t index) {
+    return zurvax::Call<uint8_t>(NO_DEVICE_TYPE, [&](Library& library) {
+        const uint8_t type = library.failed() ? uint8_t{NO_DEVICE_TYPE}
+                                              : zurvax::DeviceTypeOf(library.transport(), index);
+        library.trace("GetDeviceType " + std::to_string(index) + " -> " + std::to_string(type));
+        return type;
+    });
+}
+
+uint32_t ReadRawInquiryData(uint32_t index, INQUIRY_DATA* data) {
+    return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
+        const uint32_t status = library.failed() ? library.openStatus()
+                                                 : zurvax::InquiryOf(library.transport(), index, data);
+        library.trace("ReadRawInquiryData " + std::to_string(index) + " -> " + zurvax::Hex(status));
+        return status;
+    });
+}
+
+SCSI_PATH GetScsiPath(uint32_t index) {
+    return zurvax::Call<SCSI_PATH>(SCSI_PATH{}, [&](Library& library) {
+        const zurvax::DevicePath path =
+            library.failed() ? zurvax::DevicePath{} : zurvax::PathOf(library.transport(), index);
+        SCSI_PATH result{};
+        std::memcpy(result.bytes, path.data(), sizeof result.bytes);
+        char text[12];
+        std::snprintf(text, sizeof text, "%02x%02x%02x%02x", path[0], path[1], path[2], path[3]);
+        library.trace("GetScsiPath " + std::to_string(index) + " -> " + text);
+        return result;
+    });
+}
+
+uint32_t TestUnitReady(uint32_t index) {
+    return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
+        const uint32_t status = library.failed() ? library.openStatus()
+                                                 : zurvax::TestUnitReadyOf(library.transport(), index);
+        library.trace("TestUnitReady " + std::to_string(index) + " -> " + zurvax::Hex(status));
+        return status;
+    });
+}
+
+uint32_t RequestSense(uint32_t index, SENSE_DATA* sense) {
+    return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
+        const uint32_t status = library.failed() ? library.openStatus()
+                                                 : zurvax::RequestSenseOf(library.transport(), index, sense);
+        library.trace("RequestSense " + std::to_string(index) + " -> " + zurvax::Hex(status));
+        return status;
+    });
+}
+
+namespace {
+
+std::string BufferCall(const char* name, uint32_t index, uint8_t mode, uint8_t bufferId,
+                       uint32_t offset, uint32_t length, uint32_t status) {
+    return std::string(name) + " " + std::to_string(index) + " mode=" + std::to_string(mode) +
+           " id=" + std::to_string(bufferId) + " offset=" + std::to_string(offset) +
+           " length=" + std::to_string(length) + " -> " + zurvax::Hex(status);
+}
+
+}  // namespace
+
+uint32_t WriteBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t offset,
+                     uint32_t length, uint8_t* data) {
+    return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
+        const uint32_t status =
+            library.failed() ? library.openStatus()
+                             : zurvax::WriteBufferOf(library.transport(), index, mode, bufferId,
+                                                     offset, length, data);
+        library.trace(BufferCall("WriteBuffer", index, mode, bufferId, offset, length, status));
+        return status;
+    });
+}
+
+uint32_t ReadBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t offset,
+                    uint32_t length, uint8_t* data) {
+    return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
+        const uint32_t status =
+            library.failed() ? library.openStatus()
+                             : zurvax::ReadBufferOf(library.transport(), index, mode, bufferId,
+                                                    offset, length, data);
+        library.trace(BufferCall("ReadBuffer", index, mode, bufferId, offset, length, status));
+        return status;
+    });
+}
+
+uint32_t ZurvaxOpen(char* message, uint32_t size) {
+    return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
+        if (message != nullptr && size != 0) {
+            const std::string& text = library.message();
+            const std::size_t count = std::min<std::size_t>(text.size(), size - 1);
+            std::memcpy(message, text.data(), count);
+            message[count] = '\0';
+        }
+        library.trace("ZurvaxOpen -> " + zurvax::Hex(library.openStatus()));
+        return library.openStatus();
+    });
+}
+
+}  // extern "C"
