@@ -1,0 +1,29 @@
+#include "app/FirmwareApp.h"
+
+#include "res/Texts.h"
+#include "ui/DeviceSelectDlg.h"
+
+CFirmwareApp theApp;
+
+#define ID_HELP 0xE146
+BEGIN_MESSAGE_MAP(CFirmwareApp, CWinApp)
+ON_COMMAND(ID_HELP, CWinApp::OnHelp)
+END_MESSAGE_MAP()
+
+BOOL CFirmwareApp::InitInstance() {
+    m_bUpgradeDone = 0;
+    m_nDeviceId = 0;
+
+    CDeviceSelectDlg dlg(nullptr);
+    m_hUpgradeEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (m_hUpgradeEvent == nullptr) {
+        // Without the event the progress window could never learn that a download ended:
+        // refuse to start rather than risk a window that never closes.
+        AfxMessageBox(res::text::kEventNotCreated, MB_OK | MB_ICONSTOP);
+        return FALSE;
+    }
+    m_pMainWnd = &dlg;
+    dlg.DoModal();
+    m_pMainWnd = nullptr;
+    return FALSE;
+}

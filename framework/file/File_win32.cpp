@@ -1,0 +1,65 @@
+// Files on Windows: opened with no sharing, as the image must not change while it is sent.
+#include <windows.h>
+
+#include "framework/fw.h"
+
+namespace fw {
+
+struct CFile::Impl {
+    ::HANDLE handle = INVALID_HANDLE_VALUE;
+};
+
+CFile::CFile() = default;
+CFile::~CFile() { Close(); }
+
+BOOL CFile::Open(const char* fileName, UINT flags) {
+    Close();
+    const ::DWORD share = (flags & shareExclusive) != 0 ? 0 : FILE_SHARE_READ;
+    ::HANDLE handle = ::CreateFileA(fileName, GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return FALSE;
+    }
+    m_impl = std::make_unique<Impl>();
+    m_impl->handle = handle;
+    return TRUE;
+}
+
+DWORD CFile::GetLength() const {
+    if (!m_impl) {
+        return 0;
+    }
+    ::LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(m_impl->handle, &size)) {
+        return 0;
+    }
+    return static_cast<DWORD>(size.QuadPart);
+}
+
+UINT CFile::Read(void* buffer, UINT count) {
+    if (!m_impl) {
+        return kReadFailed;
+    }
+    UINT total = 0;
+    auto* bytes = static_cast<char*>(buffer);
+    while (total < count) {
+        ::DWORD got = 0;
+        if (!::ReadFile(m_impl->handle, bytes + total, count - total, &got, nullptr)) {
+            return kReadFailed;
+        }
+        if (got == 0) {
+            break;
+        }
+        total += got;
+    }
+    return total;
+}
+
+void CFile::Close() {
+    if (m_impl) {
+        ::CloseHandle(m_impl->handle);
+        m_impl.reset();
+    }
+}
+
+} // namespace fw

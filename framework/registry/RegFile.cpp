@@ -1,0 +1,287 @@
+#include "framework/registry/RegFile.h"
+
+#include <cctype>
+#include <cstdlib>
+
+namespace fw::registry {
+namespace {
+
+constexpr std::uint32_t kString = 1;
+constexpr std::uint32_t kExpandString = 2;
+constexpr std::uint32_t kBinary = 3;
+constexpr std::uint32_t kDword = 4;
+constexpr std::uint32_t kMultiString = 7;
+
+std::string Upper(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return result;
+}
+
+// UTF-16LE to 8-bit: characters above 0xFF cannot be shown in the 8-bit code page and
+// become '?', as the system's conversion does for unmappable characters.
+std::string Narrow(std::string_view utf16) {
+    std::string result;
+    result.reserve(utf16.size() / 2);
+    for (std::size_t i = 0; i + 1 < utf16.size(); i += 2) {
+        const unsigned code = static_cast<unsigned char>(utf16[i]) |
+                              (static_cast<unsigned>(static_cast<unsigned char>(utf16[i + 1])) << 8);
+        result.push_back(code <= 0xFF ? static_cast<char>(code) : '?');
+    }
+    return result;
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// Reads a quoted string starting at text[0] == '"'; returns the unescaped text and the
+// count of characters consumed, or nothing when the quote is not closed.
+std::optional<std::pair<std::string, std::size_t>> Quoted(std::string_view text) {
+    std::string result;
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\\' && i + 1 < text.size()) {
+            result.push_back(text[++i]);
+        } else if (c == '"') {
+            return std::make_pair(result, i + 1);
+        } else {
+            result.push_back(c);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::vector<std::uint8_t>> HexBytes(std::string_view text) {
+    std::vector<std::uint8_t> bytes;
+    std::string token;
+    auto flush = [&]() -> bool {
+        if (token.empty()) {
+            return true;
+        }
+        if (token.size() > 2) {
+            return false;
+        }
+        for (char c : token) {
+            if (std::isxdigit(static_cast<unsigned char>(c)) == 0) {
+                return false;
+            }
+        }
+        bytes.push_back(static_cast<std::uint8_t>(std::strtoul(token.c_str(), nullptr, 16)));
+        token.clear();
+        return true;
+    };
+    for (char c : text) {
+        if (c == ',') {
+            if (!flush()) {
+                return std::nullopt;
+            }
+        } else if (c != ' ' && c != '\t') {
+            token.push_back(c);
+        }
+    }
+    if (!flush()) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+} // namespace
+
+std::string CanonicalKeyPath(std::string_view path) {
+    std::string upper = Upper(path);
+    static constexpr std::pair<std::string_view, std::string_view> kShort[] = {
+        {"HKCR", "HKEY_CLASSES_ROOT"},
+        {"HKLM", "HKEY_LOCAL_MACHINE"},
+        {"HKCU", "HKEY_CURRENT_USER"},
+    };
+    for (const auto& [shortName, longName] : kShort) {
+        if (upper.compare(0, shortName.size(), shortName) == 0 &&
+            (upper.size() == shortName.size() || upper[shortName.size()] == '\\')) {
+            upper = std::string(longName) + upper.substr(shortName.size());
+        }
+    }
+    while (!upper.empty() && upper.back() == '\\') {
+        upper.pop_back();
+    }
+    return upper;
+}
+
+ParseResult Parse(std::string_view fileBytes) {
+    std::string text;
+    if (fileBytes.size() >= 2 && static_cast<unsigned char>(fileBytes[0]) == 0xFF &&
+        static_cast<unsigned char>(fileBytes[1]) == 0xFE) {
+        text = Narrow(fileBytes.substr(2));
+    } else if (fileBytes.size() >= 3 && fileBytes.substr(0, 3) == "\xEF\xBB\xBF") {
+        text = std::string(fileBytes.substr(3));
+    } else {
+        text = std::string(fileBytes);
+    }
+
+    // Logical lines: a trailing backslash continues a hex list on the next line.
+    std::vector<std::pair<std::string, int>> lines;
+    {
+        std::string current;
+        int lineNumber = 0;
+        int startLine = 1;
+        std::size_t pos = 0;
+        while (pos <= text.size()) {
+            const std::size_t end = std::min(text.find('\n', pos), text.size());
+            std::string_view line = Trim(std::string_view(text).substr(pos, end - pos));
+            ++lineNumber;
+            if (current.empty()) {
+                startLine = lineNumber;
+            }
+            if (!line.empty() && line.back() == '\\' && line.find('=') != std::string_view::npos) {
+                current += line.substr(0, line.size() - 1);
+            } else if (!current.empty() && !line.empty() && line.back() == '\\') {
+                current += line.substr(0, line.size() - 1);
+            } else {
+                current += line;
+                lines.emplace_back(current, startLine);
+                current.clear();
+            }
+            pos = end + 1;
+        }
+    }
+
+    ParseResult result;
+    std::size_t first = 0;
+    while (first < lines.size() && lines[first].first.empty()) {
+        ++first;
+    }
+    if (first == lines.size() || (lines[first].first != "REGEDIT4" &&
+                                  lines[first].first != "Windows Registry Editor Version 5.00")) {
+        result.error = "line 1: not a registry file (no REGEDIT4 or version 5.00 header)";
+        return result;
+    }
+    const bool unicodeFormat = lines[first].first != "REGEDIT4";
+
+    Hive hive;
+    std::map<std::string, Value>* key = nullptr;
+    for (std::size_t i = first + 1; i < lines.size(); ++i) {
+        std::string_view line = lines[i].first;
+        if (line.empty() || line.front() == ';') {
+            continue;
+        }
+        if (line.front() == '[') {
+            const auto close = line.rfind(']');
+            if (close == std::string_view::npos) {
+                key = nullptr;
+                continue;
+            }
+            std::string_view path = line.substr(1, close - 1);
+            if (!path.empty() && path.front() == '-') {
+                const std::string gone = CanonicalKeyPath(path.substr(1));
+                for (auto it = hive.begin(); it != hive.end();) {
+                    it = (it->first == gone || it->first.rfind(gone + "\\", 0) == 0) ? hive.erase(it)
+                                                                                      : std::next(it);
+                }
+                key = nullptr;
+                continue;
+            }
+            key = &hive[CanonicalKeyPath(path)];
+            continue;
+        }
+        if (key == nullptr) {
+            continue;
+        }
+        std::string name;
+        std::size_t at = 0;
+        if (line.front() == '@') {
+            at = 1;
+        } else if (line.front() == '"') {
+            const auto quoted = Quoted(line);
+            if (!quoted) {
+                continue;
+            }
+            name = quoted->first;
+            at = quoted->second;
+        } else {
+            continue;
+        }
+        std::string_view rest = Trim(line.substr(at));
+        if (rest.empty() || rest.front() != '=') {
+            continue;
+        }
+        rest = Trim(rest.substr(1));
+        const std::string valueName = Upper(name);
+        if (rest == "-") {
+            key->erase(valueName);
+            continue;
+        }
+        Value value;
+        if (!rest.empty() && rest.front() == '"') {
+            const auto quoted = Quoted(rest);
+            if (!quoted) {
+                continue;
+            }
+            value.type = kString;
+            value.bytes.assign(quoted->first.begin(), quoted->first.end());
+            value.bytes.push_back(0);
+        } else if (rest.rfind("dword:", 0) == 0) {
+            std::string_view digits = rest.substr(6);
+            if (digits.size() != 8) {
+                continue;
+            }
+            const std::string copy(digits);
+            char* end = nullptr;
+            const unsigned long number = std::strtoul(copy.c_str(), &end, 16);
+            if (end != copy.c_str() + copy.size()) {
+                continue;
+            }
+            value.type = kDword;
+            for (int b = 0; b < 4; ++b) {
+                value.bytes.push_back(static_cast<std::uint8_t>((number >> (8 * b)) & 0xFF));
+            }
+        } else if (rest.rfind("hex", 0) == 0) {
+            std::string_view spec = rest.substr(3);
+            value.type = kBinary;
+            if (!spec.empty() && spec.front() == '(') {
+                const auto close = spec.find(')');
+                if (close == std::string_view::npos) {
+                    continue;
+                }
+                const std::string typeText(spec.substr(1, close - 1));
+                char* end = nullptr;
+                value.type = static_cast<std::uint32_t>(std::strtoul(typeText.c_str(), &end, 16));
+                if (typeText.empty() || end != typeText.c_str() + typeText.size()) {
+                    continue;
+                }
+                spec = spec.substr(close + 1);
+            }
+            if (spec.empty() || spec.front() != ':') {
+                continue;
+            }
+            auto bytes = HexBytes(spec.substr(1));
+            if (!bytes) {
+                continue;
+            }
+            value.bytes = std::move(*bytes);
+            // The version 5 format keeps string types in UTF-16; the ANSI query narrows them.
+            if (unicodeFormat &&
+                (value.type == kString || value.type == kExpandString || value.type == kMultiString)) {
+                value.bytes = [&] {
+                    const std::string narrow = Narrow(std::string_view(
+                        reinterpret_cast<const char*>(value.bytes.data()), value.bytes.size()));
+                    return std::vector<std::uint8_t>(narrow.begin(), narrow.end());
+                }();
+            }
+        } else {
+            continue;
+        }
+        (*key)[valueName] = std::move(value);
+    }
+    result.hive = std::move(hive);
+    return result;
+}
+
+} // namespace fw::registry

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs, from Debian's own archive only, whatever the build and the tests need and the
+# machine lacks. Safe to run again: packages already present are left alone.
+set -euo pipefail
+
+need_root() { if [ "$(id -u)" -ne 0 ]; then echo "sudo"; fi; }
+SUDO=$(need_root)
+
+packages=(
+  cmake ninja-build g++ pkg-config
+  libgtest-dev libgmock-dev googletest
+  nlohmann-json3-dev libncurses-dev tmux
+  g++-mingw-w64-i686-posix mingw-w64-i686-dev
+  wine wine32:i386 xvfb imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+# wine32 lives in the i386 architecture, which a fresh machine does not have enabled.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,8 @@
+#include "scsi/LibraryStatus.h"
+
+#include "zurvax/ZurvaxStatus.h"
+
+bool DeviceWentAway(std::uint32_t status) {
+    return status == ZURVAX_STATUS_NO_SUCH_DEVICE || status == ZURVAX_STATUS_TRANSPORT_ERROR ||
+           status == ZURVAX_STATUS_TIMEOUT;
+}

@@ -1,0 +1,9 @@
+// How the program reads the library's own statuses (those above 0xFFFF).
+#pragma once
+
+#include <cstdint>
+
+// True for a library status that says the device stopped answering during a command (it
+// was reset, went off the bus, or the command timed out), as a drive does while it restarts
+// with new microcode.
+bool DeviceWentAway(std::uint32_t status);

@@ -1,0 +1,87 @@
+// The contract between the program and the SCSI pass-through library ZURVAX.
+//
+// Both sides include this header: the program imports the seven operations, the library
+// (zurvax/) exports them. Every operation names its device by a library device index
+// counted from 0. All records are owned by the caller, who zero-fills them before a call;
+// the library writes into them only on success (GetScsiPath returns its record by value).
+#pragma once
+
+#include <stdint.h>
+
+#if defined(_WIN32) && defined(ZURVAX_BUILDING_DLL)
+#define ZURVAX_API __declspec(dllexport)
+#else
+// Plain declarations on the importing side: they bind to the DLL's import library on
+// Windows and to the statically linked library in tests and on Linux alike.
+#define ZURVAX_API
+#endif
+
+#pragma pack(push, 1)
+// Standard INQUIRY data: byte 0 bits 0-4 device type, 8-15 vendor, 16-31 product,
+// 32-35 revision, all blank padded. Nothing else is read by the program.
+typedef struct _INQUIRY_DATA {
+    uint8_t bytes[36];
+} INQUIRY_DATA;
+
+// Bytes 0-14 of fixed-format sense data (response code 70h/71h).
+typedef struct _SENSE_DATA {
+    uint8_t bytes[15];
+} SENSE_DATA;
+
+// Byte 1 host adapter number, byte 2 target id, byte 3 logical unit; byte 0 unused.
+typedef struct _SCSI_PATH {
+    uint8_t bytes[4];
+} SCSI_PATH;
+#pragma pack(pop)
+
+// Library status values. 0 is success, the named codes below are the ones callers
+// accept or test for; every other value is a failure. A CHECK CONDITION is reported as
+// (ASC << 8) | ASCQ; failures the library detects itself are above 0xFFFF
+// (zurvax/ZurvaxStatus.h lists them).
+enum : uint32_t {
+    SCSI_STATUS_OK = 0,
+    MEDIUM_NOT_PRESENT = 0x3A00,
+    LOGICAL_UNIT_NOT_READY_CAUSE_NOT_REPORTABLE = 0x0400,
+    END_OF_DEVICE_LIST = 0xAA82,
+};
+
+// The device type GetDeviceType reports for an index with no device.
+enum : uint8_t { NO_DEVICE_TYPE = 31 };
+
+// WRITE BUFFER / READ BUFFER modes the program uses.
+enum : uint8_t {
+    BUFFER_MODE_DATA = 2,
+    BUFFER_MODE_DOWNLOAD_MICROCODE_SAVE = 5,
+};
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Peripheral device type (0-31) from the device's INQUIRY data; NO_DEVICE_TYPE when no
+// device answers at this index.
+ZURVAX_API uint8_t GetDeviceType(uint32_t index);
+// INQUIRY (36 bytes) into *data. END_OF_DEVICE_LIST when the index lies past the last device.
+ZURVAX_API uint32_t ReadRawInquiryData(uint32_t index, INQUIRY_DATA* data);
+// The device's path; all zero when there is no device at this index.
+ZURVAX_API SCSI_PATH GetScsiPath(uint32_t index);
+// TEST UNIT READY.
+ZURVAX_API uint32_t TestUnitReady(uint32_t index);
+// REQUEST SENSE in fixed format into *sense.
+ZURVAX_API uint32_t RequestSense(uint32_t index, SENSE_DATA* sense);
+// WRITE BUFFER (10) sending length bytes from data (data may be null when length is 0).
+ZURVAX_API uint32_t WriteBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t offset,
+                                uint32_t length, uint8_t* data);
+// READ BUFFER (10) receiving exactly length bytes into data; a short transfer is a failure.
+ZURVAX_API uint32_t ReadBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t offset,
+                               uint32_t length, uint8_t* data);
+
+// Opens the library's device source (emulation file, or the operating system's devices).
+// Returns 0, or a library status with a one-line description in message (always
+// zero-terminated, truncated to size). Operations call it implicitly on first use; the
+// program calls it at start so that a bad configuration is reported before any window.
+ZURVAX_API uint32_t ZurvaxOpen(char* message, uint32_t size);
+
+#ifdef __cplusplus
+}
+#endif

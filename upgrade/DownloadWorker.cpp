@@ -1,0 +1,124 @@
+#include "upgrade/DownloadWorker.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "app/FirmwareApp.h"
+#include "res/Texts.h"
+#include "scsi/ScsiContract.h"
+#include "scsi/TapeError.h"
+#include "scsi/LibraryStatus.h"
+
+namespace {
+
+constexpr UINT kChunkSize = 8192;
+constexpr DWORD kSettleMs = 1000;
+constexpr DWORD kPollIntervalMs = 2000;
+constexpr BYTE kPollRetries = 150;
+constexpr DWORD kSignalHoldMs = 2000;
+constexpr uint8_t kBufferId = 0;
+
+bool IsGood(UINT status) { return status == SCSI_STATUS_OK || status == MEDIUM_NOT_PRESENT; }
+
+// Sends the image chunk by chunk, each verified before the next is read. Returns true
+// when every chunk was written and read back equal.
+bool TransferImage(CFile& image, DWORD length) {
+    auto transfer = std::make_unique<BYTE[]>(kChunkSize);
+    auto readBack = std::make_unique<BYTE[]>(kChunkSize);
+    std::memset(transfer.get(), 0, kChunkSize);
+    std::memset(readBack.get(), 0, kChunkSize);
+
+    DWORD offset = 0;
+    for (DWORD position = 0; position < length; position += kChunkSize) {
+        // Only what the file really gave is ever sent: a failed or short read (the file
+        // shrank, or the disk failed) ends the transfer like a failed chunk.
+        const UINT expected = std::min<DWORD>(kChunkSize, length - position);
+        const UINT bytesRead = image.Read(transfer.get(), expected);
+        if (bytesRead != expected) {
+            AfxMessageBox(res::text::kImageReadFailed);
+            return false;
+        }
+        UINT status = WriteBuffer(theApp.m_nDeviceId, BUFFER_MODE_DATA, kBufferId, offset, bytesRead,
+                                  transfer.get());
+        if (!IsGood(status)) {
+            ReportTapeError(nullptr, status);
+            return false;
+        }
+        status = ReadBuffer(theApp.m_nDeviceId, BUFFER_MODE_DATA, kBufferId, offset, bytesRead,
+                            readBack.get());
+        if (!IsGood(status)) {
+            ReportTapeError(nullptr, status);
+            return false;
+        }
+        // The whole chunk size is compared, also behind a short last chunk: both buffers
+        // hold there what the previous chunk left (or zeros), so any stray byte shows.
+        if (std::memcmp(transfer.get(), readBack.get(), kChunkSize) != 0) {
+            AfxMessageBox(res::text::kReadBackMismatch);
+            return false;
+        }
+        offset += bytesRead;
+    }
+    return true;
+}
+
+} // namespace
+
+bool CommitRejected(UINT status) {
+    if (status == SCSI_STATUS_OK || status == MEDIUM_NOT_PRESENT) {
+        return false;
+    }
+    if (status <= 0xFFFF) {
+        const UINT asc = status >> 8;
+        return !(asc == 0x29 || status == 0x3F01);
+    }
+    return !DeviceWentAway(status);
+}
+
+UINT FirmwareDownloadThread(void* pParam) {
+    (void)pParam;
+    CFile image;
+    if (!image.Open(res::kFirmwareImageName, CFile::modeRead | CFile::shareExclusive)) {
+        AfxMessageBox(res::text::kImageNotOpened);
+        SetEvent(theApp.m_hUpgradeEvent);
+        return 1;
+    }
+    const DWORD length = image.GetLength();
+
+    bool complete = false;
+    UINT status = TestUnitReady(theApp.m_nDeviceId);
+    if (!IsGood(status)) {
+        ReportTapeError(nullptr, status);
+    } else if (TransferImage(image, length)) {
+        status = WriteBuffer(theApp.m_nDeviceId, BUFFER_MODE_DOWNLOAD_MICROCODE_SAVE, kBufferId, 0, 0,
+                             nullptr);
+        if (CommitRejected(status)) {
+            // A drive that refuses the image keeps its old code: never call that a success.
+            ReportTapeError(nullptr, status);
+        } else {
+            Sleep(kSettleMs);
+            theApp.m_bUpgradeDone = 1;
+            complete = true;
+        }
+    }
+    image.Close();
+
+    // Every path that reached the drive waits for it to answer before anything else.
+    status = TestUnitReady(theApp.m_nDeviceId);
+    for (BYTE retries = kPollRetries; !IsGood(status) && retries > 0; --retries) {
+        Sleep(kPollIntervalMs);
+        status = TestUnitReady(theApp.m_nDeviceId);
+    }
+
+    const bool success = complete && IsGood(status);
+    if (!success) {
+        theApp.m_bUpgradeDone = 0;
+    }
+
+    SetEvent(theApp.m_hUpgradeEvent);
+    Sleep(kSignalHoldMs);
+    ResetEvent(theApp.m_hUpgradeEvent);
+
+    AfxMessageBox(success ? res::text::kUpgradeSucceeded : res::text::kUpgradeFailed);
+    return 0;
+}
