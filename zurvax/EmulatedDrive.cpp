@@ -90,6 +90,8 @@ Response EmulatedDrive::execute(std::span<const std::uint8_t> cdb,
     cdbLog_.emplace_back(cdb.begin(), cdb.end());
     if (cdb.empty()) return Check(kKeyIllegalRequest, 0x20, 0x00);
 
+    // The drive is back once it has answered its last NOT READY, whatever asks next.
+    if (activating_ && pollsLeft_ == 0) finishActivation();
     const std::uint8_t opcode = cdb[0];
     if (opcode == kOpInquiry) return inquiryCommand(cdb, dataInCapacity);
     if (opcode == kOpRequestSense) return requestSense(cdb, dataInCapacity);
@@ -106,9 +108,7 @@ Response EmulatedDrive::execute(std::span<const std::uint8_t> cdb,
 Response EmulatedDrive::dispatch(std::span<const std::uint8_t> cdb,
                                  std::span<const std::uint8_t> dataOut, std::size_t dataInCapacity) {
     if (activating_) {
-        if (pollsLeft_ > 0 && --pollsLeft_ == 0) {
-            finishActivation();
-        }
+        if (pollsLeft_ > 0) --pollsLeft_;
         return Check(kKeyNotReady, 0x04, 0x01);
     }
     if (!unitAttentions_.empty()) {
