@@ -132,7 +132,8 @@ protected:
     virtual bool OnIdle(Window& dialog) = 0;
     // Waits until deadline (kernel milliseconds; none: no timer), or until Wake().
     virtual void WaitForActivity(std::optional<std::uint64_t> deadline);
-    void Wake();
+    // Ends a WaitForActivity early; called from any thread when something was queued.
+    virtual void Wake();
 
     void Record(Operation operation);
     Kernel& m_kernel;
