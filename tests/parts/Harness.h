@@ -50,7 +50,7 @@ public:
     std::vector<MessageBoxRecord> Boxes() { return ui().MessageBoxes(); }
     // Texts of the message boxes, in order.
     std::vector<std::string> BoxTexts();
-    // The items of the main window's device list now.
+    // The items of the main window's device list, now or when the window closed.
     std::vector<std::string> ListItems();
 
     // Writes the firmware image the worker reads ("kmr47000_0200.gbf") into the folder.
