@@ -41,6 +41,9 @@ int Headless::MessageBox(HWND owner, const char* text, const char* caption, UINT
     if (observer) {
         observer(record);
     }
+    if (record.workerThread) {
+        m_kernel.Sleep(kWorkerBoxReadingMs);
+    }
 
     std::lock_guard lock(m_mutex);
     bool answered = false;

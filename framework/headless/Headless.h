@@ -37,6 +37,9 @@ public:
     // Answers the next message box whose text contains textPart. A box with only an OK
     // button that matches no answer is answered OK; any other unmatched box is a problem
     // and gets IDNO, so a forgotten answer can never say Yes to a firmware download.
+    // A box shown on a worker thread is answered after kWorkerBoxReadingMs of virtual
+    // time, as an operator needs a moment to read it: answered at once, a worker could
+    // race ahead of the user-interface thread in a way no person could make it.
     void Answer(std::string textPart, int answer);
     // Calls observer for every message box as it is shown (before it is answered), on the
     // thread that shows it.
@@ -45,6 +48,7 @@ public:
     void Echo(bool echo) { m_echo = echo; }
 
     int MessageBox(HWND owner, const char* text, const char* caption, UINT type) override;
+    static constexpr DWORD kWorkerBoxReadingMs = 1000;
 
     std::vector<model::Operation> Operations();
     std::vector<MessageBoxRecord> MessageBoxes();
