@@ -11,7 +11,8 @@ packages=(
   libgtest-dev libgmock-dev googletest
   nlohmann-json3-dev libncurses-dev tmux
   g++-mingw-w64-i686-posix mingw-w64-i686-dev
-  wine wine32:i386 xvfb imagemagick
+  wine wine32:i386 wine64 xvfb imagemagick
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
 )
 
 missing=()

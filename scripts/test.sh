@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# THE test command: installs what is missing, builds every preset and runs every test.
+# Ends with one line "N passed, N failed" (all ctest runs added up) and a non-zero exit
+# status at the first failure.
+#
+# To add a step: write a function step_<name> that returns non-zero on failure (use
+# run_ctest to have its results counted), then add <name> to STEPS below.
+#
+# Environment:
+#   FWUPGRADE_STEPS      space-separated subset of STEPS to run (default: all)
+#   FWUPGRADE_WIN_TESTS  auto | win32 | win64: where the Windows tests run (default auto:
+#                        win32 when this machine can start Wine's 32-bit loader, else the
+#                        64-bit build of the same code under 64-bit Wine)
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+STEPS=(deps linux linux_asan linux_tsan win32)
+
+PASSED=0
+FAILED=0
+TIMINGS=()
+LOGDIR=build/logs
+
+log() { printf '\n==> %s\n' "$*"; }
+
+CTEST_LAUNCH=()
+
+# ctest with our counting: every "X% tests passed, Y tests failed out of Z" line adds up.
+run_ctest() {
+    local out rc=0 line total failed
+    mkdir -p "$LOGDIR"
+    out="$LOGDIR/ctest-$1.log"
+    "${CTEST_LAUNCH[@]}" ctest --preset "$@" 2>&1 | tee "$out" || rc=$?
+    line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$out" | tail -n1 || true)
+    if [ -n "$line" ]; then
+        failed=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+        total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
+        PASSED=$((PASSED + total - failed))
+        FAILED=$((FAILED + failed))
+    elif grep -q 'No tests were found' "$out"; then
+        echo "warning: preset $1 has no tests" >&2
+    elif [ "$rc" -ne 0 ]; then
+        FAILED=$((FAILED + 1))
+    fi
+    return "$rc"
+}
+
+build_preset() {
+    cmake --preset "$1" && cmake --build --preset "$1"
+}
+
+# 32-bit Wine needs the kernel to start 32-bit Linux programs; some sandboxes refuse them.
+host_runs_wine32() {
+    /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+step_deps() { bash scripts/install-deps.sh; }
+step_linux() { build_preset linux && run_ctest linux; }
+step_linux_asan() { build_preset linux-asan && run_ctest linux-asan; }
+# ThreadSanitizer of g++ 12 cannot map its shadow memory when the kernel randomises mmap
+# with more than 28 bits; without address randomisation it always can.
+step_linux_tsan() {
+    build_preset linux-tsan || return
+    local bits
+    bits=$(cat /proc/sys/vm/mmap_rnd_bits 2>/dev/null || echo 28)
+    if [ "$bits" -gt 28 ]; then
+        local CTEST_LAUNCH=(setarch "$(uname -m)" -R)
+        run_ctest linux-tsan
+    else
+        run_ctest linux-tsan
+    fi
+}
+step_win32() {
+    # The shipped program is always built, warnings as errors.
+    build_preset win32 || return
+    local where=${FWUPGRADE_WIN_TESTS:-auto}
+    if [ "$where" = auto ]; then
+        if host_runs_wine32; then where=win32; else where=win64; fi
+    fi
+    if [ "$where" = win32 ]; then
+        run_ctest win32
+    else
+        echo "note: this machine cannot start Wine's 32-bit loader: the Windows tests run" \
+             "from the 64-bit build of the same code (preset win64) under 64-bit Wine"
+        build_preset win64 && run_ctest win64
+    fi
+}
+
+summary() {
+    local rc=$?
+    if [ ${#TIMINGS[@]} -gt 0 ]; then
+        printf '\n==> timings\n'
+        printf '  %s\n' "${TIMINGS[@]}"
+    fi
+    [ "$rc" -eq 0 ] || printf '\nFAILED (exit status %d)\n' "$rc"
+    echo "$PASSED passed, $FAILED failed"
+}
+trap summary EXIT
+
+selected=(${FWUPGRADE_STEPS:-${STEPS[*]}})
+for s in "${selected[@]}"; do
+    log "$s"
+    t0=$(date +%s)
+    rc=0
+    before=$FAILED
+    "step_$s" || rc=$?
+    TIMINGS+=("$(printf '%-12s %4ds' "$s" $(($(date +%s) - t0)))")
+    if [ "$rc" -ne 0 ]; then
+        # A step that failed without a counted test failure (a build, say) counts as one.
+        [ "$FAILED" -gt "$before" ] || FAILED=$((FAILED + 1))
+        echo "step $s failed" >&2
+        exit 1
+    fi
+done
