@@ -7,7 +7,7 @@ need_root() { if [ "$(id -u)" -ne 0 ]; then echo "sudo"; fi; }
 SUDO=$(need_root)
 
 packages=(
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ pkg-config python3
   libgtest-dev libgmock-dev googletest
   nlohmann-json3-dev libncurses-dev tmux
   g++-mingw-w64-i686-posix mingw-w64-i686-dev
