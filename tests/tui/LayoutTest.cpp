@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "framework/tui/Layout.h"
+#include "res/Templates.h"
+#include "res/Texts.h"
+#include "res/resource.h"
+
+using namespace fw::tui;
+using fw::UINT;
+
+namespace {
+
+const res::ControlTemplate& ControlOf(int dialogId, int controlId) {
+    const res::DialogTemplate* dialog = res::FindDialogTemplate(dialogId);
+    EXPECT_NE(dialog, nullptr);
+    for (const auto& control : dialog->controls) {
+        if (control.id == controlId) {
+            return control;
+        }
+    }
+    ADD_FAILURE() << "no control " << controlId;
+    return dialog->controls.front();
+}
+
+CellRect Cells(const res::ControlTemplate& c) { return ToCells(c.x, c.y, c.cx, c.cy); }
+
+} // namespace
+
+TEST(Cells, FourUnitsAColumnAndEightARowRoundedToTheNearestCell) {
+    const CellRect list = ToCells(7, 20, 166, 75);
+    EXPECT_EQ(list.col, 2);    // 1.75
+    EXPECT_EQ(list.row, 3);    // 2.5, halves up
+    EXPECT_EQ(list.width, 41); // right edge 43.25 -> 43
+    EXPECT_EQ(list.height, 9); // bottom 11.875 -> 12
+    const CellRect origin = ToCells(0, 0, 4, 8);
+    EXPECT_EQ(origin.col, 0);
+    EXPECT_EQ(origin.row, 0);
+    EXPECT_EQ(origin.width, 1);
+    EXPECT_EQ(origin.height, 1);
+}
+
+TEST(Cells, TinyControlsStillGetACell) {
+    const CellRect rect = ToCells(9, 9, 1, 1);
+    EXPECT_EQ(rect.width, 1);
+    EXPECT_EQ(rect.height, 1);
+}
+
+TEST(Cells, EveryControlOfEveryDialogLiesInsideItsClientArea) {
+    for (const auto& dialog : res::AllDialogTemplates()) {
+        const CellRect client = ToCells(0, 0, dialog.cx, dialog.cy);
+        for (const auto& control : dialog.controls) {
+            const CellRect rect = Cells(control);
+            EXPECT_GE(rect.col, 0) << dialog.name << " " << control.id;
+            EXPECT_GE(rect.row, 0) << dialog.name << " " << control.id;
+            EXPECT_LE(rect.col + rect.width, client.width) << dialog.name << " " << control.id;
+            EXPECT_LE(rect.row + rect.height, client.height) << dialog.name << " " << control.id;
+        }
+    }
+}
+
+TEST(Cells, TheMainWindowsButtonsKeepSeparateRowsAndSitRightOfTheList) {
+    const CellRect list = Cells(ControlOf(IDD_DEVICE_DIALOG, IDC_DEVICE_LIST));
+    std::set<int> rows;
+    for (const int id : {IDC_UPGRADE, IDCANCEL, IDOK}) {
+        const CellRect button = Cells(ControlOf(IDD_DEVICE_DIALOG, id));
+        EXPECT_GT(button.col, list.col + list.width) << id;
+        rows.insert(button.row + (button.height - 1) / 2);
+    }
+    EXPECT_EQ(rows.size(), 3u);
+}
+
+TEST(Cells, TheAgreementNeedsMoreThanEightyColumns) {
+    const res::DialogTemplate* agreement = res::FindDialogTemplate(IDD_AGREEMENT);
+    ASSERT_NE(agreement, nullptr);
+    const CellRect client = ToCells(0, 0, agreement->cx, agreement->cy);
+    EXPECT_EQ(client.width + 2, 81);
+    EXPECT_EQ(client.height + 2, 26);
+}
+
+TEST(Mnemonic, TheMarkedLetterIsFoundAndTheMarkerDropped) {
+    const Mnemonic upgrade = ParseMnemonic("&Upgrade Firmware");
+    EXPECT_EQ(upgrade.label, "Upgrade Firmware");
+    EXPECT_EQ(upgrade.index, 0);
+    EXPECT_EQ(upgrade.key, 'u');
+    const Mnemonic middle = ParseMnemonic("Re&scan");
+    EXPECT_EQ(middle.label, "Rescan");
+    EXPECT_EQ(middle.index, 2);
+    EXPECT_EQ(middle.key, 's');
+}
+
+TEST(Mnemonic, DoubledAmpersandIsAPlainAmpersand) {
+    const Mnemonic text = ParseMnemonic("Save && &Quit");
+    EXPECT_EQ(text.label, "Save & Quit");
+    EXPECT_EQ(text.index, 7);
+    EXPECT_EQ(text.key, 'q');
+    const Mnemonic none = ParseMnemonic("A&&B");
+    EXPECT_EQ(none.label, "A&B");
+    EXPECT_EQ(none.index, -1);
+    EXPECT_EQ(none.key, 0);
+}
+
+TEST(Mnemonic, OnlyTheFirstMarkerCountsAndATrailingOneStays) {
+    const Mnemonic two = ParseMnemonic("&One &Two");
+    EXPECT_EQ(two.label, "One Two");
+    EXPECT_EQ(two.key, 'o');
+    const Mnemonic trailing = ParseMnemonic("End&");
+    EXPECT_EQ(trailing.label, "End&");
+    EXPECT_EQ(trailing.key, 0);
+}
+
+TEST(Mnemonic, EveryButtonOfTheProgramHasADistinctLetterPerDialog) {
+    for (const auto& dialog : res::AllDialogTemplates()) {
+        std::set<char> keys;
+        for (const auto& control : dialog.controls) {
+            if (control.kind == res::ControlKind::PushButton) {
+                const Mnemonic mnemonic = ParseMnemonic(control.text);
+                EXPECT_NE(mnemonic.key, 0) << control.text;
+                EXPECT_TRUE(keys.insert(mnemonic.key).second) << dialog.name << " " << control.text;
+            }
+        }
+    }
+}
+
+TEST(Text, TabsStopEveryEightColumns) {
+    EXPECT_EQ(ExpandTabs("a\tb"), "a       b");
+    EXPECT_EQ(ExpandTabs("Sense Key: \t\tX"), "Sense Key:              X");
+    EXPECT_EQ(ExpandTabs("12345678\tx"), "12345678        x");
+}
+
+TEST(Text, LinesSplitAtEveryKindOfLineEnd) {
+    const auto lines = WrapText("one\r\ntwo\nthree\rfour", 80);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "one");
+    EXPECT_EQ(lines[1], "two");
+    EXPECT_EQ(lines[2], "three");
+    EXPECT_EQ(lines[3], "four");
+}
+
+TEST(Text, LongLinesWrapAtTheLastBlankThatFits) {
+    const auto lines = WrapText("the quick brown fox jumps", 10);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "the quick");
+    EXPECT_EQ(lines[1], "brown fox");
+    EXPECT_EQ(lines[2], "jumps");
+    for (const auto& line : WrapText(res::text::kAgreement, 38)) {
+        EXPECT_LE(line.size(), 38u) << line;
+    }
+}
+
+TEST(Text, AWordLongerThanTheWidthIsCut) {
+    const auto lines = WrapText("abcdefghij", 4);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "abcd");
+    EXPECT_EQ(lines[1], "efgh");
+    EXPECT_EQ(lines[2], "ij");
+}
+
+TEST(Text, LinesThatFitKeepTheirBlanksAndEmptyLinesStay) {
+    const auto lines = WrapText("WARNING !!!\r\n\r\n  two  blanks", 40);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], "");
+    EXPECT_EQ(lines[2], "  two  blanks");
+}
+
+TEST(Text, WrappingLosesNoWord) {
+    std::string joined;
+    for (const auto& line : WrapText(res::text::kAgreement, 30)) {
+        joined += line + " ";
+    }
+    std::string original = res::text::kAgreement;
+    std::replace(original.begin(), original.end(), '\r', ' ');
+    std::replace(original.begin(), original.end(), '\n', ' ');
+    auto squeeze = [](std::string s) {
+        std::string out;
+        for (const char c : s) {
+            if (!(c == ' ' && !out.empty() && out.back() == ' ')) {
+                out += c;
+            }
+        }
+        while (!out.empty() && out.back() == ' ') {
+            out.pop_back();
+        }
+        return out;
+    };
+    EXPECT_EQ(squeeze(joined), squeeze(original));
+}
+
+TEST(MessageBoxes, ButtonsFollowTheTypeAndYesNoHaveLetters) {
+    const auto ok = MessageBoxButtons(MB_OK);
+    ASSERT_EQ(ok.size(), 1u);
+    EXPECT_EQ(ok[0].id, IDOK);
+    const auto yesNo = MessageBoxButtons(MB_YESNO | MB_ICONEXCLAMATION);
+    ASSERT_EQ(yesNo.size(), 2u);
+    EXPECT_EQ(yesNo[0].id, IDYES);
+    EXPECT_EQ(yesNo[0].key, 'y');
+    EXPECT_EQ(yesNo[1].id, IDNO);
+    EXPECT_EQ(yesNo[1].key, 'n');
+    const auto okCancel = MessageBoxButtons(MB_OKCANCEL);
+    ASSERT_EQ(okCancel.size(), 2u);
+    EXPECT_EQ(okCancel[1].id, IDCANCEL);
+}
+
+TEST(MessageBoxes, TheSafeAnswerIsNeverYes) {
+    for (fw::UINT type = 0; type <= 5; ++type) {
+        EXPECT_NE(SafeAnswer(type), IDYES) << type;
+    }
+    EXPECT_EQ(SafeAnswer(MB_YESNO | MB_ICONEXCLAMATION), IDNO);
+    EXPECT_EQ(SafeAnswer(MB_OK | MB_ICONSTOP), IDOK);
+    EXPECT_EQ(SafeAnswer(MB_OKCANCEL), IDCANCEL);
+}
+
+TEST(MessageBoxes, IconMarks) {
+    EXPECT_EQ(IconMark(MB_ICONEXCLAMATION), "[!]");
+    EXPECT_EQ(IconMark(MB_ICONINFORMATION | MB_YESNO), "[i]");
+    EXPECT_EQ(IconMark(MB_ICONSTOP), "[X]");
+    EXPECT_EQ(IconMark(MB_ICONQUESTION), "[?]");
+    EXPECT_EQ(IconMark(MB_OK), "");
+}
+
+TEST(MessageBoxes, LayoutHoldsTextAndButtonsCentred) {
+    const auto layout = LayOutMessageBox(res::text::kConfirmUpgrade, "VORN - Tape Firmware Upgrade",
+                                         MB_YESNO | MB_ICONEXCLAMATION, 76);
+    EXPECT_EQ(layout.icon, "[!]");
+    EXPECT_EQ(layout.lines.front(), "C A U T I O N ! ! !");
+    EXPECT_EQ(layout.lines.back(), "Are you sure you want to upgrade Current Firmware?");
+    EXPECT_LE(layout.width, 76);
+    EXPECT_EQ(layout.textCol, layout.iconCol + 4);
+    EXPECT_EQ(layout.height, static_cast<int>(layout.lines.size()) + 5);
+    EXPECT_EQ(layout.buttonRow, layout.height - 2);
+    for (const auto& line : layout.lines) {
+        EXPECT_LE(layout.textCol + static_cast<int>(line.size()), layout.width - 2) << line;
+    }
+    ASSERT_EQ(layout.buttons.size(), 2u);
+    const int left = layout.buttons[0].col;
+    const int right = layout.width - (layout.buttons[1].col + layout.buttons[1].width);
+    EXPECT_LE(std::abs(left - right), 1);
+    EXPECT_LT(layout.buttons[0].col + layout.buttons[0].width, layout.buttons[1].col);
+}
+
+TEST(MessageBoxes, NarrowScreensWrapTheTextAndDropTrailingEmptyLines) {
+    const auto layout =
+        LayOutMessageBox(res::text::kWrongDevice, "VORN - Firmware Upgrade Utility", MB_OK | MB_ICONSTOP, 30);
+    EXPECT_LE(layout.width, 30);
+    EXPECT_GT(layout.lines.size(), 2u);
+    EXPECT_FALSE(layout.lines.back().empty());
+    for (const auto& line : layout.lines) {
+        EXPECT_LE(layout.textCol + static_cast<int>(line.size()), layout.width - 2) << line;
+    }
+}
+
+TEST(MessageBoxes, ALongCaptionWidensTheBox) {
+    const auto layout = LayOutMessageBox("x", "A caption that is rather long indeed", MB_OK, 76);
+    EXPECT_GE(layout.width, 36 + 6);
+}
