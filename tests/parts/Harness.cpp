@@ -5,7 +5,12 @@
 #include <fstream>
 #include <sstream>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "app/FirmwareApp.h"
+#include "framework/registry/RegFile.h"
 #include "zurvax/Zurvax.h"
 
 namespace parts::test {
@@ -47,6 +52,7 @@ ProgramRun::ProgramRun(const std::string& emulationJson) {
 
 ProgramRun::~ProgramRun() {
     m_session.kernel.JoinThreads();
+    SetRegistry("");
     std::filesystem::current_path(m_previousFolder);
     zurvax::Reset();
     UnsetEnv("ZURVAX_TRACE");
@@ -116,6 +122,32 @@ void ProgramRun::WriteImage(const std::vector<std::uint8_t>& bytes) {
 void ProgramRun::WriteFile(const std::string& name, const std::string& bytes) {
     std::ofstream file(m_folder / name, std::ios::binary);
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+void ProgramRun::SetRegistry(const std::string& regText) {
+#ifdef _WIN32
+    ::RegDeleteKeyA(HKEY_CLASSES_ROOT, "QUORVEL");
+    if (regText.empty()) return;
+    const auto parsed = fw::registry::Parse(regText);
+    ASSERT_TRUE(parsed.hive) << parsed.error;
+    const auto key = parsed.hive->find("HKEY_CLASSES_ROOT\\QUORVEL");
+    if (key == parsed.hive->end()) return;
+    ::HKEY handle = nullptr;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CLASSES_ROOT, "QUORVEL", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
+                                nullptr),
+              ERROR_SUCCESS);
+    for (const auto& [name, value] : key->second) {
+        ::RegSetValueExA(handle, name.c_str(), 0, value.type, value.bytes.data(),
+                         static_cast<::DWORD>(value.bytes.size()));
+    }
+    ::RegCloseKey(handle);
+#else
+    if (regText.empty()) {
+        std::filesystem::remove(m_folder / "registry.reg");
+    } else {
+        WriteFile("registry.reg", regText);
+    }
+#endif
 }
 
 std::vector<std::uint8_t> SampleImage(std::size_t size, const char* revision) {

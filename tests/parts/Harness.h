@@ -56,6 +56,10 @@ public:
     // Writes the firmware image the worker reads ("kmr47000_0200.gbf") into the folder.
     void WriteImage(const std::vector<std::uint8_t>& bytes);
     void WriteFile(const std::string& name, const std::string& bytes);
+    // Makes the registry hold what this .reg file text says (empty: no QUORVEL key at
+    // all). Where the program reads .reg files the file is written; on Windows the text is
+    // imported into the system registry, so the same text must give the same answers.
+    void SetRegistry(const std::string& regText);
 
 private:
     fw::headless::HeadlessSession m_session;
