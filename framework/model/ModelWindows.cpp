@@ -178,9 +178,13 @@ bool ModelWindowSystem::FireDueTimer() {
     for (const auto& [handle, window] : m_windows) {
         for (auto& timer : window->timers) {
             if (timer.due <= now) {
-                // Like the system's timers: overdue ticks are not queued up, the next one
-                // comes a period after this one was due or now, whichever is later.
-                timer.due = std::max(timer.due + timer.period, now);
+                // Like the system's timers: a tick that comes late is not made up for, so a
+                // handler that blocks for a period still sees one tick a period, and one
+                // that blocks for many periods sees a single tick, not a burst.
+                timer.due += timer.period;
+                if (timer.due <= now) {
+                    timer.due = now + timer.period;
+                }
                 const UINT_PTR id = timer.id;
                 SendMessage(handle, WM_TIMER, id, 0);
                 return true;
