@@ -41,7 +41,7 @@ TEST_F(ApiTest, DemoOffersTwoKmrDrivesOfDifferentRevisionsAndOtherDevices) {
         {1, "OTHERCO ", "TX-900          "},
     };
     std::vector<std::string> revisions;
-    std::set<std::vector<std::uint8_t>> paths;
+    std::set<std::uint32_t> paths;
     for (std::uint32_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE(i);
         INQUIRY_DATA data{};
@@ -51,7 +51,7 @@ TEST_F(ApiTest, DemoOffersTwoKmrDrivesOfDifferentRevisionsAndOtherDevices) {
         EXPECT_EQ(std::string(reinterpret_cast<char*>(data.bytes) + 16, 16), expected[i].product);
         revisions.emplace_back(reinterpret_cast<char*>(data.bytes) + 32, 4);
         const SCSI_PATH path = GetScsiPath(i);
-        paths.insert(std::vector<std::uint8_t>(std::begin(path.bytes), std::end(path.bytes)));
+        paths.insert((std::uint32_t{path.bytes[1]} << 16) | (path.bytes[2] << 8) | path.bytes[3]);
     }
     EXPECT_EQ(paths.size(), expected.size());
     EXPECT_NE(revisions[0], revisions[1]);
