@@ -9,6 +9,7 @@
 #include <langinfo.h>
 #include <functional>
 #include <string_view>
+#include <utility>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -205,6 +206,15 @@ bool TuiWindowSystem::StartScreen() {
     nodelay(stdscr, TRUE);
     set_escdelay(kEscDelayMs);
     curs_set(0);
+    // Home and End as terminal multiplexers and rxvt send them, whatever TERM says.
+    for (const auto& [sequence, code] : {std::pair{"\033[1~", KEY_HOME}, std::pair{"\033[4~", KEY_END},
+                                         std::pair{"\033[7~", KEY_HOME}, std::pair{"\033[8~", KEY_END},
+                                         std::pair{"\033[H", KEY_HOME}, std::pair{"\033[F", KEY_END},
+                                         std::pair{"\033OH", KEY_HOME}, std::pair{"\033OF", KEY_END}}) {
+        if (key_defined(sequence) == 0) {
+            define_key(sequence, code);
+        }
+    }
     mousemask(BUTTON1_CLICKED | BUTTON1_RELEASED | BUTTON4_PRESSED | BUTTON5_PRESSED, nullptr);
     m_dirty = true;
     return true;
@@ -461,6 +471,15 @@ bool TuiWindowSystem::ReadKeys() {
         if (key == kEscape) {
             // Alt+letter arrives as ESC and the letter together.
             const int next = wgetch(stdscr);
+            if (next == '[' || next == 'O') {
+                // A key sequence curses does not know: never mistake it for Esc, which
+                // would disagree or rescan.
+                int tail = wgetch(stdscr);
+                while (tail != ERR && !(tail >= 0x40 && tail <= 0x7E)) {
+                    tail = wgetch(stdscr);
+                }
+                continue;
+            }
             if (next != ERR && next < 128 && std::isalnum(next) != 0) {
                 key = next;
                 alt = true;

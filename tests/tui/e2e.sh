@@ -55,6 +55,17 @@ wait_for() {
   return 1
 }
 
+# wait_for_re REGEX [SECONDS]: until a line of the screen matches the extended REGEX.
+wait_for_re() {
+  local pattern=$1 limit=$(( $(now_ms) + ${2:-10} * 1000 ))
+  while (( $(now_ms) < limit )); do
+    screen | grep -qE -- "$pattern" && return 0
+    sleep "$POLL"
+  done
+  fail "never saw /$pattern/"
+  return 1
+}
+
 # wait_until_gone TEXT [SECONDS]: until the screen no longer shows TEXT.
 wait_until_gone() {
   local text=$1 limit=$(( $(now_ms) + ${2:-10} * 1000 ))
@@ -188,6 +199,14 @@ agree() {
 case_agreement_declined() {
   begin agreement_declined 100 40 demo
   wait_for "User Agreement" || return
+  wait_for "VORN ELECTRONICS INC. FIRMWARE" || return
+  # The text scrolls where the focus is: Agree, Disagree, then the text.
+  screen | grep -qF "6. General." && fail "the end of the agreement shows before scrolling"
+  keys Tab Tab End
+  wait_for "6. General." || return
+  screen | grep -qF "VORN ELECTRONICS INC. FIRMWARE" && fail "the start still shows at the end"
+  keys Home
+  wait_for "VORN ELECTRONICS INC. FIRMWARE" || return
   # Esc is Disagree: the question comes, Yes goes back to the agreement.
   keys Escape
   wait_for "You must accept the agreement to continue." || return
@@ -195,7 +214,8 @@ case_agreement_declined() {
   keys y
   wait_until_gone "You must accept the agreement" || return
   wait_for "User Agreement" || return
-  # Tab moves to Disagree, Space presses it; No ends the program.
+  # A new agreement window: the focus starts on Agree, Tab moves it to Disagree, Space
+  # presses it; No ends the program.
   keys Tab
   keys Space
   wait_for "Do you want to go back and accept the agreement?" || return
@@ -287,6 +307,7 @@ case_upgrade() {
   begin upgrade 100 40 "$WORK/upgrade/drives.json"
   one_drive '"revision": "0100"'
   write_image
+  printf 'RIFF\0\0\0\0AVI LIST' > "$DIR/dl.avi"
   agree || return
   wait_for "Firmware Revision    0100" || return
   keys u
@@ -294,6 +315,8 @@ case_upgrade() {
   keys y
   wait_for "Firmware Upgrade in Progress ..." || return
   wait_for "DO NOT INTERRUPT" || return
+  # The clip could be opened: a text animation plays in its place.
+  wait_for_re '\[ *> *\]' || return
   # Nothing the operator types closes the window or stops the download.
   keys Enter
   keys Escape
@@ -340,10 +363,12 @@ case_missing_image() {
   wait_for "Are you sure you want to upgrade Current Firmware?" || return
   keys y
   wait_for "ERROR: Firmware file could not be opened !!!" 10 || return
+  screen | grep -qE '\[ *> *\]' && fail "an animation without a clip"
   keys Enter
   wait_until_gone "Firmware file could not be opened" || return
   wait_until_gone "Firmware Upgrade in Progress ..." 10 || return
   (( $(trace_count '^WriteBuffer') == 0 )) || fail "data was sent without an image"
+  screen | grep -qE '\[ *> *\]' && fail "an animation without a clip"
 }
 
 case_revision_gate() {
@@ -371,7 +396,9 @@ case_escape_rescans() {
   keys M-r
   wait_trace '^GetDeviceType 0 ' 3 || return
   wait_for "00:HA#01 TID#05 VORN     KMR-47000" || return
-  keys d
+  # The letter left the focus on Rescan; Tab goes round to the list, where Enter is the
+  # dialog's Enter: DONE.
+  keys Tab Enter
   local status
   status=$(wait_exit 10)
   [[ "$status" == 0 ]] || fail "exit status $status, wanted 0"
@@ -413,7 +440,36 @@ case_hangup_during_download() {
     "$DIR/trace.txt" || fail "the drive was not polled to its end"
 }
 
-ALL=(agreement_declined list rejected_device sense_report upgrade read_back_mismatch
+case_startup_failure() {
+  # No terminal needed: the reason goes to standard error before curses could start.
+  CASE=startup_failure
+  DIR="$WORK/$CASE"
+  CASE_OK=1
+  CASE_START=$(now_ms)
+  mkdir -p "$DIR"
+  printf '{ "devices": [ { "revision": "0100", } ] }' > "$DIR/drives.json"
+  (cd "$DIR" && ZURVAX_EMULATION="$DIR/drives.json" TERM=xterm-256color timeout 10 "$BIN" \
+     > "$DIR/out" 2> "$DIR/err" < /dev/null)
+  local status=$?
+  [[ "$status" == 2 ]] || fail "exit status $status, wanted 2"
+  grep -q '^fwupgrade: .*drives.json' "$DIR/err" || fail "no reason on standard error: $(cat "$DIR/err")"
+  [[ -s "$DIR/out" ]] && fail "the terminal was written to: $(cat -v "$DIR/out")"
+  cp "$DIR/err" "$SCREENS/$CASE.txt"
+}
+
+case_hangup_idle() {
+  begin hangup_idle 100 40 demo
+  agree || return
+  screen > "$SCREENS/$CASE.txt"
+  local pid
+  pid=$(cat "$DIR/pid")
+  T kill-session -t "$CASE"
+  local limit=$(( $(now_ms) + 5000 ))
+  while alive "$pid" && (( $(now_ms) < limit )); do sleep "$POLL"; done
+  alive "$pid" && fail "the program outlived its terminal outside a download"
+}
+
+ALL=(startup_failure hangup_idle agreement_declined list rejected_device sense_report upgrade read_back_mismatch
      missing_image revision_gate escape_rescans small_terminal hangup_during_download)
 for name in "${ALL[@]}"; do
   if (( ${#ONLY[@]} > 0 )) && [[ " ${ONLY[*]} " != *" $name "* ]]; then continue; fi
