@@ -11,7 +11,7 @@
 //                                       "WriteBuffer 0 mode=2 id=0 offset=0 length=8192 -> 0"
 //                                       (ZurvaxOpen itself traces "ZurvaxOpen -> <status>")
 //
-// All functions here are thread-safe with respect to each other and to the C functions.
+// All functions here are thread-safe among themselves and with the C functions.
 #pragma once
 
 #include <cstdint>
