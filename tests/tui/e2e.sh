@@ -334,6 +334,7 @@ case_upgrade() {
   keys Enter
   wait_until_gone "Congratulations !" || return
   wait_for "Firmware Revision    0200" 10 || return
+  screen_with_attributes | grep -qE "$DIMMED_UPGRADE" || fail "Upgrade Firmware not disabled after the upgrade"
   [[ "$(T display-message -p -t "$CASE" '#{pane_dead}')" == 0 ]] || fail "the program ended during the download"
 }
 
