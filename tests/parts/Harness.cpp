@@ -5,12 +5,8 @@
 #include <fstream>
 #include <sstream>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include "app/FirmwareApp.h"
-#include "framework/registry/RegFile.h"
+#include "tests/parts/RegistryImport.h"
 #include "zurvax/Zurvax.h"
 
 namespace parts::test {
@@ -126,21 +122,7 @@ void ProgramRun::WriteFile(const std::string& name, const std::string& bytes) {
 
 void ProgramRun::SetRegistry(const std::string& regText) {
 #ifdef _WIN32
-    ::RegDeleteKeyA(HKEY_CLASSES_ROOT, "QUORVEL");
-    if (regText.empty()) return;
-    const auto parsed = fw::registry::Parse(regText);
-    ASSERT_TRUE(parsed.hive) << parsed.error;
-    const auto key = parsed.hive->find("HKEY_CLASSES_ROOT\\QUORVEL");
-    if (key == parsed.hive->end()) return;
-    ::HKEY handle = nullptr;
-    ASSERT_EQ(::RegCreateKeyExA(HKEY_CLASSES_ROOT, "QUORVEL", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
-                                nullptr),
-              ERROR_SUCCESS);
-    for (const auto& [name, value] : key->second) {
-        ::RegSetValueExA(handle, name.c_str(), 0, value.type, value.bytes.data(),
-                         static_cast<::DWORD>(value.bytes.size()));
-    }
-    ::RegCloseKey(handle);
+    ImportRegistryText(regText);
 #else
     if (regText.empty()) {
         std::filesystem::remove(m_folder / "registry.reg");
