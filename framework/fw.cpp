@@ -136,8 +136,11 @@ void CDialog::OnOK() {
 void CDialog::OnCancel() { EndDialog(IDCANCEL); }
 
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
-    if (control.GetSafeHwnd() == nullptr) {
-        control.Attach(Windows().GetDlgItem(pDX->m_pDlgWnd->GetSafeHwnd(), id));
+    // A dialog object run modally again gets new controls: a handle left from the last
+    // run names a window that no longer exists.
+    HWND item = Windows().GetDlgItem(pDX->m_pDlgWnd->GetSafeHwnd(), id);
+    if (control.GetSafeHwnd() != item) {
+        control.Attach(item);
     }
 }
 

@@ -110,16 +110,21 @@ TEST(Agreement, DisagreeThenYesShowsItAgainAsOftenAsTheOperatorLikes) {
     EXPECT_TRUE(run.ui().Problems().empty());
 }
 
-TEST(Agreement, ShowsTheWholeAgreementText) {
+TEST(Agreement, ShowsTheWholeAgreementTextEveryTime) {
     ProgramRun run(kOneDrive);
-    std::string shown;
+    std::vector<std::string> shown;
     run.ui().Then(IDD_AGREEMENT, [&](Headless& ui) {
-        shown = ui.Control(IDD_AGREEMENT, IDC_AGREEMENT_TEXT)->text;
+        shown.push_back(ui.Control(IDD_AGREEMENT, IDC_AGREEMENT_TEXT)->text);
+        ui.Click(IDCANCEL);
+    });
+    run.ui().Answer("You must accept", IDYES);
+    run.ui().Then(IDD_AGREEMENT, [&](Headless& ui) {
+        shown.push_back(ui.Control(IDD_AGREEMENT, IDC_AGREEMENT_TEXT)->text);
         ui.Click(IDOK);
     });
     run.Done();
     run.Run();
-    EXPECT_EQ(shown, res::text::kAgreement);
+    EXPECT_EQ(shown, (std::vector<std::string>{res::text::kAgreement, res::text::kAgreement}));
 }
 
 TEST(MainWindow, AcceptedHeadingDisabledUpgradeThenScanAndPlacement) {
