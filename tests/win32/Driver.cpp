@@ -57,6 +57,22 @@ std::string EnvironmentBlock(const std::vector<std::pair<std::string, std::strin
     return result;
 }
 
+struct WindowSearch {
+    DWORD process;
+    std::vector<HWND> found;
+};
+
+// A named callback: a lambda does not convert to the 32-bit WINAPI calling convention.
+BOOL CALLBACK CollectWindow(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(window, &process);
+    if (process == search->process && ::IsWindowVisible(window)) {
+        search->found.push_back(window);
+    }
+    return TRUE;
+}
+
 } // namespace
 
 std::string WindowsPath(const std::string& unixPath) {
@@ -154,21 +170,8 @@ DWORD Program::WaitExit(Duration timeout) {
 }
 
 std::vector<HWND> Program::Windows() const {
-    struct Search {
-        DWORD process;
-        std::vector<HWND> found;
-    } search{m_info.dwProcessId, {}};
-    ::EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(parameter);
-            DWORD process = 0;
-            ::GetWindowThreadProcessId(window, &process);
-            if (process == s->process && ::IsWindowVisible(window)) {
-                s->found.push_back(window);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{m_info.dwProcessId, {}};
+    ::EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -240,6 +243,11 @@ LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     DWORD_PTR result = 0;
     if (!::SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs,
                                &result)) {
+        // A window may close between being found and being asked: only a window that is
+        // still there and does not answer is a fault.
+        if (!::IsWindow(window)) {
+            return 0;
+        }
         ADD_FAILURE() << "message " << message << " to window " << window << " got no answer";
         return -1;
     }

@@ -81,6 +81,7 @@ std::string ItemText(HWND dialog, int id);
 std::string MessageBoxText(HWND box);
 // List box contents through the W messages (the A ones crash Wine 8 across processes).
 std::vector<std::string> ListItems(HWND list);
+// A message sent with a time limit; 0 when the window has gone meanwhile.
 LRESULT Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 
 // Presses a dialog's button without waiting for what it starts.

@@ -48,12 +48,24 @@ class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
         MinimumRevision::Remove();
+        DrawOwnCaptions();
         const std::string root = Env("FWUPGRADE_E2E_WORK");
         ASSERT_FALSE(root.empty()) << "FWUPGRADE_E2E_WORK is not set";
         m_work = root + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
         ::CreateDirectoryA(WindowsPath(root).c_str(), nullptr);
         ::CreateDirectoryA(WindowsPath(m_work).c_str(), nullptr);
         ::DeleteFileA(WindowsPath(TracePath()).c_str());
+    }
+
+    // With no window manager on the test display, Wine draws the caption bars itself
+    // when told so: the screenshots then show every window's title.
+    static void DrawOwnCaptions() {
+        HKEY key = nullptr;
+        if (::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0,
+                              KEY_SET_VALUE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+            ::RegSetValueExA(key, "Decorated", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
+            ::RegCloseKey(key);
+        }
     }
 
     std::string TracePath() const { return m_work + "/trace.txt"; }
