@@ -1,0 +1,55 @@
+// An emulation file is any text a user points ZURVAX_EMULATION at. What the reader accepts
+// then goes through the library's operations on the drives it describes.
+#include <memory>
+#include <string>
+#include <variant>
+
+#include "tests/fuzz/FuzzTargets.h"
+#include "zurvax/EmulatedTransport.h"
+#include "zurvax/EmulationConfig.h"
+#include "zurvax/Operations.h"
+
+namespace fuzz {
+
+int EmulationConfig(const std::uint8_t* data, std::size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    const std::string source = "fuzz.json";
+    auto outcome = zurvax::ParseEmulation(text, source);
+    if (const auto* error = std::get_if<zurvax::ConfigError>(&outcome)) {
+        FUZZ_CHECK(error->message.rfind(source, 0) == 0);
+        FUZZ_CHECK(error->message.find('\n') == std::string::npos);
+        return 0;
+    }
+    auto& config = std::get<zurvax::EmulationConfig>(outcome);
+    FUZZ_CHECK(config.source == source);
+    for (const auto& device : config.devices) {
+        FUZZ_CHECK(!device.drive.sense || (!device.drive.sense->empty() && device.drive.sense->size() <= 252));
+    }
+
+    // Every operation on the first few drives, twice, so that fault rules counting calls
+    // get to fire. Records and buffers are heap blocks of their exact size.
+    const std::size_t devices = config.devices.size();
+    zurvax::EmulatedTransport transport(std::move(config));
+    const auto inquiry = std::make_unique<INQUIRY_DATA>();
+    const auto sense = std::make_unique<SENSE_DATA>();
+    const auto chunk = std::make_unique<std::uint8_t[]>(64);
+    for (int round = 0; round < 2; ++round) {
+        for (std::uint32_t index = 0; index <= devices && index < 4; ++index) {
+            *inquiry = INQUIRY_DATA{};
+            *sense = SENSE_DATA{};
+            zurvax::DeviceTypeOf(transport, index);
+            zurvax::InquiryOf(transport, index, inquiry.get());
+            zurvax::PathOf(transport, index);
+            zurvax::TestUnitReadyOf(transport, index);
+            zurvax::RequestSenseOf(transport, index, sense.get());
+            std::memset(chunk.get(), 'K', 64);
+            zurvax::WriteBufferOf(transport, index, 2, 0, 0, 64, chunk.get());
+            zurvax::ReadBufferOf(transport, index, 2, 0, 0, 64, chunk.get());
+            zurvax::ReadBufferOf(transport, index, 3, 0, 0, 4, chunk.get());
+            zurvax::WriteBufferOf(transport, index, 5, 0, 0, 0, nullptr);
+        }
+    }
+    return 0;
+}
+
+}  // namespace fuzz
