@@ -1,0 +1,457 @@
+#include "zurvax/SptiTransport_win32.h"
+
+// clang-format off
+#include <windows.h>
+#include <winioctl.h>
+#include <ntddscsi.h>
+// clang-format on
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <limits>
+#include <set>
+#include <tuple>
+#include <utility>
+
+#include "zurvax/CommandTimeouts.h"
+
+namespace zurvax {
+
+DeviceHandle::DeviceHandle(DeviceHandle&& other) noexcept
+    : io_(std::exchange(other.io_, nullptr)), value_(std::exchange(other.value_, kInvalidDeviceHandle)) {}
+
+DeviceHandle& DeviceHandle::operator=(DeviceHandle&& other) noexcept {
+    if (this != &other) {
+        reset();
+        io_ = std::exchange(other.io_, nullptr);
+        value_ = std::exchange(other.value_, kInvalidDeviceHandle);
+    }
+    return *this;
+}
+
+void DeviceHandle::reset() {
+    if (valid()) io_->close(value_);
+    io_ = nullptr;
+    value_ = kInvalidDeviceHandle;
+}
+
+namespace {
+
+// ERROR_NO_SUCH_DEVICE of the Windows SDK, which the mingw-w64 headers lack.
+constexpr DWORD kErrorNoSuchDevice = 433;
+
+// The pass-through request and the sense it brings back travel in one buffer; the filler
+// keeps the sense on a 4-byte boundary, as the port driver expects.
+struct SptdWithSense {
+    SCSI_PASS_THROUGH_DIRECT sptd;
+    ULONG filler;
+    UCHAR sense[kSptiSenseBufferSize];
+};
+
+class Win32DeviceIo final : public DeviceIo {
+public:
+    DeviceHandleValue open(const std::string& path, bool readWrite) override {
+        const HANDLE handle =
+            ::CreateFileA(path.c_str(), readWrite ? GENERIC_READ | GENERIC_WRITE : 0,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        return reinterpret_cast<DeviceHandleValue>(handle);
+    }
+
+    bool control(DeviceHandleValue handle, std::uint32_t code, void* in, std::uint32_t inSize,
+                 void* out, std::uint32_t outSize, std::uint32_t& returned) override {
+        DWORD count = 0;
+        const BOOL ok = ::DeviceIoControl(reinterpret_cast<HANDLE>(handle), code, in, inSize, out,
+                                          outSize, &count, nullptr);
+        returned = count;
+        return ok != FALSE;
+    }
+
+    void close(DeviceHandleValue handle) override { ::CloseHandle(reinterpret_cast<HANDLE>(handle)); }
+
+    std::uint32_t lastError() override { return ::GetLastError(); }
+};
+
+bool IsAbsent(std::uint32_t error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_DEV_NOT_EXIST:
+        case kErrorNoSuchDevice:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEVICE_REMOVED: return true;
+        default: return false;
+    }
+}
+
+// What an adapter answers for a unit a class driver holds.
+bool IsClaimedRefusal(std::uint32_t error) {
+    return error == ERROR_INVALID_FUNCTION || error == ERROR_ACCESS_DENIED;
+}
+
+std::string AdapterName(unsigned number) { return "\\\\.\\Scsi" + std::to_string(number) + ":"; }
+
+// Peripheral qualifier 3: the target has no unit at this LUN and never will.
+constexpr std::uint8_t kNoUnitQualifier = 3;
+
+UCHAR DataInOf(DataDirection direction) {
+    switch (direction) {
+        case DataDirection::ToDevice: return SCSI_IOCTL_DATA_OUT;
+        case DataDirection::FromDevice: return SCSI_IOCTL_DATA_IN;
+        case DataDirection::None: return SCSI_IOCTL_DATA_UNSPECIFIED;
+    }
+    return SCSI_IOCTL_DATA_UNSPECIFIED;
+}
+
+ULONG TimeoutSeconds(const ScsiCommand& command) {
+    const auto ms = PassThroughTimeout(command).count();
+    const auto seconds = std::max<long long>(1, (static_cast<long long>(ms) + 999) / 1000);
+    return static_cast<ULONG>(std::min<long long>(seconds, std::numeric_limits<ULONG>::max()));
+}
+
+bool IsMask(std::uint32_t mask) { return (mask & (mask + 1)) == 0 && mask <= 0xFFFF; }
+
+// The first `count` bytes of an in-place aligned window of storage.
+std::uint8_t* AlignedWindow(std::vector<std::uint8_t>& storage, std::size_t count, std::uint32_t mask) {
+    storage.assign(count + mask, 0);
+    const auto base = reinterpret_cast<std::uintptr_t>(storage.data());
+    return storage.data() + (((base + mask) & ~static_cast<std::uintptr_t>(mask)) - base);
+}
+
+}  // namespace
+
+std::unique_ptr<DeviceIo> MakeWin32DeviceIo() { return std::make_unique<Win32DeviceIo>(); }
+
+std::vector<ListedUnit> ParseAdapterInquiryData(std::span<const std::uint8_t> data) {
+    std::vector<ListedUnit> units;
+    if (data.empty()) return units;
+    const std::size_t size = data.size();
+    const std::size_t busBase = offsetof(SCSI_ADAPTER_BUS_INFO, BusData);
+    const std::size_t header = offsetof(SCSI_INQUIRY_DATA, InquiryData);
+    const std::size_t maxEntries = size / header;
+    std::set<std::tuple<std::uint8_t, std::uint8_t, std::uint8_t>> seen;
+
+    const unsigned buses = data[0];
+    for (unsigned bus = 0; bus < buses; ++bus) {
+        const std::size_t at = busBase + bus * sizeof(SCSI_BUS_DATA);
+        if (at > size || size - at < sizeof(SCSI_BUS_DATA)) break;
+        SCSI_BUS_DATA busData{};
+        std::memcpy(&busData, data.data() + at, sizeof busData);
+
+        std::size_t offset = busData.InquiryDataOffset;
+        for (std::size_t step = 0; offset != 0 && step < maxEntries; ++step) {
+            if (offset > size || size - offset < header) break;
+            const std::size_t here = offset;
+            SCSI_INQUIRY_DATA entry{};
+            std::memcpy(&entry, data.data() + here, header);
+            offset = entry.NextInquiryDataOffset;
+            ListedUnit unit;
+            unit.pathId = entry.PathId;
+            unit.targetId = entry.TargetId;
+            unit.lun = entry.Lun;
+            unit.claimed = entry.DeviceClaimed != FALSE;
+            if (entry.InquiryDataLength >= 1 && size - here > header) {
+                const std::uint8_t first = data[here + header];
+                if ((first >> 5) == kNoUnitQualifier) continue;
+                unit.type = static_cast<std::uint8_t>(first & 0x1F);
+            }
+            if (seen.emplace(unit.pathId, unit.targetId, unit.lun).second) units.push_back(unit);
+        }
+    }
+    return units;
+}
+
+ScsiResult SptiErrorResult(std::uint32_t win32Error) {
+    ScsiResult result;
+    result.osErrorCode = static_cast<int>(win32Error);
+    switch (win32Error) {
+        case ERROR_ACCESS_DENIED: result.osError = OsError::PermissionDenied; break;
+        case ERROR_SEM_TIMEOUT:
+        case ERROR_TIMEOUT: result.osError = OsError::TimedOut; break;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_DEV_NOT_EXIST:
+        case kErrorNoSuchDevice:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_NOT_READY: result.osError = OsError::NoDevice; break;
+        case ERROR_IO_DEVICE:
+        case ERROR_CRC:
+        case ERROR_BUS_RESET:
+        case ERROR_ADAP_HDW_ERR:
+        case ERROR_GEN_FAILURE:
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_REQUEST_ABORTED:
+            result.transport = TransportStatus::Error;
+            result.driverStatus = win32Error;
+            break;
+        default: result.osError = OsError::Other; break;
+    }
+    return result;
+}
+
+SptiTransport::SptiTransport(std::unique_ptr<DeviceIo> io) : io_(std::move(io)) {
+    enumerateAdapters();
+    enumerateClassDevices();
+    std::stable_sort(devices_.begin(), devices_.end(), [](const Device& a, const Device& b) {
+        return std::tie(a.adapter, a.pathId, a.targetId, a.lun) <
+               std::tie(b.adapter, b.pathId, b.targetId, b.lun);
+    });
+}
+
+SptiTransport::~SptiTransport() {
+    // Handles go back to the DeviceIo that made them, before it goes.
+    devices_.clear();
+    adapters_.clear();
+}
+
+void SptiTransport::enumerateAdapters() {
+    unsigned missing = 0;
+    for (unsigned number = 0; number < kMaxAdapters && missing < kMissingAdaptersToStop; ++number) {
+        const std::string name = AdapterName(number);
+        DeviceHandle handle(*io_, io_->open(name, true));
+        if (!handle.valid()) {
+            const std::uint32_t error = io_->lastError();
+            if (IsAbsent(error)) {
+                ++missing;
+                continue;
+            }
+            if (error == ERROR_ACCESS_DENIED) refusedAdapters_.push_back(name);
+            // Listing units needs no access rights; commands on them will then fail as the
+            // OS decides, which is what their callers must see.
+            handle = DeviceHandle(*io_, io_->open(name, false));
+        }
+        missing = 0;
+        if (!handle.valid()) continue;
+
+        Adapter adapter;
+        adapter.number = static_cast<std::uint8_t>(number);
+        adapter.handle = std::move(handle);
+        IO_SCSI_CAPABILITIES capabilities{};
+        std::uint32_t returned = 0;
+        if (io_->control(adapter.handle.get(), IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &capabilities,
+                         sizeof capabilities, returned) &&
+            returned >= offsetof(IO_SCSI_CAPABILITIES, AlignmentMask) + sizeof(ULONG) &&
+            IsMask(capabilities.AlignmentMask)) {
+            adapter.alignmentMask = capabilities.AlignmentMask;
+        }
+        adapters_.push_back(std::move(adapter));
+        addAdapterUnits(adapters_.back(), adapters_.size() - 1);
+    }
+}
+
+void SptiTransport::addAdapterUnits(Adapter& adapter, std::size_t slot) {
+    constexpr std::size_t kFirstSize = 16 * 1024;
+    constexpr std::size_t kLargestSize = 1024 * 1024;
+    std::vector<std::uint8_t> buffer;
+    for (std::size_t size = kFirstSize; size <= kLargestSize; size *= 2) {
+        buffer.assign(size, 0);
+        std::uint32_t returned = 0;
+        if (io_->control(adapter.handle.get(), IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, buffer.data(),
+                         static_cast<std::uint32_t>(buffer.size()), returned)) {
+            buffer.resize(std::min<std::size_t>(returned, buffer.size()));
+            break;
+        }
+        const std::uint32_t error = io_->lastError();
+        buffer.clear();
+        if (error != ERROR_INSUFFICIENT_BUFFER && error != ERROR_MORE_DATA) break;
+    }
+    for (const ListedUnit& unit : ParseAdapterInquiryData(buffer)) {
+        Device device;
+        device.adapter = adapter.number;
+        device.pathId = unit.pathId;
+        device.targetId = unit.targetId;
+        device.lun = unit.lun;
+        device.type = unit.type;
+        device.adapterSlot = slot;
+        devices_.push_back(std::move(device));
+    }
+}
+
+void SptiTransport::enumerateClassDevices() {
+    struct Kind {
+        const char* prefix;
+        std::uint8_t type;
+    };
+    static constexpr Kind kKinds[] = {
+        {"\\\\.\\Tape", 0x01},
+        {"\\\\.\\Changer", 0x08},
+        {"\\\\.\\PhysicalDrive", 0x00},
+    };
+    for (const Kind& kind : kKinds) {
+        unsigned missing = 0;
+        for (unsigned number = 0; number < kMaxClassDevices && missing < kMissingAdaptersToStop; ++number) {
+            const std::string path = kind.prefix + std::to_string(number);
+            // Asking the address needs no access rights, and opening without them disturbs
+            // no one using the device.
+            DeviceHandle handle(*io_, io_->open(path, false));
+            if (!handle.valid()) {
+                if (IsAbsent(io_->lastError())) ++missing;
+                else missing = 0;
+                continue;
+            }
+            missing = 0;
+            SCSI_ADDRESS address{};
+            std::uint32_t returned = 0;
+            if (!io_->control(handle.get(), IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &address, sizeof address,
+                              returned) ||
+                returned < offsetof(SCSI_ADDRESS, Lun) + 1) {
+                continue;
+            }
+            const auto match = std::find_if(devices_.begin(), devices_.end(), [&](const Device& d) {
+                return d.adapter == address.PortNumber && d.pathId == address.PathId &&
+                       d.targetId == address.TargetId && d.lun == address.Lun;
+            });
+            if (match != devices_.end()) {
+                if (match->classPath.empty()) match->classPath = path;
+                continue;
+            }
+            Device device;
+            device.adapter = address.PortNumber;
+            device.pathId = address.PathId;
+            device.targetId = address.TargetId;
+            device.lun = address.Lun;
+            device.type = kind.type;
+            device.classPath = path;
+            devices_.push_back(std::move(device));
+        }
+    }
+}
+
+std::uint32_t SptiTransport::deviceCount() const { return static_cast<std::uint32_t>(devices_.size()); }
+
+DevicePath SptiTransport::devicePath(std::uint32_t index) const {
+    if (index >= devices_.size()) return {};
+    const Device& device = devices_[index];
+    return {0, device.adapter, device.targetId, device.lun};
+}
+
+std::optional<std::uint8_t> SptiTransport::enumeratedDeviceType(std::uint32_t index) const {
+    return index < devices_.size() ? devices_[index].type : std::nullopt;
+}
+
+std::array<std::uint8_t, 4> SptiTransport::address(std::uint32_t index) const {
+    if (index >= devices_.size()) return {};
+    const Device& device = devices_[index];
+    return {device.adapter, device.pathId, device.targetId, device.lun};
+}
+
+std::string SptiTransport::classPath(std::uint32_t index) const {
+    return index < devices_.size() ? devices_[index].classPath : std::string();
+}
+
+std::string SptiTransport::describe() const {
+    if (refusedAdapters_.empty()) return {};
+    std::string text = "Windows refused access to the SCSI adapter " + refusedAdapters_.front();
+    if (refusedAdapters_.size() > 1) {
+        text += " and " + std::to_string(refusedAdapters_.size() - 1) + " more";
+    }
+    text += ": this program must be run as administrator (right-click it, Run as administrator).";
+    return text;
+}
+
+std::uint32_t SptiTransport::alignmentOf(const Device& device) const {
+    return device.adapterSlot ? adapters_[*device.adapterSlot].alignmentMask : kUnknownAlignmentMask;
+}
+
+SptiTransport::Attempt SptiTransport::send(DeviceHandleValue handle, std::uint32_t alignmentMask,
+                                           const Device& device, const ScsiCommand& command) {
+    Attempt attempt;
+    std::span<std::uint8_t> callerIn = command.dataIn();
+    std::span<const std::uint8_t> callerOut = command.dataOut();
+    const std::size_t length = command.direction() == DataDirection::FromDevice ? callerIn.size()
+                               : command.direction() == DataDirection::ToDevice ? callerOut.size()
+                                                                                : 0;
+    if (length > std::numeric_limits<ULONG>::max()) {
+        attempt.result = SptiErrorResult(ERROR_INVALID_PARAMETER);
+        return attempt;
+    }
+
+    // The port driver hands DataBuffer to the adapter's DMA as it is; the bounce buffer
+    // meets the adapter's alignment where the caller's does not.
+    void* data = nullptr;
+    std::vector<std::uint8_t> bounce;
+    if (length != 0) {
+        const auto callerAddress = command.direction() == DataDirection::FromDevice
+                                       ? reinterpret_cast<std::uintptr_t>(callerIn.data())
+                                       : reinterpret_cast<std::uintptr_t>(callerOut.data());
+        if ((callerAddress & alignmentMask) == 0) {
+            // The port driver only reads a data-out buffer; the structure has one pointer.
+            data = command.direction() == DataDirection::FromDevice
+                       ? static_cast<void*>(callerIn.data())
+                       : const_cast<std::uint8_t*>(callerOut.data());
+        } else {
+            std::uint8_t* window = AlignedWindow(bounce, length, alignmentMask);
+            if (command.direction() == DataDirection::ToDevice) {
+                std::copy(callerOut.begin(), callerOut.end(), window);
+            }
+            data = window;
+        }
+    }
+
+    SptdWithSense request{};
+    SCSI_PASS_THROUGH_DIRECT& sptd = request.sptd;
+    const auto cdb = command.cdb();
+    sptd.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
+    sptd.PathId = device.pathId;
+    sptd.TargetId = device.targetId;
+    sptd.Lun = device.lun;
+    sptd.CdbLength = static_cast<UCHAR>(cdb.size());
+    sptd.SenseInfoLength = kSptiSenseBufferSize;
+    sptd.DataIn = DataInOf(length == 0 ? DataDirection::None : command.direction());
+    sptd.DataTransferLength = static_cast<ULONG>(length);
+    sptd.TimeOutValue = TimeoutSeconds(command);
+    sptd.DataBuffer = data;
+    sptd.SenseInfoOffset = offsetof(SptdWithSense, sense);
+    std::copy(cdb.begin(), cdb.end(), sptd.Cdb);
+
+    std::uint32_t returned = 0;
+    if (!io_->control(handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request, &request,
+                      sizeof request, returned)) {
+        attempt.error = io_->lastError();
+        attempt.result = SptiErrorResult(attempt.error);
+        return attempt;
+    }
+
+    attempt.delivered = true;
+    ScsiResult& result = attempt.result;
+    result.scsiStatus = sptd.ScsiStatus;
+    const std::size_t senseLength = std::min<std::size_t>(sptd.SenseInfoLength, kSptiSenseBufferSize);
+    if (senseLength != 0) result.sense.assign(request.sense, request.sense + senseLength);
+    const std::size_t transferred = std::min<std::size_t>(sptd.DataTransferLength, length);
+    result.residual = length - transferred;
+    if (!bounce.empty() && command.direction() == DataDirection::FromDevice) {
+        const auto* window = static_cast<const std::uint8_t*>(data);
+        std::copy(window, window + transferred, callerIn.begin());
+    }
+    return attempt;
+}
+
+ScsiResult SptiTransport::sendThroughClass(Device& device, const ScsiCommand& command) {
+    if (!device.classTried) {
+        device.classTried = true;
+        device.classHandle = DeviceHandle(*io_, io_->open(device.classPath, true));
+        if (!device.classHandle.valid()) device.classOpenError = io_->lastError();
+    }
+    if (!device.classHandle.valid()) return SptiErrorResult(device.classOpenError);
+    Attempt attempt = send(device.classHandle.get(), alignmentOf(device), device, command);
+    if (attempt.delivered) device.throughClass = true;
+    return std::move(attempt.result);
+}
+
+ScsiResult SptiTransport::execute(std::uint32_t index, const ScsiCommand& command) {
+    if (index >= devices_.size()) return SptiErrorResult(ERROR_DEV_NOT_EXIST);
+    Device& device = devices_[index];
+    if (device.throughClass || !device.adapterSlot) {
+        if (device.classPath.empty()) return SptiErrorResult(ERROR_DEV_NOT_EXIST);
+        return sendThroughClass(device, command);
+    }
+    const Adapter& adapter = adapters_[*device.adapterSlot];
+    Attempt attempt = send(adapter.handle.get(), adapter.alignmentMask, device, command);
+    if (attempt.delivered || !IsClaimedRefusal(attempt.error) || device.classPath.empty()) {
+        return std::move(attempt.result);
+    }
+    return sendThroughClass(device, command);
+}
+
+}  // namespace zurvax
