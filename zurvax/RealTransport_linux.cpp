@@ -1,8 +1,9 @@
-// Linux devices are not reached yet; the SG_IO transport takes this file's place.
+// Linux devices: the SCSI generic nodes under /dev, through SG_IO.
 #include "zurvax/RealTransport.h"
+#include "zurvax/SgTransport_linux.h"
 
 namespace zurvax {
 
-std::unique_ptr<Transport> MakeRealTransport() { return std::make_unique<EmptyTransport>(); }
+std::unique_ptr<Transport> MakeRealTransport() { return std::make_unique<SgTransport>(MakeSgSystem()); }
 
 }  // namespace zurvax

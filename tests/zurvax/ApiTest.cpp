@@ -12,10 +12,21 @@ namespace {
 
 class ApiTest : public LibraryTest {};
 
-TEST_F(ApiTest, WithoutEmulationThereAreNoDevicesYet) {
+TEST_F(ApiTest, WithoutEmulationAMachineWithoutDevicesOffersNone) {
+#ifndef _WIN32
+    for (const auto& entry : std::filesystem::directory_iterator("/dev")) {
+        if (entry.path().filename().string().rfind("sg", 0) == 0) {
+            GTEST_SKIP() << "this machine has SCSI generic nodes: " << entry.path();
+        }
+    }
+#endif
     char message[128] = "untouched";
     EXPECT_EQ(ZurvaxOpen(message, sizeof message), 0u);
     EXPECT_NE(std::string(message), "untouched");
+#ifndef _WIN32
+    // Nothing to warn about on a machine without devices.
+    EXPECT_EQ(std::string(message), "");
+#endif
     EXPECT_EQ(GetDeviceType(0), NO_DEVICE_TYPE);
     INQUIRY_DATA data{};
     EXPECT_EQ(ReadRawInquiryData(0, &data), static_cast<std::uint32_t>(END_OF_DEVICE_LIST));
