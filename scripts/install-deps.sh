@@ -8,7 +8,7 @@ SUDO=$(need_root)
 
 packages=(
   cmake ninja-build g++ pkg-config python3
-  libgtest-dev libgmock-dev googletest
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
   nlohmann-json3-dev libncurses-dev tmux
   g++-mingw-w64-i686-posix mingw-w64-i686-dev
   wine wine32:i386 wine64 xvfb imagemagick

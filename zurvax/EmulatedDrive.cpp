@@ -161,8 +161,13 @@ Response EmulatedDrive::writeBuffer(std::span<const std::uint8_t> cdb,
     if (dataOut.size() < length) return Check(kKeyAbortedCommand, 0x4B, 0x00);
     if (length > 0) {
         if (std::size_t{offset} + length > kBufferCapacity) return InvalidFieldInCdb();
-        if (buffer_.size() < std::size_t{offset} + length) buffer_.resize(offset + length, 0);
-        std::copy_n(dataOut.begin(), length, buffer_.begin() + offset);
+        if (offset == buffer_.size()) {
+            // A download appends chunk after chunk: no need to zero what is written next.
+            buffer_.insert(buffer_.end(), dataOut.begin(), dataOut.begin() + length);
+        } else {
+            if (buffer_.size() < std::size_t{offset} + length) buffer_.resize(offset + length, 0);
+            std::copy_n(dataOut.begin(), length, buffer_.begin() + offset);
+        }
     }
     return mode == kModeDownloadSave ? commit() : Good();
 }

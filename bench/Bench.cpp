@@ -1,0 +1,311 @@
+// What the program costs beyond the waits it must make: the transfer loop against a
+// baseline that only copies and compares, the library's cost per command, the scan as the
+// device count grows, and the memory of a whole upgrade as the image grows.
+//
+// Every wait of the program runs in virtual time, so only the work is measured.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "app/FirmwareApp.h"
+#include "framework/headless/Headless.h"
+#include "res/resource.h"
+#include "scsi/ScsiContract.h"
+#include "upgrade/DownloadWorker.h"
+#include "zurvax/EmulatedTransport.h"
+#include "zurvax/EmulationConfig.h"
+#include "zurvax/Transport.h"
+#include "zurvax/Zurvax.h"
+
+// ---------------------------------------------------------------------------------------
+// Heap accounting for the memory figures: live bytes and their peak, process-wide.
+
+namespace {
+std::atomic<std::size_t> g_live{0};
+std::atomic<std::size_t> g_peak{0};
+
+void* Allocate(std::size_t size) {
+    auto* block = static_cast<std::size_t*>(std::malloc(size + sizeof(std::max_align_t)));
+    if (block == nullptr) throw std::bad_alloc();
+    *block = size;
+    const std::size_t live = g_live.fetch_add(size) + size;
+    std::size_t peak = g_peak.load();
+    while (live > peak && !g_peak.compare_exchange_weak(peak, live)) {
+    }
+    return reinterpret_cast<char*>(block) + sizeof(std::max_align_t);
+}
+
+void Release(void* pointer) noexcept {
+    if (pointer == nullptr) return;
+    auto* block = reinterpret_cast<std::size_t*>(static_cast<char*>(pointer) - sizeof(std::max_align_t));
+    g_live.fetch_sub(*block);
+    std::free(block);
+}
+} // namespace
+
+void* operator new(std::size_t size) { return Allocate(size); }
+void* operator new[](std::size_t size) { return Allocate(size); }
+void operator delete(void* pointer) noexcept { Release(pointer); }
+void operator delete[](void* pointer) noexcept { Release(pointer); }
+void operator delete(void* pointer, std::size_t) noexcept { Release(pointer); }
+void operator delete[](void* pointer, std::size_t) noexcept { Release(pointer); }
+
+namespace {
+
+constexpr std::size_t kChunk = 8192;
+constexpr std::size_t kMiB = 1024 * 1024;
+
+std::filesystem::path ScratchFolder() {
+    auto folder = std::filesystem::temp_directory_path() / "fwupgrade-bench";
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+std::vector<std::uint8_t> Image(std::size_t size) {
+    std::vector<std::uint8_t> image(size);
+    const char header[] = "KMR47000-FW:0200";
+    for (std::size_t i = 0; i < size; ++i) {
+        image[i] = i < 16 ? static_cast<std::uint8_t>(header[i]) : static_cast<std::uint8_t>(i * 31 + (i >> 13));
+    }
+    return image;
+}
+
+void WriteImage(const std::filesystem::path& folder, std::size_t size) {
+    const auto image = Image(size);
+    std::ofstream file(folder / "kmr47000_0200.gbf", std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+}
+
+void UseEmulation(const std::string& json) {
+    const auto config = zurvax::ParseEmulation(json, "bench");
+    zurvax::UseTransport(std::make_unique<zurvax::EmulatedTransport>(std::get<zurvax::EmulationConfig>(config)));
+}
+
+// A drive that keeps only the last chunk it was sent: its memory does not grow with the
+// image, so what grows is the program's.
+class ChunkDrive final : public zurvax::Transport {
+public:
+    std::uint32_t deviceCount() const override { return 1; }
+    zurvax::DevicePath devicePath(std::uint32_t) const override { return {0, 0, 0, 0}; }
+    zurvax::ScsiResult execute(std::uint32_t, const zurvax::ScsiCommand& command) override {
+        const auto cdb = command.cdb();
+        if (cdb[0] == 0x12) {
+            const auto inquiry = zurvax::StandardInquiry(1, 0, "VORN", "KMR-47000", "0100");
+            std::memcpy(command.dataIn().data(), inquiry.data(), std::min(command.dataIn().size(), inquiry.size()));
+        } else if (cdb[0] == 0x3B && (cdb[1] & 0x1F) == 2) {
+            m_chunk.assign(command.dataOut().begin(), command.dataOut().end());
+        } else if (cdb[0] == 0x3C) {
+            std::memcpy(command.dataIn().data(), m_chunk.data(), std::min(command.dataIn().size(), m_chunk.size()));
+        }
+        return zurvax::ScsiResult{};
+    }
+    std::string describe() const override { return "chunk drive"; }
+
+private:
+    std::vector<std::uint8_t> m_chunk;
+};
+
+// One run of the download worker, its waits in virtual time.
+void RunWorker() {
+    fw::headless::HeadlessSession session;
+    theApp.m_nDeviceId = 0;
+    theApp.m_hUpgradeEvent = fw::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    FirmwareDownloadThread(nullptr);
+}
+
+class InFolder {
+public:
+    explicit InFolder(const std::filesystem::path& folder) : m_previous(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~InFolder() { std::filesystem::current_path(m_previous); }
+    InFolder(const InFolder&) = delete;
+    InFolder& operator=(const InFolder&) = delete;
+
+private:
+    std::filesystem::path m_previous;
+};
+
+void BM_WorkerTransfer(benchmark::State& state) {
+    const auto size = static_cast<std::size_t>(state.range(0)) * kMiB;
+    const auto folder = ScratchFolder();
+    WriteImage(folder, size);
+    InFolder in(folder);
+    // One drive for every run, as one attached drive would be: its buffer is the device's
+    // memory, not the program's, and is not made anew each time. Each run leaves it ready.
+    UseEmulation(R"({"devices":[{"medium":true,"power_on_attention":false,"activation_polls":0}]})");
+    for (auto _ : state) {
+        RunWorker();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+    zurvax::Reset();
+}
+BENCHMARK(BM_WorkerTransfer)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond);
+
+// What any program must do with the same bytes: read them in chunks, copy each to a
+// device buffer and back, and compare.
+void BM_BaselineCopyCompare(benchmark::State& state) {
+    const auto size = static_cast<std::size_t>(state.range(0)) * kMiB;
+    const auto folder = ScratchFolder();
+    WriteImage(folder, size);
+    std::vector<std::uint8_t> device(size);
+    std::vector<std::uint8_t> sent(kChunk);
+    std::vector<std::uint8_t> back(kChunk);
+    for (auto _ : state) {
+        std::ifstream file(folder / "kmr47000_0200.gbf", std::ios::binary);
+        for (std::size_t offset = 0; offset < size; offset += kChunk) {
+            const std::size_t length = std::min(kChunk, size - offset);
+            file.read(reinterpret_cast<char*>(sent.data()), static_cast<std::streamsize>(length));
+            std::memcpy(device.data() + offset, sent.data(), length);
+            std::memcpy(back.data(), device.data() + offset, length);
+            if (std::memcmp(sent.data(), back.data(), kChunk) != 0) state.SkipWithError("mismatch");
+        }
+        benchmark::DoNotOptimize(back.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+}
+BENCHMARK(BM_BaselineCopyCompare)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond);
+
+void BM_LibraryCommand(benchmark::State& state) {
+    UseEmulation(R"({"devices":[{"medium":true,"power_on_attention":false}]})");
+    std::vector<std::uint8_t> data(kChunk, 0x5A);
+    INQUIRY_DATA inquiry{};
+    SENSE_DATA sense{};
+    const auto op = state.range(0);
+    WriteBuffer(0, 2, 0, 0, kChunk, data.data());
+    for (auto _ : state) {
+        switch (op) {
+        case 0: benchmark::DoNotOptimize(GetDeviceType(0)); break;
+        case 1: benchmark::DoNotOptimize(ReadRawInquiryData(0, &inquiry)); break;
+        case 2: benchmark::DoNotOptimize(GetScsiPath(0)); break;
+        case 3: benchmark::DoNotOptimize(TestUnitReady(0)); break;
+        case 4: benchmark::DoNotOptimize(RequestSense(0, &sense)); break;
+        case 5: benchmark::DoNotOptimize(WriteBuffer(0, 2, 0, 0, kChunk, data.data())); break;
+        default: benchmark::DoNotOptimize(ReadBuffer(0, 2, 0, 0, kChunk, data.data())); break;
+        }
+    }
+    const char* names[] = {"GetDeviceType", "ReadRawInquiryData", "GetScsiPath", "TestUnitReady",
+                           "RequestSense", "WriteBuffer 8K", "ReadBuffer 8K"};
+    state.SetLabel(names[op]);
+    zurvax::Reset();
+}
+BENCHMARK(BM_LibraryCommand)->DenseRange(0, 6)->Unit(benchmark::kNanosecond);
+
+// A scan as the operator's Rescan runs it, with n drives attached.
+void BM_Scan(benchmark::State& state) {
+    const auto count = static_cast<std::size_t>(state.range(0));
+    std::string json = R"({"devices":[)";
+    for (std::size_t i = 0; i < count; ++i) json += std::string(i ? "," : "") + R"({"medium":true,"power_on_attention":false})";
+    json += "]}";
+    UseEmulation(json);
+    fw::headless::HeadlessSession session;
+    theApp.SetModulePath("fwupgrade");
+    session.windows.Then(IDD_AGREEMENT, [](fw::headless::Headless& ui) { ui.Click(IDOK); });
+    session.windows.Then(IDD_DEVICE_DIALOG, [&](fw::headless::Headless& ui) {
+        for (auto _ : state) {
+            ui.Click(IDCANCEL);
+        }
+        ui.Click(IDOK);
+    });
+    theApp.InitInstance();
+    state.SetComplexityN(static_cast<std::int64_t>(count));
+    zurvax::Reset();
+}
+BENCHMARK(BM_Scan)->Arg(1)->Arg(16)->Arg(256)->Complexity(benchmark::oN)->Unit(benchmark::kMicrosecond);
+
+// Peak heap of a whole worker run, against a drive that keeps nothing of the image.
+std::size_t PeakOfUpgrade(std::size_t size) {
+    const auto folder = ScratchFolder();
+    WriteImage(folder, size);
+    InFolder in(folder);
+    zurvax::UseTransport(std::make_unique<ChunkDrive>());
+    const std::size_t before = g_live.load();
+    g_peak.store(before);
+    RunWorker();
+    const std::size_t peak = g_peak.load() - before;
+    zurvax::Reset();
+    return peak;
+}
+
+void BM_UpgradeMemory(benchmark::State& state) {
+    const auto size = static_cast<std::size_t>(state.range(0)) * kMiB;
+    std::size_t peak = 0;
+    for (auto _ : state) {
+        peak = PeakOfUpgrade(size);
+    }
+    state.counters["peak_heap_bytes"] = static_cast<double>(peak);
+}
+BENCHMARK(BM_UpgradeMemory)->Arg(1)->Arg(16)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Collects the figures for the closing table. CPU time, not wall time: the machine may be
+// busy with other work, and every wait of the program is virtual anyway.
+class TableReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const auto& run : runs) {
+            if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+            m_ns[run.benchmark_name()] = run.GetAdjustedCPUTime() *
+                                         (run.time_unit == benchmark::kMillisecond   ? 1e6
+                                          : run.time_unit == benchmark::kMicrosecond ? 1e3
+                                                                                     : 1.0);
+            const auto counter = run.counters.find("peak_heap_bytes");
+            if (counter != run.counters.end()) m_peak[run.benchmark_name()] = counter->second.value;
+            if (!run.report_label.empty()) m_labels[run.benchmark_name()] = run.report_label;
+        }
+    }
+    void PrintTable() const {
+        std::printf("\n== fwupgrade performance ==\n");
+        for (int mib : {1, 4, 16}) {
+            const auto ours = Get("BM_WorkerTransfer/" + std::to_string(mib));
+            const auto base = Get("BM_BaselineCopyCompare/" + std::to_string(mib));
+            std::printf("transfer %2d MiB: ours %8.2f ms, baseline %8.2f ms, ratio %.2f (target <= 1.5)\n", mib,
+                        ours / 1e6, base / 1e6, base > 0 ? ours / base : 0.0);
+        }
+        for (int op = 0; op <= 6; ++op) {
+            const std::string name = "BM_LibraryCommand/" + std::to_string(op);
+            const auto label = m_labels.find(name);
+            std::printf("library %-20s %8.0f ns\n", label != m_labels.end() ? label->second.c_str() : name.c_str(),
+                        Get(name));
+        }
+        for (int n : {1, 16, 256}) {
+            const auto t = Get("BM_Scan/" + std::to_string(n));
+            std::printf("scan %3d devices: %10.1f us (%.2f us per device)\n", n, t / 1e3, t / 1e3 / n);
+        }
+        const auto small = m_peak.count("BM_UpgradeMemory/1/iterations:1") ? m_peak.at("BM_UpgradeMemory/1/iterations:1") : 0;
+        const auto large = m_peak.count("BM_UpgradeMemory/16/iterations:1") ? m_peak.at("BM_UpgradeMemory/16/iterations:1") : 0;
+        std::printf("peak heap of an upgrade: 1 MiB image %.0f bytes, 16 MiB image %.0f bytes, difference %.0f bytes "
+                    "(target < 1 MiB)\n",
+                    small, large, large - small);
+    }
+
+private:
+    double Get(const std::string& name) const {
+        const auto found = m_ns.find(name);
+        return found != m_ns.end() ? found->second : 0.0;
+    }
+    std::map<std::string, double> m_ns;
+    std::map<std::string, double> m_peak;
+    std::map<std::string, std::string> m_labels;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    TableReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintTable();
+    benchmark::Shutdown();
+    return 0;
+}
