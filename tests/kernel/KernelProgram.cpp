@@ -1,0 +1,395 @@
+// The program's own code on a real kernel: runs inside a virtual machine whose only SCSI
+// device is the kernel's scsi_debug posing as a KMR-47000 (tests/kernel/run-vm.sh). The
+// scan, the selection and the upgrade run as in the program, through the SG_IO transport,
+// with the headless window system playing the operator; every check prints one line
+// "KTEST PASS <name>" or "KTEST FAIL <name>: <why>" for the host to collect.
+//
+// Usage: ktest <scenario>, one scenario per run, as root:
+//   upgrade        scan, select and upgrade sg0 (the first command after boot included)
+//   commit         the commit command and the unit attention that follows it
+//   no-access      as an unprivileged user outside the node's group
+//   group-member   as an unprivileged user in the node's group (node mode 0660)
+//   read-only      as an unprivileged user in the node's group (node mode 0640)
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/FirmwareApp.h"
+#include "framework/headless/Headless.h"
+#include "res/resource.h"
+#include "scsi/ScsiContract.h"
+#include "zurvax/Cdb.h"
+#include "zurvax/Classify.h"
+#include "zurvax/SgTransport_linux.h"
+#include "zurvax/Zurvax.h"
+#include "zurvax/ZurvaxStatus.h"
+
+namespace {
+
+using fw::headless::Headless;
+
+constexpr gid_t kDiskGroup = 6;
+constexpr uid_t kNobody = 65534;
+constexpr char kNode[] = "/dev/sg0";
+constexpr char kFailure[] = "Error: please check the device and try again.";
+constexpr char kNoDevices[] = "No supported Vorn tape devices found !!!";
+
+int g_failures = 0;
+
+void Check(const std::string& name, bool passed, const std::string& why) {
+    if (passed) {
+        std::printf("KTEST PASS %s\n", name.c_str());
+    } else {
+        ++g_failures;
+        std::printf("KTEST FAIL %s: %s\n", name.c_str(), why.c_str());
+    }
+    std::fflush(stdout);
+}
+
+std::string Hex(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(value));
+    return text;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) text += "[" + line + "] ";
+    return text;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// Host and target of sg0 as sysfs names them ("H:C:T:L"), learned apart from SG_IO.
+std::optional<std::pair<int, int>> SysfsAddress() {
+    std::error_code error;
+    const auto target = std::filesystem::read_symlink("/sys/class/scsi_generic/sg0/device", error);
+    if (error) return std::nullopt;
+    int host = 0, channel = 0, id = 0, lun = 0;
+    if (std::sscanf(target.filename().c_str(), "%d:%d:%d:%d", &host, &channel, &id, &lun) != 4) {
+        return std::nullopt;
+    }
+    return std::make_pair(host, id);
+}
+
+constexpr char kDescriptorSense[] = "/sys/bus/pseudo/drivers/scsi_debug/dsense";
+
+// Writes text without a newline (scsi_debug refuses some values with one).
+bool WriteSysfs(const char* path, const std::string& text) {
+    std::ofstream file(path);
+    file << text;
+    file.flush();
+    return static_cast<bool>(file);
+}
+
+std::string ReadSysfs(const char* path) {
+    std::ifstream file(path);
+    std::string text;
+    std::getline(file, text);
+    return text;
+}
+
+// Becomes an unprivileged user, in the disk group or in none.
+bool DropPrivileges(bool inDiskGroup) {
+    const gid_t groups[] = {kDiskGroup};
+    if (setgroups(inDiskGroup ? 1 : 0, groups) != 0) return false;
+    if (setgid(kNobody) != 0 || setuid(kNobody) != 0) return false;
+    return getuid() == kNobody && geteuid() == kNobody;
+}
+
+// One run of the program: its folder (image, trace), a headless session in virtual time,
+// and, as app/main.cpp does, the library's start-up warning shown before the first scan.
+class ProgramRun {
+public:
+    ProgramRun() {
+        char pattern[] = "/tmp/run-XXXXXX";
+        m_folder = mkdtemp(pattern) == nullptr ? std::string("/tmp") : std::string(pattern);
+        setenv("ZURVAX_TRACE", (m_folder + "/trace.txt").c_str(), 1);
+        setenv("FWUPGRADE_REGISTRY", (m_folder + "/registry.reg").c_str(), 1);
+        unsetenv("ZURVAX_EMULATION");
+        zurvax::Reset();
+        std::filesystem::current_path(m_folder);
+        theApp.SetModulePath("fwupgrade");
+    }
+    ~ProgramRun() { zurvax::Reset(); }
+    ProgramRun(const ProgramRun&) = delete;
+    ProgramRun& operator=(const ProgramRun&) = delete;
+
+    Headless& ui() { return m_session.windows; }
+    void Agree() {
+        ui().Then(IDD_AGREEMENT, [](Headless& windows) { windows.Click(IDOK); });
+    }
+    void InMain(Headless::Step step) { ui().Then(IDD_DEVICE_DIALOG, std::move(step)); }
+    void Done() {
+        InMain([](Headless& windows) { windows.Click(IDOK); });
+    }
+
+    void WriteImage(std::size_t size) {
+        std::ofstream file(m_folder + "/kmr47000_0200.gbf", std::ios::binary);
+        for (std::size_t i = 0; i < size; ++i) file.put(static_cast<char>((i * 7) & 0xFF));
+    }
+
+    // Returns ZurvaxOpen's status; message gets its text.
+    std::uint32_t Run(std::string& message) {
+        char text[512] = {};
+        const std::uint32_t status = ZurvaxOpen(text, sizeof text);
+        message = text;
+        if (status != 0) return status;
+        if (text[0] != '\0') AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
+        theApp.InitInstance();
+        m_session.kernel.JoinThreads();
+        return status;
+    }
+
+    std::vector<std::string> Trace() const {
+        std::ifstream file(m_folder + "/trace.txt");
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(file, line);) lines.push_back(line);
+        return lines;
+    }
+    std::vector<std::string> TraceOf(const std::string& prefix) const {
+        std::vector<std::string> lines;
+        for (const auto& line : Trace()) {
+            if (line.rfind(prefix, 0) == 0) lines.push_back(line);
+        }
+        return lines;
+    }
+    std::vector<std::string> BoxTexts() {
+        std::vector<std::string> texts;
+        for (const auto& box : ui().MessageBoxes()) texts.push_back(box.text);
+        return texts;
+    }
+    std::vector<std::string> WorkerBoxTexts() {
+        std::vector<std::string> texts;
+        for (const auto& box : ui().MessageBoxes()) {
+            if (box.workerThread) texts.push_back(box.text);
+        }
+        return texts;
+    }
+    // The main window's device list when it closed.
+    std::vector<std::string> ListItems() {
+        std::vector<std::string> items;
+        for (const auto& op : ui().Operations()) {
+            if (op.dialogId != IDD_DEVICE_DIALOG || op.controlId != IDC_DEVICE_LIST) continue;
+            if (op.what == "LB_RESETCONTENT") items.clear();
+            if (op.what == "LB_INSERTSTRING") {
+                items.insert(items.begin() + static_cast<std::ptrdiff_t>(op.value), op.text);
+            }
+        }
+        return items;
+    }
+
+private:
+    fw::headless::HeadlessSession m_session;
+    std::string m_folder;
+};
+
+void ScenarioUpgrade() {
+    const auto address = SysfsAddress();
+    Check("sysfs-address", address.has_value(), "no H:C:T:L behind /sys/class/scsi_generic/sg0/device");
+    if (!address) return;
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "00:HA#%02d TID#%02d VORN     KMR-47000        ", address->first,
+                  address->second);
+
+    ProgramRun run;
+    run.WriteImage(2 * 8192 + 100);
+    run.Agree();
+    bool upgradeEnabled = false;
+    std::string revision;
+    std::string model;
+    run.InMain([&](Headless& ui) {
+        upgradeEnabled = ui.Control(IDD_DEVICE_DIALOG, IDC_UPGRADE)->enabled;
+        revision = ui.Control(IDD_DEVICE_DIALOG, IDC_REVISION)->text;
+        model = ui.Control(IDD_DEVICE_DIALOG, IDC_MODEL)->text;
+        ui.Click(IDC_UPGRADE);
+    });
+    run.ui().Answer("Are you sure you want to upgrade Current Firmware?", IDYES);
+    run.ui().Answer("Read Sense Data ?", IDYES);
+    run.Done();
+    std::string message;
+    const std::uint32_t opened = run.Run(message);
+
+    Check("open", opened == 0 && message.empty(), "ZurvaxOpen -> " + Hex(opened) + " \"" + message + "\"");
+    const auto items = run.ListItems();
+    Check("scan-lists-drive", items == std::vector<std::string>{expected},
+          "list " + Joined(items) + " expected [" + expected + "]");
+    const auto tests = run.TraceOf("TestUnitReady");
+    // scsi_debug reports its power-on as 29/01; any 29/xx (power on or reset) is absorbed alike.
+    Check("unit-attention-absorbed",
+          tests.size() >= 2 && tests[0].rfind("TestUnitReady 0 -> 29", 0) == 0 &&
+              tests[0].size() == std::string("TestUnitReady 0 -> 2900").size() &&
+              tests[1] == "TestUnitReady 0 -> 0",
+          "readiness tests " + Joined(tests));
+    Check("upgrade-enabled", upgradeEnabled && revision == "0100" && model == "KMR-47000",
+          "enabled=" + std::to_string(upgradeEnabled) + " model=" + model + " revision=" + revision);
+
+    const auto transfers = run.TraceOf("WriteBuffer");
+    Check("first-chunk-written", Contains(transfers, "WriteBuffer 0 mode=2 id=0 offset=0 length=8192 -> 0"),
+          "writes " + Joined(transfers));
+    const auto reads = run.TraceOf("ReadBuffer");
+    const auto boxes = run.BoxTexts();
+    Check("read-buffer-refused",
+          reads == std::vector<std::string>{"ReadBuffer 0 mode=2 id=0 offset=0 length=8192 -> 2000"} &&
+              Contains(boxes, "Error: 2000\nRead Sense Data ?"),
+          "reads " + Joined(reads) + " boxes " + Joined(boxes));
+    const auto senses = run.TraceOf("RequestSense");
+    bool senseShown = false;
+    for (const auto& box : boxes) senseShown = senseShown || box.rfind("Error Code: \t\t70h\n", 0) == 0;
+    Check("sense-read", senses == std::vector<std::string>{"RequestSense 0 -> 0"} && senseShown,
+          "requests " + Joined(senses) + " boxes " + Joined(boxes));
+    Check("no-commit-after-failed-verify", transfers.size() == 1, "writes " + Joined(transfers));
+
+    // The worker's poll: readiness tests after the refused READ BUFFER.
+    const auto trace = run.Trace();
+    const auto refused = std::find(trace.begin(), trace.end(), reads.empty() ? std::string() : reads[0]);
+    const bool polled =
+        refused != trace.end() && std::find(refused, trace.end(), "TestUnitReady 0 -> 0") != trace.end();
+    Check("drive-polled", polled, "trace " + Joined(trace));
+    const auto worker = run.WorkerBoxTexts();
+    Check("failure-outcome", !worker.empty() && worker.back() == kFailure, "worker boxes " + Joined(worker));
+    const auto problems = run.ui().Problems();
+    Check("script-complete", problems.empty(), "problems " + Joined(problems));
+}
+
+void ScenarioCommit() {
+    unsetenv("ZURVAX_EMULATION");
+    unsetenv("ZURVAX_TRACE");
+    zurvax::Reset();
+    Check("commit-accepted", WriteBuffer(0, BUFFER_MODE_DOWNLOAD_MICROCODE_SAVE, 0, 0, 0, nullptr) == 0,
+          "mode 5 WRITE BUFFER refused");
+    const std::uint32_t attention = TestUnitReady(0);
+    const std::uint32_t after = TestUnitReady(0);
+    Check("commit-unit-attention", attention == 0x3F16 && after == 0,
+          "readiness after the commit " + Hex(attention) + ", then " + Hex(after));
+    // Descriptor-format sense, as the kernel hands it over, goes through the same decoding.
+    const bool descriptorMode = WriteSysfs(kDescriptorSense, "1") && ReadSysfs(kDescriptorSense) == "1";
+    zurvax::SgTransport transport(zurvax::MakeSgSystem());
+    std::vector<std::uint8_t> received(16, 0);
+    const auto cdb = zurvax::ReadBufferCdb(BUFFER_MODE_DATA, 0, 0, 16);
+    zurvax::ScsiCommand command(cdb->view(), std::chrono::seconds(10));
+    command.setDataIn(received, received.size());
+    const zurvax::ScsiResult result = transport.execute(0, command);
+    const std::uint8_t format = result.sense.empty() ? 0 : result.sense[0] & 0x7F;
+    const std::uint32_t classified = zurvax::Classify(command, result);
+    std::vector<std::uint8_t> buffer(16, 0xAB);
+    const std::uint32_t read = ReadBuffer(0, BUFFER_MODE_DATA, 0, 0, 16, buffer.data());
+    SENSE_DATA sense{};
+    const std::uint32_t requested = RequestSense(0, &sense);
+    Check("descriptor-sense",
+          descriptorMode && format == 0x72 && classified == 0x2000 && read == 0x2000 &&
+              buffer == std::vector<std::uint8_t>(16, 0xAB) && requested == 0 && sense.bytes[0] == 0x70,
+          "dsense set " + std::to_string(descriptorMode) + ", sense format " + Hex(format) + ", classified " +
+              Hex(classified) + ", READ BUFFER " + Hex(read) + ", REQUEST SENSE " + Hex(requested) + " code " +
+              Hex(sense.bytes[0]));
+    WriteSysfs(kDescriptorSense, "0");
+
+    // A device that sends less than asked for: the kernel's residual makes a short transfer.
+    std::vector<std::uint8_t> standard(255, 0);
+    const auto inquiryCdb = zurvax::InquiryCdb(255);
+    zurvax::ScsiCommand longInquiry(inquiryCdb.view(), std::chrono::seconds(10));
+    longInquiry.setDataIn(standard, standard.size());
+    const zurvax::ScsiResult answered = transport.execute(0, longInquiry);
+    const std::size_t sent = std::size_t{standard[4]} + 5;
+    Check("residual-short-transfer",
+          sent < standard.size() && answered.residual == standard.size() - sent &&
+              zurvax::Classify(longInquiry, answered) == ZURVAX_STATUS_SHORT_TRANSFER,
+          "INQUIRY sent " + std::to_string(sent) + " bytes, residual " + std::to_string(answered.residual));
+    // The revision a drive reports after activation is read afresh.
+    WriteSysfs("/sys/module/scsi_debug/parameters/inq_rev", "0200");
+    INQUIRY_DATA inquiry{};
+    const std::uint32_t status = ReadRawInquiryData(0, &inquiry);
+    const std::string text(reinterpret_cast<const char*>(inquiry.bytes) + 32, 4);
+    Check("revision-read-afresh", status == 0 && text == "0200", "INQUIRY " + Hex(status) + " revision " + text);
+}
+
+void ScenarioNoAccess() {
+    if (!DropPrivileges(false)) {
+        Check("no-access", false, "cannot become an unprivileged user");
+        return;
+    }
+    ProgramRun run;
+    run.Agree();
+    run.Done();
+    std::string message;
+    const std::uint32_t opened = run.Run(message);
+    const bool named = message.find(kNode) != std::string::npos && message.find("root") != std::string::npos &&
+                       message.find("\"disk\"") != std::string::npos;
+    Check("permission-warning", opened == 0 && named, "ZurvaxOpen -> " + Hex(opened) + " \"" + message + "\"");
+    const auto boxes = run.BoxTexts();
+    Check("warning-before-scan", boxes.size() == 2 && boxes[0] == message && boxes[1] == kNoDevices,
+          "boxes " + Joined(boxes));
+    // The scan stopped at the first index, the one it may not use.
+    const auto trace = run.Trace();
+    const std::uint32_t ready = TestUnitReady(0);
+    Check("denied-commands",
+          trace == std::vector<std::string>{"ZurvaxOpen -> 0", "GetDeviceType 0 -> 31"} &&
+              ready == ZURVAX_STATUS_PERMISSION_DENIED,
+          "trace " + Joined(trace) + " TEST UNIT READY " + Hex(ready));
+    std::printf("KTEST INFO warning: %s\n", message.c_str());
+}
+
+void ScenarioGroupMember() {
+    if (!DropPrivileges(true)) {
+        Check("group-member", false, "cannot become an unprivileged user in the disk group");
+        return;
+    }
+    zurvax::Reset();
+    char message[256] = {};
+    const std::uint32_t opened = ZurvaxOpen(message, sizeof message);
+    Check("member-opens", opened == 0 && message[0] == '\0' && GetDeviceType(0) == 1,
+          "ZurvaxOpen -> " + Hex(opened) + " \"" + message + "\"");
+    std::vector<std::uint8_t> chunk(512, 0x5A);
+    const std::uint32_t written = WriteBuffer(0, BUFFER_MODE_DATA, 0, 0, 512, chunk.data());
+    Check("member-writes", written == 0, "WRITE BUFFER " + Hex(written));
+}
+
+void ScenarioReadOnly() {
+    if (!DropPrivileges(true)) {
+        Check("read-only", false, "cannot become an unprivileged user in the disk group");
+        return;
+    }
+    zurvax::Reset();
+    char message[256] = {};
+    const std::uint32_t opened = ZurvaxOpen(message, sizeof message);
+    const std::uint32_t ready = TestUnitReady(0);
+    Check("read-only-opens", opened == 0 && message[0] == '\0' && GetDeviceType(0) == 1 && ready == 0,
+          "ZurvaxOpen -> " + Hex(opened) + " \"" + message + "\", TEST UNIT READY " + Hex(ready));
+    std::vector<std::uint8_t> chunk(512, 0x5A);
+    const std::uint32_t written = WriteBuffer(0, BUFFER_MODE_DATA, 0, 0, 512, chunk.data());
+    Check("read-only-write-denied", written == ZURVAX_STATUS_PERMISSION_DENIED, "WRITE BUFFER " + Hex(written));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string scenario = argc > 1 ? argv[1] : "";
+    if (scenario == "upgrade") {
+        ScenarioUpgrade();
+    } else if (scenario == "commit") {
+        ScenarioCommit();
+    } else if (scenario == "no-access") {
+        ScenarioNoAccess();
+    } else if (scenario == "group-member") {
+        ScenarioGroupMember();
+    } else if (scenario == "read-only") {
+        ScenarioReadOnly();
+    } else {
+        Check("usage", false, "unknown scenario \"" + scenario + "\"");
+    }
+    return g_failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,160 @@
+#!/usr/bin/env bash
+# Boots Debian's own kernel in qemu with a small initramfs holding busybox, the SCSI modules,
+# scsi_debug posing as a KMR-47000 and our statically linked test program, runs the test
+# program's scenarios there and passes only when every expected "KTEST PASS" line came out
+# on the serial console (qemu's exit status says nothing about the tests).
+#
+# Usage: run-vm.sh <kernel test program> <work folder>
+# The kernel package is downloaded once (apt-get download, never installed) into
+# <work folder>/kernel-cache. Needs qemu-system-x86, busybox-static and cpio.
+# FWUPGRADE_KERNEL_VM_TIMEOUT: seconds one VM run may take (default 240).
+set -euo pipefail
+
+program=$(realpath "$1")
+work=$(realpath -m "$2")
+cache=$work/kernel-cache
+vm_timeout=${FWUPGRADE_KERNEL_VM_TIMEOUT:-240}
+
+# Module load order: every module after those it needs.
+modules=(scsi_common scsi_mod sg crct10dif_common crct10dif_generic crc-t10dif scsi_debug)
+
+# What the test program must report; any "KTEST FAIL" fails the test as well.
+expected=(
+  sysfs-address open scan-lists-drive unit-attention-absorbed upgrade-enabled
+  first-chunk-written read-buffer-refused sense-read no-commit-after-failed-verify
+  drive-polled failure-outcome script-complete
+  commit-accepted commit-unit-attention descriptor-sense residual-short-transfer
+  revision-read-afresh
+  permission-warning warning-before-scan denied-commands
+  member-opens member-writes
+  read-only-opens read-only-write-denied
+)
+
+fail() { echo "kernel test: $*" >&2; exit 1; }
+
+for tool in qemu-system-x86_64 busybox cpio gzip dpkg-deb apt-get apt-cache timeout; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (scripts/install-deps.sh installs it)"
+done
+[ -x "$program" ] || fail "no test program at $program"
+file_type=$(od -An -c -N4 "$program" | tr -d ' ')
+[ "$file_type" = '177ELF' ] || fail "$program is not an ELF program"
+
+mkdir -p "$cache"
+
+# The kernel package linux-image-amd64 currently points at; the newest one already in the
+# cache when the package lists cannot tell.
+package=$(apt-cache depends linux-image-amd64 2>/dev/null |
+  sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | head -n1 || true)
+if [ -z "$package" ]; then
+  package=$(find "$cache" -maxdepth 1 -name 'linux-image-*-amd64_*.deb' -printf '%f\n' |
+    sed 's/_.*//' | sort -V | tail -n1)
+  [ -n "$package" ] || fail "apt-cache cannot resolve linux-image-amd64 and nothing is cached"
+fi
+
+deb=$(find "$cache" -maxdepth 1 -name "${package}_*_amd64.deb" | sort -V | tail -n1)
+if [ -z "$deb" ]; then
+  echo "kernel test: downloading $package into $cache"
+  (cd "$cache" && apt-get download -q "$package" 2>&1 | grep -v '^W: Download is performed unsandboxed' || true)
+  deb=$(find "$cache" -maxdepth 1 -name "${package}_*_amd64.deb" | sort -V | tail -n1)
+  [ -n "$deb" ] || fail "apt-get download $package gave no package"
+fi
+
+# Only the kernel image and the modules we load are unpacked.
+tree=$cache/${package}.tree
+if [ ! -f "$tree/.complete" ]; then
+  rm -rf "$tree"
+  mkdir -p "$tree"
+  patterns=('./boot/vmlinuz-*')
+  for m in "${modules[@]}"; do patterns+=("*/$m.ko" "*/$m.ko.*"); done
+  dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$tree" --wildcards "${patterns[@]}" 2>/dev/null || true
+  touch "$tree/.complete"
+fi
+kernel=$(find "$tree/boot" -name 'vmlinuz-*' | head -n1)
+[ -n "$kernel" ] || fail "no kernel image in $deb"
+
+# The initramfs.
+root=$work/initramfs
+rm -rf "$root"
+mkdir -p "$root"/{bin,dev,proc,sys,tmp,etc,lib/modules}
+cp "$(command -v busybox)" "$root/bin/busybox"
+for m in "${modules[@]}"; do
+  found=$(find "$tree" -name "$m.ko*" | head -n1)
+  [ -n "$found" ] || fail "module $m is not in $deb"
+  case "$found" in
+    *.ko.xz) xz -dc "$found" >"$root/lib/modules/$m.ko" ;;
+    *.ko.zst) zstd -qdc "$found" >"$root/lib/modules/$m.ko" ;;
+    *.ko.gz) gzip -dc "$found" >"$root/lib/modules/$m.ko" ;;
+    *) cp "$found" "$root/lib/modules/$m.ko" ;;
+  esac
+done
+cp "$program" "$root/ktest"
+printf 'root:x:0:0:root:/:/bin/sh\nnobody:x:65534:65534:nobody:/tmp:/bin/sh\n' >"$root/etc/passwd"
+printf 'root:x:0:\ndisk:x:6:\nnogroup:x:65534:\n' >"$root/etc/group"
+cat >"$root/init" <<EOF
+#!/bin/busybox sh
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+chmod 1777 /tmp
+echo "KTEST BOOTED \$(uname -r)"
+for m in ${modules[*]}; do
+  case \$m in
+    # Blank padded, as a drive fills its identification fields.
+    scsi_debug) set -- ptype=1 'inq_vendor="VORN    "' 'inq_product="KMR-47000       "' inq_rev=0100 dev_size_mb=1 ;;
+    *) set -- ;;
+  esac
+  insmod /lib/modules/\$m.ko "\$@" || echo "KTEST FAIL insmod-\$m: insmod failed"
+done
+tries=0
+while [ ! -c /dev/sg0 ] && [ \$tries -lt 100 ]; do sleep 0.1; tries=\$((tries + 1)); done
+[ -c /dev/sg0 ] || echo "KTEST FAIL sg0: /dev/sg0 never appeared"
+# As a distribution sets SCSI generic nodes up: owned by root and the disk group.
+chown 0:6 /dev/sg0
+chmod 0660 /dev/sg0
+cd /tmp
+/ktest upgrade
+/ktest commit
+/ktest no-access
+/ktest group-member
+chmod 0640 /dev/sg0
+/ktest read-only
+echo "KTEST DONE"
+poweroff -f
+EOF
+chmod 0755 "$root/init" "$root/ktest" "$root/bin/busybox"
+initrd=$work/initrd.gz
+(cd "$root" && find . -print0 | cpio --null -o -H newc --quiet | gzip -1) >"$initrd"
+
+log=$work/serial.log
+start=$(date +%s)
+set +e
+timeout --kill-after=10 "$vm_timeout" qemu-system-x86_64 -accel tcg -m 512M -smp 1 \
+  -nographic -serial stdio -monitor none -no-reboot \
+  -kernel "$kernel" -initrd "$initrd" \
+  -append "console=ttyS0 quiet loglevel=3 panic=-1" </dev/null >"$log" 2>&1
+vm_status=$?
+set -e
+elapsed=$(($(date +%s) - start))
+tr -d '\r' <"$log" >"$log.txt"
+
+grep '^KTEST' "$log.txt" || true
+echo "kernel test: VM ran ${elapsed}s (qemu status $vm_status) with $(basename "$kernel")"
+
+problems=0
+if grep -q '^KTEST FAIL' "$log.txt"; then problems=1; fi
+for name in "${expected[@]}"; do
+  if ! grep -qx "KTEST PASS $name" "$log.txt"; then
+    echo "kernel test: missing KTEST PASS $name" >&2
+    problems=1
+  fi
+done
+grep -qx 'KTEST DONE' "$log.txt" || { echo "kernel test: the VM never finished its run" >&2; problems=1; }
+[ "$vm_status" -ne 124 ] && [ "$vm_status" -ne 137 ] || { echo "kernel test: the VM timed out" >&2; problems=1; }
+if [ "$problems" -ne 0 ]; then
+  echo "---- serial console (last 80 lines) ----" >&2
+  tail -n 80 "$log.txt" >&2
+  exit 1
+fi
+echo "kernel test: all ${#expected[@]} checks passed"
