@@ -86,6 +86,11 @@ step_win32() {
     fi
 }
 
+# The real-kernel test alone (tests/kernel, CTest label "kernel"): Debian's kernel in qemu
+# with scsi_debug as the drive. Step linux already runs it among all tests, so it is not in
+# STEPS; FWUPGRADE_STEPS=kernel runs just this.
+step_kernel() { build_preset linux && run_ctest linux -L kernel; }
+
 summary() {
     local rc=$?
     if [ ${#TIMINGS[@]} -gt 0 ]; then
