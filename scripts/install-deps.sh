@@ -14,6 +14,7 @@ packages=(
   wine wine32:i386 wine64 xvfb imagemagick
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   qemu-system-x86 busybox-static cpio
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -14,7 +14,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-STEPS=(deps linux linux_asan linux_tsan win32)
+STEPS=(deps linux linux_asan linux_tsan win32 fuzz)
 
 PASSED=0
 FAILED=0
@@ -84,6 +84,39 @@ step_win32() {
              "from the 64-bit build of the same code (preset win64) under 64-bit Wine"
         build_preset win64 && run_ctest win64
     fi
+}
+
+# Coverage-guided fuzzing (clang's libFuzzer with AddressSanitizer and UBSan), bounded:
+# every target of tests/fuzz runs FWUPGRADE_FUZZ_SECONDS (default 20) on a copy of its seed
+# corpus and counts as one test. A crash fails the step and leaves its input in
+# build/fuzz/crashes/<target>/, to be added to tests/fuzz/regressions/<target>/.
+# The tree's warnings are errors in the gcc presets; here only the fuzz code's are.
+step_fuzz() {
+    local dir=build/fuzz seconds=${FWUPGRADE_FUZZ_SECONDS:-20} rc=0 corpus target runs
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+        -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS_DEBUG="-O1 -g" -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
+        -DFWUPGRADE_WERROR=OFF -DFWUPGRADE_SANITIZE=fuzzer-no-link,address,undefined \
+        -DFWUPGRADE_FUZZ=ON && cmake --build "$dir" --target fuzzers || return
+    mkdir -p "$LOGDIR"
+    for corpus in tests/fuzz/corpus/*/; do
+        target=$(basename "$corpus")
+        rm -rf "$dir/run/$target" "$dir/crashes/$target"
+        mkdir -p "$dir/run/$target" "$dir/crashes/$target"
+        cp "$corpus"* "$dir/run/$target/"
+        if "$dir/bin/fuzz_$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
+                -print_final_stats=1 -artifact_prefix="$dir/crashes/$target/" "$dir/run/$target" \
+                >"$LOGDIR/fuzz-$target.log" 2>&1; then
+            runs=$(sed -nE 's/^stat::number_of_executed_units: *([0-9]+)/\1/p' "$LOGDIR/fuzz-$target.log")
+            echo "fuzz $target: ok, ${runs:-?} inputs in ${seconds}s"
+            PASSED=$((PASSED + 1))
+        else
+            echo "fuzz $target: FAILED, input in $dir/crashes/$target/, log $LOGDIR/fuzz-$target.log"
+            grep -E '^(==[0-9]+==ERROR|SUMMARY)|property broken' "$LOGDIR/fuzz-$target.log" | head -n 5
+            FAILED=$((FAILED + 1))
+            rc=1
+        fi
+    done
+    return "$rc"
 }
 
 # The real-kernel test alone (tests/kernel, CTest label "kernel"): Debian's kernel in qemu

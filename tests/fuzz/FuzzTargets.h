@@ -22,6 +22,9 @@ int EmulationConfig(const std::uint8_t* data, std::size_t size);
 int EmulatedDrive(const std::uint8_t* data, std::size_t size);
 int RegFile(const std::uint8_t* data, std::size_t size);
 int Classify(const std::uint8_t* data, std::size_t size);
+#ifdef __linux__
+int SgTransport(const std::uint8_t* data, std::size_t size);
+#endif
 
 struct NamedTarget {
     const char* name;  // also the folder of its corpus and its regressions
@@ -31,6 +34,9 @@ struct NamedTarget {
 inline constexpr NamedTarget kTargets[] = {
     {"sense_text", SenseText},           {"list_entry", ListEntry}, {"emulation_config", EmulationConfig},
     {"emulated_drive", EmulatedDrive},   {"reg_file", RegFile},     {"classify", Classify},
+#ifdef __linux__
+    {"sg_transport", SgTransport},
+#endif
 };
 
 // abort() rather than an exception: libFuzzer records the input, and the replay test

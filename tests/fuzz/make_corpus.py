@@ -141,7 +141,32 @@ def classify():
     write("classify", "overrun", bytes([0]) + bytes([18, 2, 8]) + result(residual_kind=3, residual=b"\xff" * 8))
 
 
+def sg_transport():
+    def node(name, open_error=0, id_error=0, host=1, target=5, lun=0, type_=1):
+        return (bytes([len(name)]) + name, bytes([open_error]) +
+                (bytes([id_error]) + struct.pack("<iiii", host, target, lun, type_) if open_error == 0 else b""))
+    def sg_io(data=b"", sense=b"", status=0, host=0, driver=0, resid=0, error=0):
+        return (bytes([error]) + struct.pack("<H", len(data)) + data + bytes([len(sense)]) + sense +
+                bytes([len(sense), status, host, driver]) + struct.pack("<iIB", resid, 0, 0))
+    def enumerate_(*nodes):
+        return bytes([len(nodes)]) + b"".join(n[0] for n in nodes) + b"".join(n[1] for n in nodes)
+    calls = (bytes([0, 1]) + sg_io(inquiry()) +                       # INQUIRY
+             bytes([0, 2]) + sg_io(status=2, sense=fixed_sense(6, 0x29, 0), driver=8) +
+             bytes([0, 3]) + sg_io(fixed_sense(5, 0x24, 0)) +         # REQUEST SENSE
+             bytes([0, 4]) + sg_io(bytes(16), resid=-4) +             # READ BUFFER, overrun
+             bytes([0, 5]) + sg_io(resid=3) +                         # WRITE BUFFER, short
+             bytes([0, 1]) + sg_io(inquiry()[:20], resid=16) +
+             bytes([0, 2]) + sg_io(host=3) + bytes([0, 2]) + sg_io(error=1) + bytes([0, 6]))
+    write("sg_transport", "one_drive", enumerate_(node(b"0")) + bytes([16]) + calls)
+    write("sg_transport", "three_nodes", enumerate_(node(b"10"), node(b"9", open_error=1), node(b"x", open_error=4)) +
+          bytes([8]) + calls)
+    write("sg_transport", "not_sg", enumerate_(node(b"1", id_error=2), node(b"+2")) + bytes([1]))
+    header = bytes([96]) + fixed_sense(2, 0x3A, 0) + bytes(78) + bytes([120, 2]) + struct.pack("<HHi", 0, 8, -1)
+    write("sg_transport", "descriptor_sense", enumerate_(node(b"0")) + bytes([4]) +
+          bytes([0, 2]) + sg_io(status=2, sense=bytes([0x72, 2, 4, 1, 0, 0, 0, 0]), driver=8) + header)
+
+
 if __name__ == "__main__":
     shutil.rmtree(CORPUS, ignore_errors=True)
-    for make in (sense_text, list_entry, emulation_config, emulated_drive, reg_file, classify):
+    for make in (sense_text, list_entry, emulation_config, emulated_drive, reg_file, classify, sg_transport):
         make()
