@@ -50,8 +50,8 @@ TEST_P(Replay, EverySeedAndEveryRegressionPasses) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fuzz, Replay, ::testing::ValuesIn(kTargets),
-                         [](const ::testing::TestParamInfo<NamedTarget>& info) {
-                             return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<NamedTarget>& tested) {
+                             return std::string(tested.param.name);
                          });
 
 }  // namespace
