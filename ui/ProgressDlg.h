@@ -11,7 +11,7 @@ public:
     explicit CProgressDlg(CWnd* pParent = nullptr) : CDialog(IDD_PROGRESS, pParent) {}
     ~CProgressDlg() override = default;
 
-    BYTE m_nProgressPos; // set in OnInitDialog
+    BYTE m_nProgressPos = 0; // the cycle starts again at every OnInitDialog
     CEdit m_editWarning;
     CAnimateCtrl m_animDownload;
     CProgressCtrl m_progDownload;

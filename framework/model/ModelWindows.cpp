@@ -363,9 +363,8 @@ LRESULT ModelWindowSystem::DefWindowProc(HWND handle, UINT message, WPARAM wPara
         Record(operation);
         return TRUE;
     }
-    case WM_QUERYDRAGICON:
-        return 0;
     default:
+        // Nothing else has a default the program relies on (a drag icon, for one, is 0).
         return 0;
     }
 }

@@ -140,9 +140,10 @@ ParseResult Parse(std::string_view fileBytes) {
             if (current.empty()) {
                 startLine = lineNumber;
             }
-            if (!line.empty() && line.back() == '\\' && line.find('=') != std::string_view::npos) {
-                current += line.substr(0, line.size() - 1);
-            } else if (!current.empty() && !line.empty() && line.back() == '\\') {
+            // A value line, or a line that continues one, ending in a backslash goes on.
+            const bool continues = !line.empty() && line.back() == '\\' &&
+                                   (!current.empty() || line.find('=') != std::string_view::npos);
+            if (continues) {
                 current += line.substr(0, line.size() - 1);
             } else {
                 current += line;
