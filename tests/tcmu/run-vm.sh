@@ -1,0 +1,214 @@
+#!/usr/bin/env bash
+# Boots Debian's own kernel in qemu with an initramfs holding busybox, the target modules
+# (target_core_user, tcm_loop), fwupgrade-tcmu and our statically linked test program. For
+# each case the VM makes a TCMU backstore, starts the handler on its uio device, then
+# exports the backstore through tcm_loop (the kernel scans it at once, so the handler must
+# already run) and runs the program on the /dev/sg node it gets. Passes only when every
+# expected "TCMU PASS" line came out on the serial console.
+#
+# Usage: run-vm.sh <fwupgrade-tcmu> <test program> <work folder> [<kernel cache folder>]
+# The kernel package is downloaded once (apt-get download, never installed) into the cache
+# folder (default <work folder>/kernel-cache). Needs qemu-system-x86, busybox-static, cpio.
+# FWUPGRADE_TCMU_VM_TIMEOUT: seconds the VM may take (default 150).
+set -euo pipefail
+
+handler=$(realpath "$1")
+program=$(realpath "$2")
+work=$(realpath -m "$3")
+cache=$(realpath -m "${4:-$work/kernel-cache}")
+vm_timeout=${FWUPGRADE_TCMU_VM_TIMEOUT:-150}
+
+# Module load order: every module after those it needs.
+modules=(scsi_common scsi_mod sg crct10dif_common crct10dif_generic crc-t10dif
+         configfs target_core_mod uio target_core_user tcm_loop)
+
+common=(open listed-at-kernel-address power-on-attention-absorbed upgrade-offered script-complete)
+expected=(
+  "${common[@]/#/complete/}" complete/every-chunk-written-and-verified complete/commit-accepted
+  complete/polled-through-activation complete/success-outcome complete/rescan-shows-new-revision
+  complete/quick complete/image-received
+  "${common[@]/#/corrupt/}" corrupt/stopped-at-mismatch corrupt/mismatch-reported corrupt/no-commit
+  corrupt/drive-polled corrupt/failure-outcome corrupt/no-image-taken
+  "${common[@]/#/rejected/}" rejected/every-chunk-written-and-verified rejected/commit-refused
+  rejected/refusal-reported rejected/drive-polled rejected/failure-outcome
+  "${common[@]/#/stall/}" stall/time-out-reported-as-status stall/time-out-shown stall/no-commit
+  stall/drive-polled stall/failure-outcome stall/nothing-hangs stall/no-image-taken
+)
+
+fail() { echo "tcmu test: $*" >&2; exit 1; }
+
+for tool in qemu-system-x86_64 busybox cpio gzip dpkg-deb apt-get apt-cache timeout; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (scripts/install-deps.sh installs it)"
+done
+for binary in "$handler" "$program"; do
+  [ -x "$binary" ] || fail "no program at $binary"
+done
+
+mkdir -p "$cache" "$work"
+
+# The kernel package linux-image-amd64 points at now; the newest cached one when the
+# package lists cannot tell.
+package=$(apt-cache depends linux-image-amd64 2>/dev/null |
+  sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | head -n1 || true)
+if [ -z "$package" ]; then
+  package=$(find "$cache" -maxdepth 1 -name 'linux-image-*-amd64_*.deb' -printf '%f\n' |
+    sed 's/_.*//' | sort -V | tail -n1)
+  [ -n "$package" ] || fail "apt-cache cannot resolve linux-image-amd64 and nothing is cached"
+fi
+deb=$(find "$cache" -maxdepth 1 -name "${package}_*_amd64.deb" | sort -V | tail -n1)
+if [ -z "$deb" ]; then
+  echo "tcmu test: downloading $package into $cache"
+  (cd "$cache" && apt-get download -q "$package" 2>&1 | grep -v '^W: Download is performed unsandboxed' || true)
+  deb=$(find "$cache" -maxdepth 1 -name "${package}_*_amd64.deb" | sort -V | tail -n1)
+  [ -n "$deb" ] || fail "apt-get download $package gave no package"
+fi
+
+# Only the kernel image and the modules we load are unpacked, into our own folder.
+tree=$work/${package}.tree
+if [ ! -f "$tree/.complete" ]; then
+  rm -rf "$tree"
+  mkdir -p "$tree"
+  patterns=('./boot/vmlinuz-*')
+  for m in "${modules[@]}"; do patterns+=("*/$m.ko" "*/$m.ko.*"); done
+  dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$tree" --wildcards "${patterns[@]}" 2>/dev/null || true
+  touch "$tree/.complete"
+fi
+kernel=$(find "$tree/boot" -name 'vmlinuz-*' | head -n1)
+[ -n "$kernel" ] || fail "no kernel image in $deb"
+
+root=$work/initramfs
+rm -rf "$root"
+mkdir -p "$root"/{bin,dev,proc,sys,tmp,etc,lib/modules}
+cp "$(command -v busybox)" "$root/bin/busybox"
+for m in "${modules[@]}"; do
+  found=$(find "$tree" -name "$m.ko*" | head -n1)
+  [ -n "$found" ] || fail "module $m is not in $deb"
+  case "$found" in
+    *.ko.xz) xz -dc "$found" >"$root/lib/modules/$m.ko" ;;
+    *.ko.zst) zstd -qdc "$found" >"$root/lib/modules/$m.ko" ;;
+    *.ko.gz) gzip -dc "$found" >"$root/lib/modules/$m.ko" ;;
+    *) cp "$found" "$root/lib/modules/$m.ko" ;;
+  esac
+done
+cp "$handler" "$root/fwupgrade-tcmu"
+cp "$program" "$root/tcmu-test"
+printf 'root:x:0:0:root:/:/bin/sh\n' >"$root/etc/passwd"
+printf 'root:x:0:\n' >"$root/etc/group"
+cat >"$root/init" <<EOF
+#!/bin/busybox sh
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+echo "TCMU BOOTED \$(uname -r)"
+for m in ${modules[*]}; do
+  insmod /lib/modules/\$m.ko || echo "TCMU FAIL insmod-\$m: insmod failed"
+done
+mount -t configfs none /sys/kernel/config 2>/dev/null
+target=/sys/kernel/config/target
+cd /tmp
+n=0
+
+# waitfor <seconds> <test...>: polls the test every 0.1 s.
+waitfor() {
+  tries=\$((\$1 * 10)); shift
+  while ! "\$@"; do
+    tries=\$((tries - 1))
+    [ \$tries -gt 0 ] || return 1
+    sleep 0.1
+  done
+}
+any_sg() { ls /dev/sg* >/dev/null 2>&1; }
+no_sg() { ! any_sg; }
+
+# run_case <case> <command time-out or -> [handler options...]
+run_case() {
+  name=\$1; timeout=\$2; shift 2
+  n=\$((n + 1))
+  no_sg || echo "TCMU FAIL \$name/clean-start: \$(ls /dev/sg*) left from an earlier case"
+  core=\$target/core/user_\$n/kmr\$n
+  mkdir -p \$core
+  echo -n "dev_config=fwupgrade/kmr\$n,dev_size=1048576,max_data_area_mb=32" >\$core/control
+  [ "\$timeout" = - ] || echo \$timeout >\$core/attrib/cmd_time_out
+  echo 1 >\$core/enable
+  uio=
+  for u in /sys/class/uio/uio*; do
+    case \$(cat \$u/name) in */kmr\$n/*) uio=\${u##*/} ;; esac
+  done
+  [ -n "\$uio" ] || echo "TCMU FAIL \$name/uio: no uio device for kmr\$n"
+  rm -rf /tmp/record /tmp/ready
+  mkdir -p /tmp/record
+  /fwupgrade-tcmu --ready /tmp/ready --record /tmp/record "\$@" /dev/\$uio 2>/tmp/handler.log &
+  handler=\$!
+  waitfor 10 test -e /tmp/ready || echo "TCMU FAIL \$name/handler: not ready"
+  wwn=naa.50014050000000\$(printf %02x \$n)
+  tpg=\$target/loopback/\$wwn/tpgt_1
+  mkdir -p \$tpg
+  echo naa.50014051000000\$(printf %02x \$n) >\$tpg/nexus
+  mkdir -p \$tpg/lun/lun_0
+  ln -s \$core \$tpg/lun/lun_0/kmr
+  waitfor 10 any_sg || echo "TCMU FAIL \$name/sg: no SCSI generic node"
+  start=\$(date +%s)
+  /tcmu-test \$name /tmp/image-\$name.gbf
+  echo "TCMU INFO \$name: test program exit \$? after \$((\$(date +%s) - start)) s"
+  case \$name in
+    complete)
+      if cmp /tmp/record/image0.bin /tmp/image-\$name.gbf; then echo "TCMU PASS \$name/image-received"
+      else echo "TCMU FAIL \$name/image-received: the handler's image differs from the file"; fi ;;
+    corrupt|stall)
+      if [ -e /tmp/record/image0.bin ]; then echo "TCMU FAIL \$name/no-image-taken: the drive took an image"
+      else echo "TCMU PASS \$name/no-image-taken"; fi ;;
+  esac
+  rm \$tpg/lun/lun_0/kmr
+  rmdir \$tpg/lun/lun_0 \$tpg \$target/loopback/\$wwn
+  kill \$handler
+  wait \$handler
+  rmdir \$core \$target/core/user_\$n
+  waitfor 5 no_sg || echo "TCMU FAIL \$name/teardown: \$(ls /dev/sg*) still there"
+  sed "s/^/TCMU HANDLER \$name: /" /tmp/handler.log
+}
+
+run_case complete -
+run_case corrupt - --corrupt-read 2
+run_case rejected -
+# A time-out of 2 s, the handler silent for 5 s from the third data WRITE BUFFER on.
+run_case stall 2 --stall-after-writes 2 --stall-ms 5000
+echo "TCMU DONE"
+poweroff -f
+EOF
+chmod 0755 "$root/init" "$root/fwupgrade-tcmu" "$root/tcmu-test" "$root/bin/busybox"
+initrd=$work/initrd.gz
+(cd "$root" && find . -print0 | cpio --null -o -H newc --quiet | gzip -1) >"$initrd"
+
+log=$work/serial.log
+start=$(date +%s)
+set +e
+timeout --kill-after=10 "$vm_timeout" qemu-system-x86_64 -accel tcg -m 512M -smp 1 \
+  -nographic -serial stdio -monitor none -no-reboot \
+  -kernel "$kernel" -initrd "$initrd" \
+  -append "console=ttyS0 quiet loglevel=3 panic=-1" </dev/null >"$log" 2>&1
+vm_status=$?
+set -e
+elapsed=$(($(date +%s) - start))
+tr -d '\r' <"$log" >"$log.txt"
+
+grep '^TCMU' "$log.txt" || true
+echo "tcmu test: VM ran ${elapsed}s (qemu status $vm_status) with $(basename "$kernel")"
+
+problems=0
+if grep -q '^TCMU FAIL' "$log.txt"; then problems=1; fi
+for name in "${expected[@]}"; do
+  if ! grep -qx "TCMU PASS $name" "$log.txt"; then
+    echo "tcmu test: missing TCMU PASS $name" >&2
+    problems=1
+  fi
+done
+grep -qx 'TCMU DONE' "$log.txt" || { echo "tcmu test: the VM never finished its run" >&2; problems=1; }
+[ "$vm_status" -ne 124 ] && [ "$vm_status" -ne 137 ] || { echo "tcmu test: the VM timed out" >&2; problems=1; }
+if [ "$problems" -ne 0 ]; then
+  echo "---- serial console (last 60 lines) ----" >&2
+  tail -n 60 "$log.txt" >&2
+  exit 1
+fi
+echo "tcmu test: all ${#expected[@]} checks passed"
