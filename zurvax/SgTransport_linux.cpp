@@ -14,19 +14,10 @@
 #include <charconv>
 #include <utility>
 
-#include "zurvax/Cdb.h"
+#include "zurvax/CommandTimeouts.h"
 
 namespace zurvax {
 namespace {
-
-using std::chrono::milliseconds;
-
-constexpr milliseconds kShortCommandTimeout{60'000};
-constexpr milliseconds kMicrocodeTimeout{300'000};
-
-bool IsMicrocodeMode(std::uint8_t mode) {
-    return (mode >= 0x04 && mode <= 0x07) || (mode >= 0x0D && mode <= 0x0F);
-}
 
 // N of a name "sg<N>"; nullopt for anything else.
 std::optional<unsigned long> NodeNumber(const std::string& name) {
@@ -140,25 +131,6 @@ public:
 }  // namespace
 
 std::unique_ptr<SgSystem> MakeSgSystem() { return std::make_unique<RealSgSystem>(); }
-
-milliseconds SgTimeout(const ScsiCommand& command) {
-    const auto cdb = command.cdb();
-    milliseconds chosen = command.timeout();
-    if (!cdb.empty()) {
-        switch (cdb[0]) {
-            case kOpInquiry:
-            case kOpTestUnitReady:
-            case kOpRequestSense:
-            case kOpReadBuffer: chosen = kShortCommandTimeout; break;
-            case kOpWriteBuffer:
-                chosen = cdb.size() > 1 && IsMicrocodeMode(cdb[1] & 0x1F) ? kMicrocodeTimeout
-                                                                        : kShortCommandTimeout;
-                break;
-            default: break;
-        }
-    }
-    return std::min(chosen, command.timeout());
-}
 
 ScsiResult SgErrnoResult(int error) {
     ScsiResult result;
@@ -296,7 +268,7 @@ ScsiResult SgTransport::execute(std::uint32_t index, const ScsiCommand& command)
     header.cmdp = cdb.data();
     header.mx_sb_len = static_cast<unsigned char>(sense.size());
     header.sbp = sense.data();
-    header.timeout = static_cast<unsigned int>(SgTimeout(command).count());
+    header.timeout = static_cast<unsigned int>(PassThroughTimeout(command).count());
     switch (command.direction()) {
         case DataDirection::ToDevice:
             // The kernel only reads a data-out buffer; sg_io_hdr has one pointer for both ways.

@@ -11,6 +11,8 @@
 //
 // Path: SG_GET_SCSI_ID's host number, target id and LUN (low byte each) in bytes 1-3.
 //
+// Time-outs: zurvax/CommandTimeouts.h, the table both OS transports share.
+//
 // Results: the sg_io_hdr is translated category by category into a ScsiResult; the shared
 // Classify() alone turns that into a status, so sense data (fixed or descriptor) is passed
 // on as the device sent it and a residual stays a residual.
@@ -23,7 +25,6 @@
 #include <scsi/sg.h>
 #include <sys/types.h>
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -89,13 +90,6 @@ enum : std::uint16_t {
 
 // Sense bytes asked of the kernel, which keeps at most this many (SCSI_SENSE_BUFFERSIZE).
 inline constexpr std::uint8_t kSgSenseBufferSize = 96;
-
-// Time-outs by CDB: INQUIRY, TEST UNIT READY, REQUEST SENSE, READ BUFFER and WRITE BUFFER
-// in a data mode 60 s; WRITE BUFFER in a download-microcode mode (04h-07h, 0Dh-0Fh) 300 s,
-// since the drive may write its flash and restart before it answers; anything else keeps
-// the command's own time-out. Never longer than the command's own time-out (the transport
-// contract), so INQUIRY and REQUEST SENSE stay at the library's 10 s.
-std::chrono::milliseconds SgTimeout(const ScsiCommand& command);
 
 // The result categories one sg_io_hdr reports, after a successful SG_IO ioctl.
 ScsiResult SgResult(const sg_io_hdr_t& header, const std::uint8_t* senseBuffer);

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "TestSupport.h"
+#include "zurvax/CommandTimeouts.h"
 #include "zurvax/SgTransport_linux.h"
 #include "zurvax/ZurvaxStatus.h"
 
@@ -367,7 +368,7 @@ TEST_F(SgTransportTest, EachOperationSendsItsCdbDirectionLengthAndTimeout) {
 TEST_F(SgTransportTest, TimeoutsFollowTheCdbButNeverExceedTheCommandsOwn) {
     const auto timeoutOf = [](std::vector<std::uint8_t> cdb, std::chrono::milliseconds own) {
         ScsiCommand command(cdb, own);
-        return SgTimeout(command);
+        return PassThroughTimeout(command);
     };
     for (const std::uint8_t mode : {0x04, 0x05, 0x06, 0x07, 0x0D, 0x0E, 0x0F, 0xE5}) {
         EXPECT_EQ(timeoutOf({0x3B, mode, 0, 0, 0, 0, 0, 0, 0, 0}, 600s), 300s) << int{mode};
