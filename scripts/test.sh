@@ -123,6 +123,9 @@ step_fuzz() {
 # with scsi_debug as the drive. Step linux already runs it among all tests, so it is not in
 # STEPS; FWUPGRADE_STEPS=kernel runs just this.
 step_kernel() { build_preset linux && run_ctest linux -L kernel; }
+# The emulated drive as a kernel SCSI target (tests/tcmu: fwupgrade-tcmu behind tcm_loop, in
+# qemu). Step linux runs it too; FWUPGRADE_STEPS=tcmu runs just this.
+step_tcmu() { build_preset linux && run_ctest linux -R '^tcmu_tests$'; }
 
 summary() {
     local rc=$?
