@@ -78,8 +78,11 @@ ZURVAX_API uint32_t ReadBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, u
 
 // Opens the library's device source (emulation file, or the operating system's devices).
 // Returns 0, or a library status with a one-line description in message (always
-// zero-terminated, truncated to size). Operations call it implicitly on first use; the
-// program calls it at start so that a bad configuration is reported before any window.
+// zero-terminated, truncated to size). 0 with a non-empty message: a warning the program
+// shows once, before its first scan (e.g. the system's SCSI devices exist but this user may
+// open none of them); 0 with an empty message: nothing to say. Operations call it implicitly
+// on first use; the program calls it at start so that a bad configuration is reported before
+// any window.
 ZURVAX_API uint32_t ZurvaxOpen(char* message, uint32_t size);
 
 #ifdef __cplusplus

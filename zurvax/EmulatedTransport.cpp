@@ -6,7 +6,7 @@
 namespace zurvax {
 
 EmulatedTransport::EmulatedTransport(EmulationConfig config)
-    : source_(std::move(config.source)), endOfList_(config.endOfList) {
+    : endOfList_(config.endOfList) {
     devices_.reserve(config.devices.size());
     for (auto& device : config.devices) {
         EmulatedDrive drive(device.drive);
@@ -68,9 +68,8 @@ Intercept EmulatedTransport::intercept(Operation op, std::uint32_t index,
     return chosen;
 }
 
-std::string EmulatedTransport::describe() const {
-    return "emulation " + source_ + ": " + std::to_string(devices_.size()) + " devices";
-}
+// A working emulation has nothing to warn about; what it offers shows in the device list.
+std::string EmulatedTransport::describe() const { return {}; }
 
 const EmulatedDrive* EmulatedTransport::drive(std::uint32_t index) const {
     return index < devices_.size() ? &devices_[index].drive : nullptr;

@@ -33,7 +33,6 @@ private:
         std::vector<std::uint64_t> faultCalls;  // matching calls seen, per fault rule
     };
 
-    std::string source_;
     EndOfList endOfList_;
     std::vector<Device> devices_;
 };

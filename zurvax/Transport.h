@@ -57,7 +57,8 @@ public:
     virtual Intercept intercept(Operation, std::uint32_t, std::optional<std::uint8_t>) {
         return {};
     }
-    // One line for ZurvaxOpen's message, e.g. "emulation demo: 5 devices".
+    // ZurvaxOpen's message when the transport opened: a one-line warning the program shows
+    // once before its first scan, or empty when there is nothing to warn about.
     virtual std::string describe() const = 0;
 };
 
@@ -71,7 +72,7 @@ public:
         result.osError = OsError::NoDevice;
         return result;
     }
-    std::string describe() const override { return "no SCSI devices"; }
+    std::string describe() const override { return {}; }
 };
 
 }  // namespace zurvax

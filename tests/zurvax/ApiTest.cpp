@@ -39,7 +39,7 @@ TEST_F(ApiTest, DemoOffersTwoKmrDrivesOfDifferentRevisionsAndOtherDevices) {
     Reset();
     char message[128] = {};
     ASSERT_EQ(ZurvaxOpen(message, sizeof message), 0u);
-    EXPECT_NE(std::string(message).find("demo"), std::string::npos);
+    EXPECT_EQ(std::string(message), "") << "a working emulation has nothing to warn about";
 
     struct Expected {
         std::uint8_t type;
@@ -98,8 +98,9 @@ TEST_F(ApiTest, EndOfListByDeviceTypeOrByInquiry) {
 }
 
 TEST_F(ApiTest, OpenMessageIsTruncatedAndTerminated) {
-    SetEnv("ZURVAX_EMULATION", "demo");
-    Reset();
+    // The double's description stands for a transport's start-up warning.
+    std::vector<Recorded> log;
+    UseTransport(std::make_unique<RecordingTransport>(log));
     char full[256] = {};
     ASSERT_EQ(ZurvaxOpen(full, sizeof full), 0u);
     const std::string text(full);
