@@ -154,6 +154,18 @@ std::optional<DriveState> EmulatedDriveState(std::uint32_t index) {
 
 using zurvax::Library;
 
+namespace {
+
+// Outside the C block: a function returning a C++ object cannot have C linkage.
+std::string BufferCall(const char* name, uint32_t index, uint8_t mode, uint8_t bufferId,
+                       uint32_t offset, uint32_t length, uint32_t status) {
+    return std::string(name) + " " + std::to_string(index) + " mode=" + std::to_string(mode) +
+           " id=" + std::to_string(bufferId) + " offset=" + std::to_string(offset) +
+           " length=" + std::to_string(length) + " -> " + zurvax::Hex(status);
+}
+
+}  // namespace
+
 extern "C" {
 
 uint8_t GetDeviceType(uint32_t index) {
@@ -204,17 +216,6 @@ uint32_t RequestSense(uint32_t index, SENSE_DATA* sense) {
         return status;
     });
 }
-
-namespace {
-
-std::string BufferCall(const char* name, uint32_t index, uint8_t mode, uint8_t bufferId,
-                       uint32_t offset, uint32_t length, uint32_t status) {
-    return std::string(name) + " " + std::to_string(index) + " mode=" + std::to_string(mode) +
-           " id=" + std::to_string(bufferId) + " offset=" + std::to_string(offset) +
-           " length=" + std::to_string(length) + " -> " + zurvax::Hex(status);
-}
-
-}  // namespace
 
 uint32_t WriteBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t offset,
                      uint32_t length, uint8_t* data) {
