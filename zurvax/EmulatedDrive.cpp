@@ -163,7 +163,7 @@ Response EmulatedDrive::writeBuffer(std::span<const std::uint8_t> cdb,
         if (std::size_t{offset} + length > kBufferCapacity) return InvalidFieldInCdb();
         if (offset == buffer_.size()) {
             // A download appends chunk after chunk: no need to zero what is written next.
-            buffer_.insert(buffer_.end(), dataOut.begin(), dataOut.begin() + length);
+            buffer_.insert(buffer_.end(), dataOut.begin(), dataOut.begin() + static_cast<std::ptrdiff_t>(length));
         } else {
             if (buffer_.size() < std::size_t{offset} + length) buffer_.resize(offset + length, 0);
             std::copy_n(dataOut.begin(), length, buffer_.begin() + offset);
@@ -189,7 +189,9 @@ Response EmulatedDrive::readBuffer(std::span<const std::uint8_t> cdb, std::size_
     if (offset > kBufferCapacity) return InvalidFieldInCdb();
     const std::size_t end = std::min(buffer_.size(), std::size_t{offset} + allocation);
     if (end <= offset) return Good();
-    return Good(std::vector<std::uint8_t>(buffer_.begin() + offset, buffer_.begin() + end));
+    const std::span<const std::uint8_t> stored(buffer_);
+    const auto data = stored.subspan(offset, end - offset);
+    return Good(std::vector<std::uint8_t>(data.begin(), data.end()));
 }
 
 Response EmulatedDrive::commit() {

@@ -37,7 +37,7 @@ void WrapLine(const std::string& line, int width, std::vector<std::string>& out)
     const auto limit = static_cast<std::size_t>(std::max(width, 1));
     while (rest.size() > limit) {
         std::size_t cut = rest.rfind(' ', limit);
-        std::size_t next = cut;
+        std::size_t next = 0;
         if (cut == std::string::npos || cut == 0) {
             cut = limit;
             next = limit;

@@ -985,7 +985,7 @@ void TuiWindowSystem::DrawEdit(model::Window& edit, const CellRect& rect) {
     top = std::clamp(top, 0, std::max(0, count - inner.height));
     const chtype attr = edit.enabled ? A_NORMAL : A_DIM;
     for (int r = 0; r < inner.height && top + r < count; ++r) {
-        Put(inner.row + r, inner.col, lines[static_cast<std::size_t>(top + r)], attr, width);
+        Put(inner.row + r, inner.col, lines[static_cast<std::size_t>(top) + static_cast<std::size_t>(r)], attr, width);
     }
     if (scrolls) {
         const int col = inner.col + inner.width - 1;
@@ -1069,7 +1069,7 @@ void TuiWindowSystem::DrawAnimation(model::Window& animation, const CellRect& re
     const auto frame = static_cast<int>((m_kernel.TickCount() / kAnimationFrameMs) %
                                         static_cast<std::uint64_t>(track));
     std::string line = "[" + std::string(static_cast<std::size_t>(track), ' ') + "]";
-    line[static_cast<std::size_t>(1 + frame)] = '>';
+    line[1 + static_cast<std::size_t>(frame)] = '>';
     Put(rect.row + (rect.height - 1) / 2, rect.col, line, A_BOLD);
     m_dirty = true;
 }
