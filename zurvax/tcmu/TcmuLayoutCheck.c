@@ -20,6 +20,7 @@ SAME(TCMU_OP_MASK, ZTCMU_OP_MASK);
 SAME(TCMU_OP_PAD, ZTCMU_OP_PAD);
 SAME(TCMU_OP_CMD, ZTCMU_OP_CMD);
 SAME(TCMU_UFLAG_READ_LEN, ZTCMU_UFLAG_READ_LEN);
+SAME(sizeof(struct tcmu_cmd_entry), ZTCMU_ENTRY_SIZE);
 SAME(offsetof(struct tcmu_cmd_entry, req.iov_cnt), ZTCMU_REQ_IOV_CNT);
 SAME(offsetof(struct tcmu_cmd_entry, req.cdb_off), ZTCMU_REQ_CDB_OFF);
 SAME(offsetof(struct tcmu_cmd_entry, req.iov), ZTCMU_REQ_IOV);

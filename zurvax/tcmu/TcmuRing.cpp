@@ -102,7 +102,8 @@ WalkResult WalkRing(std::span<std::uint8_t> area, const RingServer& server) {
         }
         // PAD entries fill the ring's end, TMR entries only inform: both are skipped.
         if ((lenOp & ZTCMU_OP_MASK) == ZTCMU_OP_CMD) {
-            if (length < kIovOffset) {
+            // The response needs the whole fixed entry, whatever the request used of it.
+            if (length < ZTCMU_ENTRY_SIZE) {
                 result.broken = true;
                 break;
             }
