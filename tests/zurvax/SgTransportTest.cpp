@@ -111,7 +111,7 @@ public:
         std::size_t copied = 0;
         if (header.dxfer_direction == SG_DXFER_FROM_DEV) {
             copied = std::min<std::size_t>(reply.dataIn.size(), header.dxfer_len);
-            std::memcpy(header.dxferp, reply.dataIn.data(), copied);
+            std::copy_n(reply.dataIn.begin(), copied, static_cast<std::uint8_t*>(header.dxferp));
         }
         header.status = reply.status;
         header.masked_status = static_cast<unsigned char>((reply.status >> 1) & 0x7F);
@@ -120,7 +120,7 @@ public:
         const bool dataIn = header.dxfer_direction == SG_DXFER_FROM_DEV;
         header.resid = reply.resid >= 0 ? reply.resid : dataIn ? static_cast<int>(header.dxfer_len - copied) : 0;
         const std::size_t sense = std::min<std::size_t>(reply.sense.size(), header.mx_sb_len);
-        std::memcpy(header.sbp, reply.sense.data(), sense);
+        std::copy_n(reply.sense.begin(), sense, header.sbp);
         header.sb_len_wr = static_cast<unsigned char>(sense);
         return 0;
     }
