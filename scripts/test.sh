@@ -130,10 +130,10 @@ step_fuzz() {
     return "$rc"
 }
 
-# The real-kernel test alone (tests/kernel, CTest label "kernel"): Debian's kernel in qemu
+# The real-kernel test alone (tests/kernel, CTest test kernel_tests): Debian's kernel in qemu
 # with scsi_debug as the drive. Step linux already runs it among all tests, so it is not in
 # STEPS; FWUPGRADE_STEPS=kernel runs just this.
-step_kernel() { build_preset linux && run_ctest linux -L kernel; }
+step_kernel() { build_preset linux && run_ctest linux -R '^kernel_tests$'; }
 # The emulated drive as a kernel SCSI target (tests/tcmu: fwupgrade-tcmu behind tcm_loop, in
 # qemu). Step linux runs it too; FWUPGRADE_STEPS=tcmu runs just this.
 step_tcmu() { build_preset linux && run_ctest linux -R '^tcmu_tests$'; }
