@@ -66,15 +66,17 @@ if [ -z "$deb" ]; then
   echo "kernel test: $package from the cache stands in"
 fi
 
-# Only the kernel image and the modules we load are unpacked.
-tree=$cache/${package}.tree
-if [ ! -f "$tree/.complete" ]; then
+# Only the kernel image and the modules we load are unpacked, into our own folder (the
+# download cache is shared); the stamp names the package and modules it holds.
+tree=$work/kernel-tree
+stamp="$(basename "$deb") ${modules[*]}"
+if [ "$(cat "$tree/.complete" 2>/dev/null)" != "$stamp" ]; then
   rm -rf "$tree"
   mkdir -p "$tree"
   patterns=('./boot/vmlinuz-*')
   for m in "${modules[@]}"; do patterns+=("*/$m.ko" "*/$m.ko.*"); done
   dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$tree" --wildcards "${patterns[@]}" 2>/dev/null || true
-  touch "$tree/.complete"
+  echo "$stamp" >"$tree/.complete"
 fi
 kernel=$(find "$tree/boot" -name 'vmlinuz-*' | head -n1)
 [ -n "$kernel" ] || fail "no kernel image in $deb"
