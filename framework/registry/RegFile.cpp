@@ -244,25 +244,25 @@ ParseResult Parse(std::string_view fileBytes) {
                 value.bytes.push_back(static_cast<std::uint8_t>((number >> (8 * b)) & 0xFF));
             }
         } else if (rest.rfind("hex", 0) == 0) {
-            std::string_view spec = rest.substr(3);
+            std::string_view typeAndData = rest.substr(3);
             value.type = kBinary;
-            if (!spec.empty() && spec.front() == '(') {
-                const auto close = spec.find(')');
+            if (!typeAndData.empty() && typeAndData.front() == '(') {
+                const auto close = typeAndData.find(')');
                 if (close == std::string_view::npos) {
                     continue;
                 }
-                const std::string typeText(spec.substr(1, close - 1));
+                const std::string typeText(typeAndData.substr(1, close - 1));
                 char* end = nullptr;
                 value.type = static_cast<std::uint32_t>(std::strtoul(typeText.c_str(), &end, 16));
                 if (typeText.empty() || end != typeText.c_str() + typeText.size()) {
                     continue;
                 }
-                spec = spec.substr(close + 1);
+                typeAndData = typeAndData.substr(close + 1);
             }
-            if (spec.empty() || spec.front() != ':') {
+            if (typeAndData.empty() || typeAndData.front() != ':') {
                 continue;
             }
-            auto bytes = HexBytes(spec.substr(1));
+            auto bytes = HexBytes(typeAndData.substr(1));
             if (!bytes) {
                 continue;
             }
