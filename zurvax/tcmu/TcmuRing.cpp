@@ -120,7 +120,7 @@ WalkResult WalkRing(std::span<std::uint8_t> area, const RingServer& server) {
             bool bad = false;
             for (std::uint32_t i = 0; i < iovCount; ++i) {
                 // iov_base holds an offset into the shared area, not an address.
-                const std::uint8_t* vector = entry + kIovOffset + i * ZTCMU_IOVEC_SIZE;
+                const std::uint8_t* vector = entry + kIovOffset + std::size_t{i} * ZTCMU_IOVEC_SIZE;
                 const auto offset = ReadAt<std::uint64_t>(vector);
                 const auto bytes = ReadAt<std::uint64_t>(vector + ZTCMU_IOVEC_LEN);
                 if (!Inside(size, offset, bytes)) {

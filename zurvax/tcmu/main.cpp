@@ -15,6 +15,7 @@
 //   --stall-ms MS           ... for MS milliseconds, then serve again (default: forever)
 //   --verbose               one line per command on standard error
 // SIGTERM or SIGINT ends the program.
+#include <exception>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -264,7 +265,9 @@ void Kick(const Served& served) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int Serve(int argc, char** argv) {
     const Options options = Parse(argc, argv);
 
     struct sigaction action {};
@@ -292,6 +295,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "fwupgrade-tcmu: serving %zu device(s)\n", devices.size());
 
     std::vector<pollfd> fds;
+    fds.reserve(devices.size());
     for (const Served& served : devices) fds.push_back({served.fd, POLLIN, 0});
     while (g_stop == 0) {
         int timeout = 1000;
@@ -323,4 +327,17 @@ int main(int argc, char** argv) {
         ::close(served.fd);
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Out of memory or a broken configuration are the only ways out by exception: say which
+    // and end with an error status rather than let the runtime abort silently.
+    try {
+        return Serve(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "fwupgrade-tcmu: %s\n", error.what());
+        return 1;
+    }
 }
