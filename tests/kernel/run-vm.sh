@@ -39,63 +39,8 @@ done
 file_type=$(od -An -c -N4 "$program" | tr -d ' ')
 [ "$file_type" = '177ELF' ] || fail "$program is not an ELF program"
 
-mkdir -p "$cache"
-
-# The kernel package linux-image-amd64 currently points at; the newest one already in the
-# cache when the package lists cannot tell.
-package=$(apt-cache depends linux-image-amd64 2>/dev/null |
-  sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | head -n1 || true)
-if [ -z "$package" ]; then
-  package=$(find "$cache" -maxdepth 1 -name 'linux-image-*-amd64_*.deb' -printf '%f\n' |
-    sed 's/_.*//' | sort -V | tail -n1)
-  [ -n "$package" ] || fail "apt-cache cannot resolve linux-image-amd64 and nothing is cached"
-fi
-
-deb=$(find "$cache" -maxdepth 1 -name "${package}_*_amd64.deb" | sort -V | tail -n1)
-if [ -z "$deb" ]; then
-  echo "kernel test: downloading $package into $cache"
-  (cd "$cache" && apt-get download -q "$package" 2>&1 | grep -v '^W: Download is performed unsandboxed' || true)
-  deb=$(find "$cache" -maxdepth 1 -name "${package}_*_amd64.deb" | sort -V | tail -n1)
-fi
-if [ -z "$deb" ]; then
-  # The archive moved on (a security update) while the package lists did not: any kernel
-  # fetched before serves as well.
-  deb=$(find "$cache" -maxdepth 1 -name 'linux-image-*-amd64_*.deb' | sort -V | tail -n1)
-  [ -n "$deb" ] || fail "apt-get download $package gave no package"
-  package=$(basename "$deb" | sed 's/_.*//')
-  echo "kernel test: $package from the cache stands in"
-fi
-
-# Only the kernel image and the modules we load are unpacked, into our own folder (the
-# download cache is shared); the stamp names the package and modules it holds.
-tree=$work/kernel-tree
-stamp="$(basename "$deb") ${modules[*]}"
-if [ "$(cat "$tree/.complete" 2>/dev/null)" != "$stamp" ]; then
-  rm -rf "$tree"
-  mkdir -p "$tree"
-  patterns=('./boot/vmlinuz-*')
-  for m in "${modules[@]}"; do patterns+=("*/$m.ko" "*/$m.ko.*"); done
-  dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$tree" --wildcards "${patterns[@]}" 2>/dev/null || true
-  echo "$stamp" >"$tree/.complete"
-fi
-kernel=$(find "$tree/boot" -name 'vmlinuz-*' | head -n1)
-[ -n "$kernel" ] || fail "no kernel image in $deb"
-
-# The initramfs.
-root=$work/initramfs
-rm -rf "$root"
-mkdir -p "$root"/{bin,dev,proc,sys,tmp,etc,lib/modules}
-cp "$(command -v busybox)" "$root/bin/busybox"
-for m in "${modules[@]}"; do
-  found=$(find "$tree" -name "$m.ko*" | head -n1)
-  [ -n "$found" ] || fail "module $m is not in $deb"
-  case "$found" in
-    *.ko.xz) xz -dc "$found" >"$root/lib/modules/$m.ko" ;;
-    *.ko.zst) zstd -qdc "$found" >"$root/lib/modules/$m.ko" ;;
-    *.ko.gz) gzip -dc "$found" >"$root/lib/modules/$m.ko" ;;
-    *) cp "$found" "$root/lib/modules/$m.ko" ;;
-  esac
-done
+. "$(dirname "$0")/../vm/kernel-initramfs.sh"
+prepare_kernel_initramfs "kernel test" "$cache" "$work" "${modules[@]}" || exit 1
 # Without its debug information the program packs and unpacks several times faster.
 strip -o "$root/ktest" "$program" 2>/dev/null || cp "$program" "$root/ktest"
 printf 'root:x:0:0:root:/:/bin/sh\nnobody:x:65534:65534:nobody:/tmp:/bin/sh\n' >"$root/etc/passwd"

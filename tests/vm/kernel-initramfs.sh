@@ -1,0 +1,67 @@
+# Sourced by the qemu tests (tests/kernel, tests/tcmu): Debian's own kernel and a busybox
+# initramfs holding the modules a test loads.
+#
+# prepare_kernel_initramfs NAME CACHE WORK MODULE...
+#   NAME   the test's name, for messages
+#   CACHE  download cache of kernel packages (shared between tests)
+#   WORK   the test's own folder: the unpacked tree and the initramfs root go there
+# Sets: kernel (the kernel image), root (initramfs root with bin/busybox, the modules
+# decompressed in lib/modules/<name>.ko, and empty dev proc sys tmp etc), deb (the package).
+# The kernel package is the one linux-image-amd64 points at now (apt-get download, never
+# installed); when the package lists cannot tell or the archive moved on, the newest one
+# already in the cache serves.
+prepare_kernel_initramfs() {
+  local name=$1 cache=$2 work=$3
+  shift 3
+  local modules=("$@") package tree stamp patterns m found
+
+  mkdir -p "$cache" "$work"
+  package=$(apt-cache depends linux-image-amd64 2>/dev/null |
+    sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | head -n1 || true)
+  if [ -z "$package" ]; then
+    package=$(find "$cache" -maxdepth 1 -name 'linux-image-*-amd64_*.deb' -printf '%f\n' |
+      sed 's/_.*//' | sort -V | tail -n1)
+    [ -n "$package" ] || { echo "$name: apt-cache cannot resolve linux-image-amd64 and nothing is cached" >&2; return 1; }
+  fi
+  deb=$(find "$cache" -maxdepth 1 -name "${package}_*_amd64.deb" | sort -V | tail -n1)
+  if [ -z "$deb" ]; then
+    echo "$name: downloading $package into $cache"
+    (cd "$cache" && apt-get download -q "$package" 2>&1 | grep -v '^W: Download is performed unsandboxed' || true)
+    deb=$(find "$cache" -maxdepth 1 -name "${package}_*_amd64.deb" | sort -V | tail -n1)
+  fi
+  if [ -z "$deb" ]; then
+    deb=$(find "$cache" -maxdepth 1 -name 'linux-image-*-amd64_*.deb' | sort -V | tail -n1)
+    [ -n "$deb" ] || { echo "$name: apt-get download $package gave no package" >&2; return 1; }
+    echo "$name: $(basename "$deb" | sed 's/_.*//') from the cache stands in"
+  fi
+
+  # Only the kernel image and the modules to load are unpacked; the stamp names the package
+  # and modules the tree holds.
+  tree=$work/kernel-tree
+  stamp="$(basename "$deb") ${modules[*]}"
+  if [ "$(cat "$tree/.complete" 2>/dev/null)" != "$stamp" ]; then
+    rm -rf "$tree"
+    mkdir -p "$tree"
+    patterns=('./boot/vmlinuz-*')
+    for m in "${modules[@]}"; do patterns+=("*/$m.ko" "*/$m.ko.*"); done
+    dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$tree" --wildcards "${patterns[@]}" 2>/dev/null || true
+    echo "$stamp" >"$tree/.complete"
+  fi
+  kernel=$(find "$tree/boot" -name 'vmlinuz-*' | head -n1)
+  [ -n "$kernel" ] || { echo "$name: no kernel image in $deb" >&2; return 1; }
+
+  root=$work/initramfs
+  rm -rf "$root"
+  mkdir -p "$root"/{bin,dev,proc,sys,tmp,etc,lib/modules}
+  cp "$(command -v busybox)" "$root/bin/busybox"
+  for m in "${modules[@]}"; do
+    found=$(find "$tree" -name "$m.ko*" | head -n1)
+    [ -n "$found" ] || { echo "$name: module $m is not in $deb" >&2; return 1; }
+    case "$found" in
+      *.ko.xz) xz -dc "$found" >"$root/lib/modules/$m.ko" ;;
+      *.ko.zst) zstd -qdc "$found" >"$root/lib/modules/$m.ko" ;;
+      *.ko.gz) gzip -dc "$found" >"$root/lib/modules/$m.ko" ;;
+      *) cp "$found" "$root/lib/modules/$m.ko" ;;
+    esac
+  done
+}
