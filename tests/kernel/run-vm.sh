@@ -79,37 +79,4 @@ echo "KTEST DONE"
 poweroff -f
 EOF
 chmod 0755 "$root/init" "$root/ktest" "$root/bin/busybox"
-initrd=$work/initrd.gz
-(cd "$root" && find . -print0 | cpio --null -o -H newc --quiet | gzip -1) >"$initrd"
-
-log=$work/serial.log
-start=$(date +%s)
-set +e
-timeout --kill-after=10 "$vm_timeout" qemu-system-x86_64 -accel tcg -m 512M -smp 1 \
-  -nographic -serial stdio -monitor none -no-reboot \
-  -kernel "$kernel" -initrd "$initrd" \
-  -append "console=ttyS0 quiet loglevel=3 panic=-1" </dev/null >"$log" 2>&1
-vm_status=$?
-set -e
-elapsed=$(($(date +%s) - start))
-tr -d '\r' <"$log" >"$log.txt"
-
-grep '^KTEST' "$log.txt" || true
-echo "kernel test: VM ran ${elapsed}s (qemu status $vm_status) with $(basename "$kernel")"
-
-problems=0
-if grep -q '^KTEST FAIL' "$log.txt"; then problems=1; fi
-for name in "${expected[@]}"; do
-  if ! grep -qx "KTEST PASS $name" "$log.txt"; then
-    echo "kernel test: missing KTEST PASS $name" >&2
-    problems=1
-  fi
-done
-grep -qx 'KTEST DONE' "$log.txt" || { echo "kernel test: the VM never finished its run" >&2; problems=1; }
-[ "$vm_status" -ne 124 ] && [ "$vm_status" -ne 137 ] || { echo "kernel test: the VM timed out" >&2; problems=1; }
-if [ "$problems" -ne 0 ]; then
-  echo "---- serial console (last 80 lines) ----" >&2
-  tail -n 80 "$log.txt" >&2
-  exit 1
-fi
-echo "kernel test: all ${#expected[@]} checks passed"
+boot_and_check "kernel test" KTEST "${expected[@]}"

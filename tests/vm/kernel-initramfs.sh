@@ -65,3 +65,43 @@ prepare_kernel_initramfs() {
     esac
   done
 }
+
+# boot_and_check NAME PREFIX MARKER...
+#   Packs $root into $work/initrd.gz, boots $kernel with it in qemu (software emulation,
+#   under timeout: $vm_timeout seconds) and reads the serial console. Passes (returns 0)
+#   only when every "PREFIX PASS <marker>" line and "PREFIX DONE" came out, no
+#   "PREFIX FAIL" did, and the VM did not time out: qemu's exit status says nothing.
+boot_and_check() {
+  local name=$1 prefix=$2
+  shift 2
+  local markers=("$@") initrd=$work/initrd.gz log=$work/serial.log start vm_status elapsed problems=0 marker
+  (cd "$root" && find . -print0 | cpio --null -o -H newc --quiet | gzip -1) >"$initrd"
+  start=$(date +%s)
+  set +e
+  timeout --kill-after=10 "$vm_timeout" qemu-system-x86_64 -accel tcg -m 512M -smp 1 \
+    -nographic -serial stdio -monitor none -no-reboot \
+    -kernel "$kernel" -initrd "$initrd" \
+    -append "console=ttyS0 quiet loglevel=3 panic=-1" </dev/null >"$log" 2>&1
+  vm_status=$?
+  set -e
+  elapsed=$(($(date +%s) - start))
+  tr -d '\r' <"$log" >"$log.txt"
+
+  grep "^$prefix" "$log.txt" || true
+  echo "$name: VM ran ${elapsed}s (qemu status $vm_status) with $(basename "$kernel")"
+  if grep -q "^$prefix FAIL" "$log.txt"; then problems=1; fi
+  for marker in "${markers[@]}"; do
+    if ! grep -qx "$prefix PASS $marker" "$log.txt"; then
+      echo "$name: missing $prefix PASS $marker" >&2
+      problems=1
+    fi
+  done
+  grep -qx "$prefix DONE" "$log.txt" || { echo "$name: the VM never finished its run" >&2; problems=1; }
+  [ "$vm_status" -ne 124 ] && [ "$vm_status" -ne 137 ] || { echo "$name: the VM timed out" >&2; problems=1; }
+  if [ "$problems" -ne 0 ]; then
+    echo "---- serial console (last 80 lines) ----" >&2
+    tail -n 80 "$log.txt" >&2
+    return 1
+  fi
+  echo "$name: all ${#markers[@]} checks passed"
+}
