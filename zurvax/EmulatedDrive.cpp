@@ -196,9 +196,16 @@ Response EmulatedDrive::readBuffer(std::span<const std::uint8_t> cdb, std::size_
 
 Response EmulatedDrive::commit() {
     ++commits_;
-    lastImage_ = buffer_;
-    const auto named = ImageRevision(lastImage_);
-    if (config_.checkImage && !named) return Check(kKeyIllegalRequest, 0x26, 0x00);
+    const auto named = ImageRevision(buffer_);
+    if (config_.checkImage && !named) {
+        // A refused image stays in the buffer, as the drive keeps it.
+        lastImage_ = buffer_;
+        return Check(kKeyIllegalRequest, 0x26, 0x00);
+    }
+    // An accepted image leaves the buffer, so it moves instead of being copied (it can be
+    // 16 MiB); the buffer keeps the previous image's storage for the next download.
+    lastImage_.swap(buffer_);
+    buffer_.clear();
     ++acceptedCommits_;
     pendingRevision_ = named ? *named : revision();
     if (config_.activationPolls == 0) {

@@ -17,9 +17,9 @@
 //   "KMR47000-FW:" followed by the 4-character revision it installs; else ILLEGAL REQUEST
 //   26/00 and the firmware stays. Without image checking every image is accepted and
 //   installs the revision it names if it has that header, otherwise the revision stays.
-// - After an accepted image the drive answers NOT READY 04/01 to every command but INQUIRY
-//   and REQUEST SENSE activationPolls times (forever when -1); the next command of any
-//   kind finds it back with the new revision, an empty buffer and the unit attentions
+// - An accepted image empties the buffer. The drive then answers NOT READY 04/01 to every
+//   command but INQUIRY and REQUEST SENSE activationPolls times (forever when -1); the
+//   next command of any kind finds it back with the new revision and the unit attentions
 //   29/00 and 3F/01 pending, reported one per command.
 // - REQUEST SENSE returns the configured sense bytes if any, else the sense of the last
 //   command that failed, which a later successful command clears; else NO SENSE.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <span>
 #include <vector>
 
 #include "zurvax/Cdb.h"
@@ -136,13 +138,15 @@ std::uint32_t ReadBufferOf(Transport& transport, std::uint32_t index, std::uint8
     if (data == nullptr && length != 0) return ZURVAX_STATUS_INVALID_ARGUMENT;
 
     // Read into our own buffer so that a failed or short read leaves the caller's bytes
-    // as they were: nothing stale can pass for data the device sent.
-    std::vector<std::uint8_t> received(length);
+    // as they were: nothing stale can pass for data the device sent. It is not zeroed
+    // first: only a complete transfer (no residual) is ever copied out of it.
+    const auto received = std::make_unique_for_overwrite<std::uint8_t[]>(length);
+    const std::span<std::uint8_t> bytes(received.get(), length);
     ScsiCommand command(cdb->view(), kReadBufferTimeout);
-    command.setDataIn(received, received.size());
+    command.setDataIn(bytes, bytes.size());
     if (const auto status = Classify(command, transport.execute(index, command))) return status;
-    if (intercept.kind == Intercept::Kind::Corrupt) CorruptLast(received);
-    std::copy(received.begin(), received.end(), data);
+    if (intercept.kind == Intercept::Kind::Corrupt) CorruptLast(bytes);
+    std::copy(bytes.begin(), bytes.end(), data);
     return 0;
 }
 

@@ -81,7 +81,12 @@ public:
     std::uint32_t openStatus() const { return openStatus_; }
     const std::string& message() const { return message_; }
     const EmulatedTransport* emulated() const { return emulated_; }
-    void trace(const std::string& line) const { trace_.write(line); }
+    // The line is built only when tracing is on: most runs never trace, and every buffer
+    // call of a transfer would otherwise format one.
+    template <typename MakeLine>
+    void trace(MakeLine makeLine) const {
+        if (trace_.enabled()) trace_.write(makeLine());
+    }
 
 private:
     void adopt(std::unique_ptr<Transport> transport, EmulatedTransport* emulated) {
@@ -172,7 +177,7 @@ uint8_t GetDeviceType(uint32_t index) {
     return zurvax::Call<uint8_t>(NO_DEVICE_TYPE, [&](Library& library) {
         const uint8_t type = library.failed() ? uint8_t{NO_DEVICE_TYPE}
                                               : zurvax::DeviceTypeOf(library.transport(), index);
-        library.trace("GetDeviceType " + std::to_string(index) + " -> " + std::to_string(type));
+        library.trace([&] { return "GetDeviceType " + std::to_string(index) + " -> " + std::to_string(type); });
         return type;
     });
 }
@@ -181,7 +186,7 @@ uint32_t ReadRawInquiryData(uint32_t index, INQUIRY_DATA* data) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
         const uint32_t status = library.failed() ? library.openStatus()
                                                  : zurvax::InquiryOf(library.transport(), index, data);
-        library.trace("ReadRawInquiryData " + std::to_string(index) + " -> " + zurvax::Hex(status));
+        library.trace([&] { return "ReadRawInquiryData " + std::to_string(index) + " -> " + zurvax::Hex(status); });
         return status;
     });
 }
@@ -194,7 +199,7 @@ SCSI_PATH GetScsiPath(uint32_t index) {
         std::memcpy(result.bytes, path.data(), sizeof result.bytes);
         char text[12];
         std::snprintf(text, sizeof text, "%02x%02x%02x%02x", path[0], path[1], path[2], path[3]);
-        library.trace("GetScsiPath " + std::to_string(index) + " -> " + text);
+        library.trace([&] { return "GetScsiPath " + std::to_string(index) + " -> " + text; });
         return result;
     });
 }
@@ -203,7 +208,7 @@ uint32_t TestUnitReady(uint32_t index) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
         const uint32_t status = library.failed() ? library.openStatus()
                                                  : zurvax::TestUnitReadyOf(library.transport(), index);
-        library.trace("TestUnitReady " + std::to_string(index) + " -> " + zurvax::Hex(status));
+        library.trace([&] { return "TestUnitReady " + std::to_string(index) + " -> " + zurvax::Hex(status); });
         return status;
     });
 }
@@ -212,7 +217,7 @@ uint32_t RequestSense(uint32_t index, SENSE_DATA* sense) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
         const uint32_t status = library.failed() ? library.openStatus()
                                                  : zurvax::RequestSenseOf(library.transport(), index, sense);
-        library.trace("RequestSense " + std::to_string(index) + " -> " + zurvax::Hex(status));
+        library.trace([&] { return "RequestSense " + std::to_string(index) + " -> " + zurvax::Hex(status); });
         return status;
     });
 }
@@ -224,7 +229,7 @@ uint32_t WriteBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t of
             library.failed() ? library.openStatus()
                              : zurvax::WriteBufferOf(library.transport(), index, mode, bufferId,
                                                      offset, length, data);
-        library.trace(BufferCall("WriteBuffer", index, mode, bufferId, offset, length, status));
+        library.trace([&] { return BufferCall("WriteBuffer", index, mode, bufferId, offset, length, status); });
         return status;
     });
 }
@@ -236,7 +241,7 @@ uint32_t ReadBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t off
             library.failed() ? library.openStatus()
                              : zurvax::ReadBufferOf(library.transport(), index, mode, bufferId,
                                                     offset, length, data);
-        library.trace(BufferCall("ReadBuffer", index, mode, bufferId, offset, length, status));
+        library.trace([&] { return BufferCall("ReadBuffer", index, mode, bufferId, offset, length, status); });
         return status;
     });
 }
@@ -249,7 +254,7 @@ uint32_t ZurvaxOpen(char* message, uint32_t size) {
             std::memcpy(message, text.data(), count);
             message[count] = '\0';
         }
-        library.trace("ZurvaxOpen -> " + zurvax::Hex(library.openStatus()));
+        library.trace([&] { return "ZurvaxOpen -> " + zurvax::Hex(library.openStatus()); });
         return library.openStatus();
     });
 }

@@ -277,6 +277,7 @@ TEST_F(EmulationTest, ImageCheckRejectsOtherImagesAndKeepsTheFirmware) {
         EXPECT_EQ(state->commits, 1u);
         EXPECT_EQ(state->acceptedCommits, 0u);
         EXPECT_EQ(state->lastImage, c.image);
+        EXPECT_EQ(state->buffer, c.image);
     }
 }
 
@@ -292,6 +293,9 @@ TEST_F(EmulationTest, WithoutImageCheckAnyImageIsAccepted) {
     // An image that names its revision still installs it.
     ASSERT_EQ(download(0, Image("0300")), 0u);
     EXPECT_EQ(EmulatedDriveState(0)->revision, "0300");
+    // Nothing of the first image may linger in the second.
+    EXPECT_EQ(EmulatedDriveState(0)->lastImage, Image("0300"));
+    EXPECT_TRUE(EmulatedDriveState(0)->buffer.empty());
 }
 
 TEST_F(EmulationTest, CommitWithDataStoresItFirst) {
