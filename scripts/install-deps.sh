@@ -13,7 +13,7 @@ packages=(
   g++-mingw-w64-i686-posix mingw-w64-i686-dev
   wine wine32:i386 wine64 xvfb imagemagick
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
-  qemu-system-x86 busybox-static cpio linux-libc-dev
+  qemu-system-x86 busybox-static cpio linux-libc-dev sg3-utils
   clang libclang-rt-14-dev
 )
 
