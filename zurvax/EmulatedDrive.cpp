@@ -1,6 +1,7 @@
 #include "zurvax/EmulatedDrive.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 #include "zurvax/Cdb.h"
@@ -32,13 +33,20 @@ std::vector<std::uint8_t> FixedSense(std::uint8_t key, std::uint8_t asc, std::ui
     return sense;
 }
 
-Response Check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
-    return Response{0x02, FixedSense(key, asc, ascq), {}};
+Answer Check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+    return Answer{0x02, FixedSense(key, asc, ascq), 0};
 }
 
-Response Good(std::vector<std::uint8_t> dataIn = {}) { return Response{0x00, {}, std::move(dataIn)}; }
+Answer Good() { return Answer{}; }
 
-Response InvalidFieldInCdb() { return Check(kKeyIllegalRequest, 0x24, 0x00); }
+// GOOD with bytes as data-in, cut to limit and to the caller's buffer.
+Answer Good(std::span<const std::uint8_t> bytes, std::size_t limit, std::span<std::uint8_t> dataIn) {
+    const std::size_t count = std::min({bytes.size(), limit, dataIn.size()});
+    std::copy_n(bytes.begin(), count, dataIn.begin());
+    return Answer{0x00, {}, count};
+}
+
+Answer InvalidFieldInCdb() { return Check(kKeyIllegalRequest, 0x24, 0x00); }
 
 void PutText(InquiryBytes& inquiry, std::size_t at, std::size_t width, std::string_view text) {
     for (std::size_t i = 0; i < width; ++i) {
@@ -86,6 +94,14 @@ std::string EmulatedDrive::revision() const {
 
 Response EmulatedDrive::execute(std::span<const std::uint8_t> cdb,
                                 std::span<const std::uint8_t> dataOut, std::size_t dataInCapacity) {
+    std::vector<std::uint8_t> dataIn(dataInCapacity);
+    Answer answer = execute(cdb, dataOut, dataIn);
+    dataIn.resize(answer.dataInLength);
+    return Response{answer.status, std::move(answer.sense), std::move(dataIn)};
+}
+
+Answer EmulatedDrive::execute(std::span<const std::uint8_t> cdb,
+                              std::span<const std::uint8_t> dataOut, std::span<std::uint8_t> dataIn) {
     if (cdbLog_.size() >= kCdbLogLimit) cdbLog_.pop_front();
     cdbLog_.emplace_back(cdb.begin(), cdb.end());
     if (cdb.empty()) return Check(kKeyIllegalRequest, 0x20, 0x00);
@@ -93,10 +109,10 @@ Response EmulatedDrive::execute(std::span<const std::uint8_t> cdb,
     // The drive is back once it has answered its last NOT READY, whatever asks next.
     if (activating_ && pollsLeft_ == 0) finishActivation();
     const std::uint8_t opcode = cdb[0];
-    if (opcode == kOpInquiry) return inquiryCommand(cdb, dataInCapacity);
-    if (opcode == kOpRequestSense) return requestSense(cdb, dataInCapacity);
+    if (opcode == kOpInquiry) return inquiryCommand(cdb, dataIn);
+    if (opcode == kOpRequestSense) return requestSense(cdb, dataIn);
 
-    Response response = dispatch(cdb, dataOut, dataInCapacity);
+    Answer response = dispatch(cdb, dataOut, dataIn);
     if (response.status == 0x02) {
         lastSense_ = response.sense;
     } else if (response.status == 0x00) {
@@ -105,8 +121,8 @@ Response EmulatedDrive::execute(std::span<const std::uint8_t> cdb,
     return response;
 }
 
-Response EmulatedDrive::dispatch(std::span<const std::uint8_t> cdb,
-                                 std::span<const std::uint8_t> dataOut, std::size_t dataInCapacity) {
+Answer EmulatedDrive::dispatch(std::span<const std::uint8_t> cdb,
+                               std::span<const std::uint8_t> dataOut, std::span<std::uint8_t> dataIn) {
     if (activating_) {
         if (pollsLeft_ > 0) --pollsLeft_;
         return Check(kKeyNotReady, 0x04, 0x01);
@@ -125,33 +141,31 @@ Response EmulatedDrive::dispatch(std::span<const std::uint8_t> cdb,
             return writeBuffer(cdb, dataOut);
         case kOpReadBuffer:
             if (cdb.size() < 10) return InvalidFieldInCdb();
-            return readBuffer(cdb, dataInCapacity);
+            return readBuffer(cdb, dataIn);
         default:
             return Check(kKeyIllegalRequest, 0x20, 0x00);
     }
 }
 
-Response EmulatedDrive::inquiryCommand(std::span<const std::uint8_t> cdb,
-                                       std::size_t capacity) const {
+Answer EmulatedDrive::inquiryCommand(std::span<const std::uint8_t> cdb,
+                                     std::span<std::uint8_t> dataIn) const {
     if (cdb.size() < 6) return InvalidFieldInCdb();
     // Only standard data: no vital product data pages.
     if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) return InvalidFieldInCdb();
     const std::size_t allocation = (std::size_t{cdb[3]} << 8) | cdb[4];
-    const std::size_t count = std::min({allocation, capacity, inquiry_.size()});
-    return Good(std::vector<std::uint8_t>(inquiry_.begin(), inquiry_.begin() + count));
+    return Good(inquiry_, allocation, dataIn);
 }
 
-Response EmulatedDrive::requestSense(std::span<const std::uint8_t> cdb,
-                                     std::size_t capacity) const {
+Answer EmulatedDrive::requestSense(std::span<const std::uint8_t> cdb,
+                                   std::span<std::uint8_t> dataIn) const {
     if (cdb.size() < 6) return InvalidFieldInCdb();
-    std::vector<std::uint8_t> sense = config_.sense ? *config_.sense
-                                      : lastSense_  ? *lastSense_
-                                                    : FixedSense(kKeyNoSense, 0, 0);
-    sense.resize(std::min({sense.size(), std::size_t{cdb[4]}, capacity}));
-    return Good(std::move(sense));
+    const std::vector<std::uint8_t> sense = config_.sense ? *config_.sense
+                                            : lastSense_  ? *lastSense_
+                                                          : FixedSense(kKeyNoSense, 0, 0);
+    return Good(sense, cdb[4], dataIn);
 }
 
-Response EmulatedDrive::writeBuffer(std::span<const std::uint8_t> cdb,
+Answer EmulatedDrive::writeBuffer(std::span<const std::uint8_t> cdb,
                                     std::span<const std::uint8_t> dataOut) {
     const std::uint8_t mode = cdb[1] & 0x1F;
     const std::uint32_t offset = Field24(cdb, 3);
@@ -172,29 +186,25 @@ Response EmulatedDrive::writeBuffer(std::span<const std::uint8_t> cdb,
     return mode == kModeDownloadSave ? commit() : Good();
 }
 
-Response EmulatedDrive::readBuffer(std::span<const std::uint8_t> cdb, std::size_t capacity) const {
+Answer EmulatedDrive::readBuffer(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> dataIn) const {
     const std::uint8_t mode = cdb[1] & 0x1F;
     const std::uint32_t offset = Field24(cdb, 3);
-    const std::size_t allocation = std::min<std::size_t>(Field24(cdb, 6), capacity);
+    const std::size_t allocation = Field24(cdb, 6);
     if (cdb[2] != 0) return InvalidFieldInCdb();
     if (mode == kModeDescriptor) {
         const std::uint32_t size = std::min<std::size_t>(kBufferCapacity, kMaxField24);
-        std::vector<std::uint8_t> descriptor{0x00, static_cast<std::uint8_t>(size >> 16),
-                                             static_cast<std::uint8_t>(size >> 8),
-                                             static_cast<std::uint8_t>(size)};
-        descriptor.resize(std::min(descriptor.size(), allocation));
-        return Good(std::move(descriptor));
+        const std::array<std::uint8_t, 4> descriptor{0x00, static_cast<std::uint8_t>(size >> 16),
+                                                     static_cast<std::uint8_t>(size >> 8),
+                                                     static_cast<std::uint8_t>(size)};
+        return Good(descriptor, allocation, dataIn);
     }
     if (mode != kModeData) return InvalidFieldInCdb();
     if (offset > kBufferCapacity) return InvalidFieldInCdb();
-    const std::size_t end = std::min(buffer_.size(), std::size_t{offset} + allocation);
-    if (end <= offset) return Good();
-    const std::span<const std::uint8_t> stored(buffer_);
-    const auto data = stored.subspan(offset, end - offset);
-    return Good(std::vector<std::uint8_t>(data.begin(), data.end()));
+    if (offset >= buffer_.size()) return Good();
+    return Good(std::span<const std::uint8_t>(buffer_).subspan(offset), allocation, dataIn);
 }
 
-Response EmulatedDrive::commit() {
+Answer EmulatedDrive::commit() {
     ++commits_;
     const auto named = ImageRevision(buffer_);
     if (config_.checkImage && !named) {

@@ -57,6 +57,14 @@ struct DriveModelConfig {
     bool checkImage = true;
 };
 
+// What a command got back when its data-in went to the caller's buffer.
+struct Answer {
+    std::uint8_t status = 0;
+    std::vector<std::uint8_t> sense;
+    std::size_t dataInLength = 0;  // bytes written at the start of the caller's buffer
+};
+
+// The same with the data-in in a vector of its own.
 struct Response {
     std::uint8_t status = 0;
     std::vector<std::uint8_t> sense;
@@ -75,8 +83,12 @@ public:
     EmulatedDrive(const EmulatedDrive&) = delete;
     EmulatedDrive& operator=(const EmulatedDrive&) = delete;
 
-    // dataOut must hold at least the transfer length the CDB names; data-in is cut to
-    // both the CDB's allocation length and dataInCapacity.
+    // dataOut must hold at least the transfer length the CDB names. Data-in is written
+    // straight into dataIn (the caller's buffer, as a device's DMA would), cut to both the
+    // CDB's allocation length and dataIn's size; bytes past dataInLength are untouched.
+    Answer execute(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> dataOut,
+                   std::span<std::uint8_t> dataIn);
+    // The same, data-in returned in its own vector of at most dataInCapacity bytes.
     Response execute(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> dataOut,
                      std::size_t dataInCapacity);
 
@@ -93,13 +105,13 @@ public:
     const std::deque<std::vector<std::uint8_t>>& cdbLog() const { return cdbLog_; }
 
 private:
-    Response dispatch(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> dataOut,
-                      std::size_t dataInCapacity);
-    Response inquiryCommand(std::span<const std::uint8_t> cdb, std::size_t capacity) const;
-    Response requestSense(std::span<const std::uint8_t> cdb, std::size_t capacity) const;
-    Response writeBuffer(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> dataOut);
-    Response readBuffer(std::span<const std::uint8_t> cdb, std::size_t capacity) const;
-    Response commit();
+    Answer dispatch(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> dataOut,
+                    std::span<std::uint8_t> dataIn);
+    Answer inquiryCommand(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> dataIn) const;
+    Answer requestSense(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> dataIn) const;
+    Answer writeBuffer(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> dataOut);
+    Answer readBuffer(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> dataIn) const;
+    Answer commit();
     void finishActivation();
 
     DriveModelConfig config_;

@@ -39,12 +39,10 @@ ScsiResult EmulatedTransport::execute(std::uint32_t index, const ScsiCommand& co
         return result;
     }
     const auto dataIn = command.dataIn();
-    Response response = devices_[index].drive.execute(command.cdb(), command.dataOut(), dataIn.size());
-    const std::size_t count = std::min(response.dataIn.size(), dataIn.size());
-    std::copy_n(response.dataIn.begin(), count, dataIn.begin());
-    result.scsiStatus = response.status;
-    result.sense = std::move(response.sense);
-    result.residual = dataIn.size() - count;
+    Answer answer = devices_[index].drive.execute(command.cdb(), command.dataOut(), dataIn);
+    result.scsiStatus = answer.status;
+    result.sense = std::move(answer.sense);
+    result.residual = dataIn.size() - answer.dataInLength;
     return result;
 }
 
