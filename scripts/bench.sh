@@ -13,5 +13,5 @@ if ! sg_line=$(bash bench/run-vm-bench.sh build/linux/bin/fwupgrade_sg_bench bui
   build/linux/kernel/kernel-cache); then
   sg_line="sg_io WRITE BUFFER 8K: not measured, the VM run failed (its console is above)"
 fi
-build/linux/bin/fwupgrade_bench --benchmark_repetitions=1 "$@"
+build/linux/bin/fwupgrade_bench --benchmark_repetitions=5 --benchmark_display_aggregates_only=true "$@"
 echo "$sg_line"
