@@ -44,18 +44,9 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 echo "SGBENCH BOOTED \$(uname -r)"
-for m in ${modules[*]}; do
-  case \$m in
-    # delay=0: answered at once, not after the jiffy scsi_debug waits by default, so that
-    # the commands' own cost is what is timed.
-    scsi_debug) set -- ptype=1 'inq_vendor="VORN    "' 'inq_product="KMR-47000       "' inq_rev=0100 dev_size_mb=1 delay=0 ;;
-    *) set -- ;;
-  esac
-  insmod /lib/modules/\$m.ko "\$@" || echo "SGBENCH FAIL insmod-\$m: insmod failed"
-done
-tries=0
-while [ ! -c /dev/sg0 ] && [ \$tries -lt 100 ]; do sleep 0.1; tries=\$((tries + 1)); done
-[ -c /dev/sg0 ] || echo "SGBENCH FAIL sg0: /dev/sg0 never appeared"
+# delay=0: answered at once, not after the jiffy scsi_debug waits by default, so that the
+# commands' own cost is what is timed.
+$(scsi_debug_drive_lines SGBENCH delay=0)
 /sg-bench /usr/bin/sg_write_buffer
 poweroff -f
 EOF

@@ -54,17 +54,7 @@ mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 chmod 1777 /tmp
 echo "KTEST BOOTED \$(uname -r)"
-for m in ${modules[*]}; do
-  case \$m in
-    # Blank padded, as a drive fills its identification fields.
-    scsi_debug) set -- ptype=1 'inq_vendor="VORN    "' 'inq_product="KMR-47000       "' inq_rev=0100 dev_size_mb=1 ;;
-    *) set -- ;;
-  esac
-  insmod /lib/modules/\$m.ko "\$@" || echo "KTEST FAIL insmod-\$m: insmod failed"
-done
-tries=0
-while [ ! -c /dev/sg0 ] && [ \$tries -lt 100 ]; do sleep 0.1; tries=\$((tries + 1)); done
-[ -c /dev/sg0 ] || echo "KTEST FAIL sg0: /dev/sg0 never appeared"
+$(scsi_debug_drive_lines KTEST)
 # As a distribution sets SCSI generic nodes up: owned by root and the disk group.
 chown 0:6 /dev/sg0
 chmod 0660 /dev/sg0

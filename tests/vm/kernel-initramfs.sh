@@ -105,3 +105,25 @@ boot_and_check() {
   fi
   echo "$name: all ${#markers[@]} checks passed"
 }
+
+# scsi_debug_drive_lines PREFIX [OPTION...]
+#   Prints the init script lines that load the modules named in $modules in that order,
+#   scsi_debug posing as a KMR-47000 (with any further scsi_debug OPTIONs), and wait for
+#   /dev/sg0. Anything that fails prints "PREFIX FAIL <what>: <why>".
+scsi_debug_drive_lines() {
+  local prefix=$1
+  shift
+  cat <<LINES
+for m in ${modules[*]}; do
+  case \$m in
+    # Blank padded, as a drive fills its identification fields.
+    scsi_debug) set -- ptype=1 'inq_vendor="VORN    "' 'inq_product="KMR-47000       "' inq_rev=0100 dev_size_mb=1 $* ;;
+    *) set -- ;;
+  esac
+  insmod /lib/modules/\$m.ko "\$@" || echo "$prefix FAIL insmod-\$m: insmod failed"
+done
+tries=0
+while [ ! -c /dev/sg0 ] && [ \$tries -lt 100 ]; do sleep 0.1; tries=\$((tries + 1)); done
+[ -c /dev/sg0 ] || echo "$prefix FAIL sg0: /dev/sg0 never appeared"
+LINES
+}
