@@ -37,13 +37,7 @@ for library in $(ldd "$tool" | grep -o '/[^ ]*'); do
 done
 
 cat >"$root/init" <<EOF
-#!/bin/busybox sh
-/bin/busybox --install -s /bin
-export PATH=/bin:/usr/bin
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
-echo "SGBENCH BOOTED \$(uname -r)"
+$(init_start_lines SGBENCH)
 # delay=0: answered at once, not after the jiffy scsi_debug waits by default, so that the
 # commands' own cost is what is timed.
 $(scsi_debug_drive_lines SGBENCH delay=0)

@@ -116,6 +116,18 @@ std::vector<MessageBoxRecord> Headless::MessageBoxes() {
     return m_boxes;
 }
 
+std::vector<std::string> Headless::ListBoxItems(int dialogId, int controlId) {
+    std::vector<std::string> items;
+    for (const auto& op : Operations()) {
+        if (op.dialogId != dialogId || op.controlId != controlId) continue;
+        if (op.what == "LB_RESETCONTENT") items.clear();
+        if (op.what == "LB_INSERTSTRING") {
+            items.insert(items.begin() + static_cast<std::ptrdiff_t>(op.value), op.text);
+        }
+    }
+    return items;
+}
+
 std::vector<std::string> Headless::Problems() {
     std::lock_guard lock(m_mutex);
     std::vector<std::string> problems = m_problems;

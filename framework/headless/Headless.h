@@ -52,6 +52,9 @@ public:
 
     std::vector<model::Operation> Operations();
     std::vector<MessageBoxRecord> MessageBoxes();
+    // A list box's items as the recorded operations left them: what it held when its
+    // dialog closed, or holds now while it is open.
+    std::vector<std::string> ListBoxItems(int dialogId, int controlId);
     // Script mistakes: unanswered questions, a dialog left with nothing to do (ended with
     // IDABORT), steps or answers never used.
     std::vector<std::string> Problems();

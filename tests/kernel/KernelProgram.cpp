@@ -30,6 +30,7 @@
 #include "framework/headless/Headless.h"
 #include "res/resource.h"
 #include "scsi/ScsiContract.h"
+#include "tests/vm/VmProgram.h"
 #include "zurvax/Cdb.h"
 #include "zurvax/Classify.h"
 #include "zurvax/SgTransport_linux.h"
@@ -39,6 +40,8 @@
 namespace {
 
 using fw::headless::Headless;
+using vmtest::Joined;
+using vmtest::SysfsAddress;
 
 constexpr gid_t kDiskGroup = 6;
 constexpr uid_t kNobody = 65534;
@@ -46,17 +49,9 @@ constexpr char kNode[] = "/dev/sg0";
 constexpr char kFailure[] = "Error: please check the device and try again.";
 constexpr char kNoDevices[] = "No supported Vorn tape devices found !!!";
 
-int g_failures = 0;
+vmtest::Checks g_checks("KTEST");
 
-void Check(const std::string& name, bool passed, const std::string& why) {
-    if (passed) {
-        std::printf("KTEST PASS %s\n", name.c_str());
-    } else {
-        ++g_failures;
-        std::printf("KTEST FAIL %s: %s\n", name.c_str(), why.c_str());
-    }
-    std::fflush(stdout);
-}
+void Check(const std::string& name, bool passed, const std::string& why) { g_checks.Check(name, passed, why); }
 
 std::string Hex(std::uint32_t value) {
     char text[16];
@@ -64,26 +59,8 @@ std::string Hex(std::uint32_t value) {
     return text;
 }
 
-std::string Joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const auto& line : lines) text += "[" + line + "] ";
-    return text;
-}
-
 bool Contains(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-// Host and target of sg0 as sysfs names them ("H:C:T:L"), learned apart from SG_IO.
-std::optional<std::pair<int, int>> SysfsAddress() {
-    std::error_code error;
-    const auto target = std::filesystem::read_symlink("/sys/class/scsi_generic/sg0/device", error);
-    if (error) return std::nullopt;
-    int host = 0, channel = 0, id = 0, lun = 0;
-    if (std::sscanf(target.filename().c_str(), "%d:%d:%d:%d", &host, &channel, &id, &lun) != 4) {
-        return std::nullopt;
-    }
-    return std::make_pair(host, id);
 }
 
 constexpr char kDescriptorSense[] = "/sys/bus/pseudo/drivers/scsi_debug/dsense";
@@ -111,25 +88,10 @@ bool DropPrivileges(bool inDiskGroup) {
     return getuid() == kNobody && geteuid() == kNobody;
 }
 
-// One run of the program: its folder (image, trace), a headless session in virtual time,
-// and, as app/main.cpp does, the library's start-up warning shown before the first scan.
-class ProgramRun {
+// One run of the program with the operator's steps, and, as app/main.cpp does, the
+// library's start-up warning shown before the first scan.
+class KernelRun : public vmtest::ProgramRun {
 public:
-    ProgramRun() {
-        char pattern[] = "/tmp/run-XXXXXX";
-        m_folder = mkdtemp(pattern) == nullptr ? std::string("/tmp") : std::string(pattern);
-        setenv("ZURVAX_TRACE", (m_folder + "/trace.txt").c_str(), 1);
-        setenv("FWUPGRADE_REGISTRY", (m_folder + "/registry.reg").c_str(), 1);
-        unsetenv("ZURVAX_EMULATION");
-        zurvax::Reset();
-        std::filesystem::current_path(m_folder);
-        theApp.SetModulePath("fwupgrade");
-    }
-    ~ProgramRun() { zurvax::Reset(); }
-    ProgramRun(const ProgramRun&) = delete;
-    ProgramRun& operator=(const ProgramRun&) = delete;
-
-    Headless& ui() { return m_session.windows; }
     void Agree() {
         ui().Then(IDD_AGREEMENT, [](Headless& windows) { windows.Click(IDOK); });
     }
@@ -137,65 +99,19 @@ public:
     void Done() {
         InMain([](Headless& windows) { windows.Click(IDOK); });
     }
-
     void WriteImage(std::size_t size) {
-        std::ofstream file(m_folder + "/kmr47000_0200.gbf", std::ios::binary);
-        for (std::size_t i = 0; i < size; ++i) file.put(static_cast<char>((i * 7) & 0xFF));
+        std::vector<std::uint8_t> image(size);
+        for (std::size_t i = 0; i < size; ++i) image[i] = static_cast<std::uint8_t>((i * 7) & 0xFF);
+        ProgramRun::WriteImage(image);
     }
-
     // Returns ZurvaxOpen's status; message gets its text.
     std::uint32_t Run(std::string& message) {
-        char text[512] = {};
-        const std::uint32_t status = ZurvaxOpen(text, sizeof text);
-        message = text;
+        const std::uint32_t status = Open(message);
         if (status != 0) return status;
-        if (text[0] != '\0') AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
-        theApp.InitInstance();
-        m_session.kernel.JoinThreads();
+        if (!message.empty()) AfxMessageBox(message.c_str(), MB_OK | MB_ICONEXCLAMATION);
+        RunProgram();
         return status;
     }
-
-    std::vector<std::string> Trace() const {
-        std::ifstream file(m_folder + "/trace.txt");
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(file, line);) lines.push_back(line);
-        return lines;
-    }
-    std::vector<std::string> TraceOf(const std::string& prefix) const {
-        std::vector<std::string> lines;
-        for (const auto& line : Trace()) {
-            if (line.rfind(prefix, 0) == 0) lines.push_back(line);
-        }
-        return lines;
-    }
-    std::vector<std::string> BoxTexts() {
-        std::vector<std::string> texts;
-        for (const auto& box : ui().MessageBoxes()) texts.push_back(box.text);
-        return texts;
-    }
-    std::vector<std::string> WorkerBoxTexts() {
-        std::vector<std::string> texts;
-        for (const auto& box : ui().MessageBoxes()) {
-            if (box.workerThread) texts.push_back(box.text);
-        }
-        return texts;
-    }
-    // The main window's device list when it closed.
-    std::vector<std::string> ListItems() {
-        std::vector<std::string> items;
-        for (const auto& op : ui().Operations()) {
-            if (op.dialogId != IDD_DEVICE_DIALOG || op.controlId != IDC_DEVICE_LIST) continue;
-            if (op.what == "LB_RESETCONTENT") items.clear();
-            if (op.what == "LB_INSERTSTRING") {
-                items.insert(items.begin() + static_cast<std::ptrdiff_t>(op.value), op.text);
-            }
-        }
-        return items;
-    }
-
-private:
-    fw::headless::HeadlessSession m_session;
-    std::string m_folder;
 };
 
 void ScenarioUpgrade() {
@@ -206,7 +122,7 @@ void ScenarioUpgrade() {
     std::snprintf(expected, sizeof expected, "00:HA#%02d TID#%02d VORN     KMR-47000        ", address->first,
                   address->second);
 
-    ProgramRun run;
+    KernelRun run;
     run.WriteImage(2 * 8192 + 100);
     run.Agree();
     bool upgradeEnabled = false;
@@ -322,7 +238,7 @@ void ScenarioNoAccess() {
         Check("no-access", false, "cannot become an unprivileged user");
         return;
     }
-    ProgramRun run;
+    KernelRun run;
     run.Agree();
     run.Done();
     std::string message;
@@ -391,5 +307,5 @@ int main(int argc, char** argv) {
     } else {
         Check("usage", false, "unknown scenario \"" + scenario + "\"");
     }
-    return g_failures == 0 ? 0 : 1;
+    return g_checks.Failures() == 0 ? 0 : 1;
 }

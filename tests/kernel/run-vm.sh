@@ -46,14 +46,7 @@ strip -o "$root/ktest" "$program" 2>/dev/null || cp "$program" "$root/ktest"
 printf 'root:x:0:0:root:/:/bin/sh\nnobody:x:65534:65534:nobody:/tmp:/bin/sh\n' >"$root/etc/passwd"
 printf 'root:x:0:\ndisk:x:6:\nnogroup:x:65534:\n' >"$root/etc/group"
 cat >"$root/init" <<EOF
-#!/bin/busybox sh
-/bin/busybox --install -s /bin
-export PATH=/bin
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
-chmod 1777 /tmp
-echo "KTEST BOOTED \$(uname -r)"
+$(init_start_lines KTEST)
 $(scsi_debug_drive_lines KTEST)
 # As a distribution sets SCSI generic nodes up: owned by root and the disk group.
 chown 0:6 /dev/sg0

@@ -97,19 +97,7 @@ std::vector<std::string> ProgramRun::BoxTexts() {
     return texts;
 }
 
-std::vector<std::string> ProgramRun::ListItems() {
-    // Replayed from the operations, so it also tells what the list held when the window
-    // closed.
-    std::vector<std::string> items;
-    for (const auto& op : ui().Operations()) {
-        if (op.dialogId != IDD_DEVICE_DIALOG || op.controlId != IDC_DEVICE_LIST) continue;
-        if (op.what == "LB_RESETCONTENT") items.clear();
-        if (op.what == "LB_INSERTSTRING") {
-            items.insert(items.begin() + static_cast<std::ptrdiff_t>(op.value), op.text);
-        }
-    }
-    return items;
-}
+std::vector<std::string> ProgramRun::ListItems() { return ui().ListBoxItems(IDD_DEVICE_DIALOG, IDC_DEVICE_LIST); }
 
 void ProgramRun::WriteImage(const std::vector<std::uint8_t>& bytes) {
     WriteFile("kmr47000_0200.gbf", std::string(bytes.begin(), bytes.end()));

@@ -25,11 +25,15 @@
 #include "framework/headless/Headless.h"
 #include "res/resource.h"
 #include "scsi/ScsiContract.h"
+#include "tests/vm/VmProgram.h"
 #include "zurvax/Zurvax.h"
 
 namespace {
 
 using fw::headless::Headless;
+using vmtest::Joined;
+using vmtest::StartsWith;
+using vmtest::SysfsAddress;
 
 constexpr std::size_t kChunk = 8192;
 constexpr char kConfirm[] = "Are you sure you want to upgrade Current Firmware?";
@@ -38,37 +42,11 @@ constexpr char kFailure[] = "Error: please check the device and try again.";
 constexpr char kMismatch[] = "Error: ReadBuffer not equal to WriteBuffer";
 const std::string kCommit = "WriteBuffer 0 mode=5 id=0 offset=0 length=0";
 
-int g_failures = 0;
+vmtest::Checks g_checks("TCMU");
 std::string g_case;
 
 void Check(const std::string& name, bool passed, const std::string& why) {
-    if (passed) {
-        std::printf("TCMU PASS %s/%s\n", g_case.c_str(), name.c_str());
-    } else {
-        ++g_failures;
-        std::printf("TCMU FAIL %s/%s: %s\n", g_case.c_str(), name.c_str(), why.c_str());
-    }
-    std::fflush(stdout);
-}
-
-std::string Joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const auto& line : lines) text += "[" + line + "] ";
-    return text;
-}
-
-bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
-// Host and target of sg0 as sysfs names them ("H:C:T:L"), learned apart from SG_IO.
-std::optional<std::pair<int, int>> SysfsAddress() {
-    std::error_code error;
-    const auto target = std::filesystem::read_symlink("/sys/class/scsi_generic/sg0/device", error);
-    if (error) return std::nullopt;
-    int host = 0, channel = 0, id = 0, lun = 0;
-    if (std::sscanf(target.filename().c_str(), "%d:%d:%d:%d", &host, &channel, &id, &lun) != 4) {
-        return std::nullopt;
-    }
-    return std::make_pair(host, id);
+    g_checks.Check(g_case + "/" + name, passed, why);
 }
 
 // An image in the drive's format: magic, revision, then a payload pattern.
@@ -82,30 +60,14 @@ std::vector<std::uint8_t> Image(std::size_t size, const std::string& magic) {
     return image;
 }
 
-// One run of the program: its folder (image, trace) and a headless session in virtual time.
-class ProgramRun {
+// One run of the program with the operator's steps of an upgrade.
+class TcmuRun : public vmtest::ProgramRun {
 public:
-    ProgramRun() {
-        char pattern[] = "/tmp/run-XXXXXX";
-        m_folder = mkdtemp(pattern) == nullptr ? std::string("/tmp") : std::string(pattern);
-        setenv("ZURVAX_TRACE", (m_folder + "/trace.txt").c_str(), 1);
-        setenv("FWUPGRADE_REGISTRY", (m_folder + "/registry.reg").c_str(), 1);
-        unsetenv("ZURVAX_EMULATION");
-        zurvax::Reset();
-        std::filesystem::current_path(m_folder);
-        theApp.SetModulePath("fwupgrade");
-    }
-    ~ProgramRun() { zurvax::Reset(); }
-    ProgramRun(const ProgramRun&) = delete;
-    ProgramRun& operator=(const ProgramRun&) = delete;
-
-    Headless& ui() { return m_session.windows; }
-
+    // The image the program reads, and a copy of it at copy for the host script.
     void WriteImage(const std::vector<std::uint8_t>& image, const std::string& copy) {
-        for (const std::string& path : {m_folder + "/kmr47000_0200.gbf", copy}) {
-            std::ofstream file(path, std::ios::binary);
-            file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-        }
+        ProgramRun::WriteImage(image);
+        std::ofstream file(copy, std::ios::binary);
+        file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
     }
 
     // Agree, press Upgrade, say Yes, ask for the sense of the error when one is expected,
@@ -126,52 +88,14 @@ public:
     }
 
     void Run() {
-        char text[512] = {};
-        const std::uint32_t status = ZurvaxOpen(text, sizeof text);
-        Check("open", status == 0 && text[0] == '\0', "ZurvaxOpen -> " + std::to_string(status) + " " + text);
+        std::string message;
+        const std::uint32_t status = Open(message);
+        Check("open", status == 0 && message.empty(), "ZurvaxOpen -> " + std::to_string(status) + " " + message);
         if (status != 0) return;
         const auto start = std::chrono::steady_clock::now();
-        theApp.InitInstance();
-        m_session.kernel.JoinThreads();
+        RunProgram();
         m_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::printf("TCMU INFO program ran %.2f s\n", m_seconds);
-    }
-
-    std::vector<std::string> Trace() const {
-        std::ifstream file(m_folder + "/trace.txt");
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(file, line);) lines.push_back(line);
-        return lines;
-    }
-    std::vector<std::string> TraceOf(const std::string& prefix) const {
-        std::vector<std::string> lines;
-        for (const auto& line : Trace()) {
-            if (StartsWith(line, prefix)) lines.push_back(line);
-        }
-        return lines;
-    }
-    std::vector<std::string> BoxTexts() {
-        std::vector<std::string> texts;
-        for (const auto& box : ui().MessageBoxes()) texts.push_back(box.text);
-        return texts;
-    }
-    std::vector<std::string> WorkerBoxTexts() {
-        std::vector<std::string> texts;
-        for (const auto& box : ui().MessageBoxes()) {
-            if (box.workerThread) texts.push_back(box.text);
-        }
-        return texts;
-    }
-    std::vector<std::string> ListItems() {
-        std::vector<std::string> items;
-        for (const auto& op : ui().Operations()) {
-            if (op.dialogId != IDD_DEVICE_DIALOG || op.controlId != IDC_DEVICE_LIST) continue;
-            if (op.what == "LB_RESETCONTENT") items.clear();
-            if (op.what == "LB_INSERTSTRING") {
-                items.insert(items.begin() + static_cast<std::ptrdiff_t>(op.value), op.text);
-            }
-        }
-        return items;
     }
 
     // Readiness tests after the last trace line that begins with prefix.
@@ -193,10 +117,6 @@ public:
     std::string m_revisionAfter;
     bool m_upgradeEnabled = false;
     double m_seconds = 0;
-
-private:
-    fw::headless::HeadlessSession m_session;
-    std::string m_folder;
 };
 
 std::string Chunk(const char* op, std::size_t offset, std::size_t length, const std::string& status = "0") {
@@ -215,7 +135,7 @@ std::vector<std::string> AllChunks(std::size_t size) {
     return lines;
 }
 
-std::vector<std::string> Transfers(const ProgramRun& run) {
+std::vector<std::string> Transfers(const TcmuRun& run) {
     std::vector<std::string> lines;
     for (const auto& line : run.Trace()) {
         if (StartsWith(line, "WriteBuffer 0 mode=2") || StartsWith(line, "ReadBuffer 0 mode=2")) {
@@ -227,7 +147,7 @@ std::vector<std::string> Transfers(const ProgramRun& run) {
 
 // Checks every case shares: the drive listed where the kernel put it, the power-on unit
 // attention taken by the first readiness test, the request allowed.
-void CheckSelection(ProgramRun& run) {
+void CheckSelection(TcmuRun& run) {
     const auto address = SysfsAddress();
     std::string expected = "(no sysfs address)";
     if (address) {
@@ -247,7 +167,7 @@ void CheckSelection(ProgramRun& run) {
           "enabled=" + std::to_string(run.m_upgradeEnabled) + " revision=" + run.m_revisionBefore);
 }
 
-void CheckEnd(ProgramRun& run, bool success) {
+void CheckEnd(TcmuRun& run, bool success) {
     const auto worker = run.WorkerBoxTexts();
     const auto boxes = run.BoxTexts();
     const bool congratulated = std::find(boxes.begin(), boxes.end(), kSuccess) != boxes.end();
@@ -265,7 +185,7 @@ void CheckEnd(ProgramRun& run, bool success) {
 
 void CaseComplete(const std::string& copy) {
     const std::size_t size = 5 * kChunk + 1234;
-    ProgramRun run;
+    TcmuRun run;
     run.WriteImage(Image(size, "KMR47000-FW:"), copy);
     run.ScriptUpgrade(false);
     run.Run();
@@ -292,7 +212,7 @@ void CaseComplete(const std::string& copy) {
 
 void CaseCorrupt(const std::string& copy) {
     const std::size_t size = 3 * kChunk + 100;
-    ProgramRun run;
+    TcmuRun run;
     run.WriteImage(Image(size, "KMR47000-FW:"), copy);
     run.ScriptUpgrade(false);
     run.Run();
@@ -313,7 +233,7 @@ void CaseCorrupt(const std::string& copy) {
 
 void CaseRejected(const std::string& copy) {
     const std::size_t size = 2 * kChunk + 77;
-    ProgramRun run;
+    TcmuRun run;
     run.WriteImage(Image(size, "KMR47000-XX:"), copy);
     run.ScriptUpgrade(true);
     run.Run();
@@ -336,7 +256,7 @@ void CaseRejected(const std::string& copy) {
 
 void CaseStall(const std::string& copy) {
     const std::size_t size = 4 * kChunk + 10;
-    ProgramRun run;
+    TcmuRun run;
     run.WriteImage(Image(size, "KMR47000-FW:"), copy);
     run.ScriptUpgrade(true);
     run.Run();
@@ -381,5 +301,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "unknown case %s\n", which.c_str());
         return 2;
     }
-    return g_failures == 0 ? 0 : 1;
+    return g_checks.Failures() == 0 ? 0 : 1;
 }

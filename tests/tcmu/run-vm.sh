@@ -51,13 +51,7 @@ cp "$program" "$root/tcmu-test"
 printf 'root:x:0:0:root:/:/bin/sh\n' >"$root/etc/passwd"
 printf 'root:x:0:\n' >"$root/etc/group"
 cat >"$root/init" <<EOF
-#!/bin/busybox sh
-/bin/busybox --install -s /bin
-export PATH=/bin
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
-echo "TCMU BOOTED \$(uname -r)"
+$(init_start_lines TCMU)
 for m in ${modules[*]}; do
   insmod /lib/modules/\$m.ko || echo "TCMU FAIL insmod-\$m: insmod failed"
 done

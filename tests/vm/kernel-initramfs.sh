@@ -106,6 +106,23 @@ boot_and_check() {
   echo "$name: all ${#markers[@]} checks passed"
 }
 
+# init_start_lines PREFIX
+#   Prints the first lines of the VM's init script: busybox's commands on PATH, /proc, /sys
+#   and /dev mounted, a writable /tmp, and "PREFIX BOOTED <kernel release>", the line that
+#   shows the console reached the script.
+init_start_lines() {
+  cat <<LINES
+#!/bin/busybox sh
+/bin/busybox --install -s /bin
+export PATH=/bin:/usr/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+chmod 1777 /tmp
+echo "$1 BOOTED \$(uname -r)"
+LINES
+}
+
 # scsi_debug_drive_lines PREFIX [OPTION...]
 #   Prints the init script lines that load the modules named in $modules in that order,
 #   scsi_debug posing as a KMR-47000 (with any further scsi_debug OPTIONs), and wait for
