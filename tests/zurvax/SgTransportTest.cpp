@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 
+#include "SenseBytes.h"
 #include "TestSupport.h"
 #include "zurvax/CommandTimeouts.h"
 #include "zurvax/SgTransport_linux.h"
@@ -158,20 +159,6 @@ FakeNode Tape(int host, int target, int lun, int type = 1) {
     node.id.lun = lun;
     node.id.scsi_type = type;
     return node;
-}
-
-std::vector<std::uint8_t> FixedSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
-    std::vector<std::uint8_t> sense(18, 0);
-    sense[0] = 0x70;
-    sense[2] = key;
-    sense[7] = 10;
-    sense[12] = asc;
-    sense[13] = ascq;
-    return sense;
-}
-
-std::vector<std::uint8_t> DescriptorSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
-    return {0x72, key, asc, ascq, 0, 0, 0, 0};
 }
 
 Reply CheckCondition(std::vector<std::uint8_t> sense) {

@@ -27,6 +27,8 @@
 #include "zurvax/Zurvax.h"
 #include "zurvax/ZurvaxStatus.h"
 
+#include "SenseBytes.h"
+
 namespace zurvax::test {
 namespace {
 
@@ -249,20 +251,6 @@ private:
 constexpr std::uint8_t kTape = 0x01;
 constexpr std::uint8_t kChanger = 0x08;
 constexpr std::uint8_t kDisk = 0x00;
-
-std::vector<std::uint8_t> FixedSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
-    std::vector<std::uint8_t> sense(18, 0);
-    sense[0] = 0x70;
-    sense[2] = key;
-    sense[7] = 10;
-    sense[12] = asc;
-    sense[13] = ascq;
-    return sense;
-}
-
-std::vector<std::uint8_t> DescriptorSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
-    return {0x72, key, asc, ascq, 0, 0, 0, 0};
-}
 
 std::vector<std::uint8_t> Inquiry(std::uint8_t type, const char* product) {
     std::vector<std::uint8_t> data(36, ' ');
