@@ -349,5 +349,32 @@ TEST(EmulatedDriveModel, AnswersCdbsWithoutTheLibrary) {
     EXPECT_EQ(ParseSense(response.sense)->asc, 0x4B);
 }
 
+TEST(EmulatedDriveModel, WritesDataInOnlyAsFarAsItSends) {
+    EmulatedDrive drive(DriveModelConfig{});
+    std::vector<std::uint8_t> dataIn(64, 0xEE);
+    const std::vector<std::uint8_t> inquiry{0x12, 0, 0, 0, 8, 0};
+    Answer answer = drive.execute(inquiry, {}, dataIn);
+    ASSERT_EQ(answer.status, 0x00);
+    ASSERT_EQ(answer.dataInLength, 8u);
+    EXPECT_EQ(dataIn[0], 0x01);  // a tape drive
+    EXPECT_EQ(std::vector<std::uint8_t>(dataIn.begin() + 8, dataIn.end()), std::vector<std::uint8_t>(56, 0xEE));
+
+    // A failed command sends nothing: the power-on unit attention fails this READ BUFFER.
+    std::fill(dataIn.begin(), dataIn.end(), 0xEE);
+    const std::vector<std::uint8_t> readBuffer{0x3C, 2, 0, 0, 0, 0, 0, 0, 64, 0};
+    answer = drive.execute(readBuffer, {}, dataIn);
+    EXPECT_EQ(answer.status, 0x02);
+    EXPECT_EQ(answer.dataInLength, 0u);
+    EXPECT_EQ(dataIn, std::vector<std::uint8_t>(64, 0xEE));
+
+    // A read past what the buffer holds sends what there is, into a buffer smaller than asked.
+    const std::vector<std::uint8_t> write{0x3B, 2, 0, 0, 0, 0, 0, 0, 4, 0};
+    ASSERT_EQ(drive.execute(write, std::vector<std::uint8_t>{1, 2, 3, 4}, std::span<std::uint8_t>{}).status, 0x00);
+    std::vector<std::uint8_t> small(3, 0xEE);
+    answer = drive.execute(readBuffer, {}, small);
+    EXPECT_EQ(answer.dataInLength, 3u);
+    EXPECT_EQ(small, (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
 }  // namespace
 }  // namespace zurvax::test
