@@ -335,7 +335,8 @@ public:
 
     // Opens an existing file; with shareExclusive no other opener may have it meanwhile.
     BOOL Open(const char* fileName, UINT flags);
-    // Length in bytes, taken as an unsigned 32-bit number.
+    // Length in bytes. A file of 4 GiB or more reads as 0xFFFFFFFF: cut to 32 bits it could
+    // pass for a small file and be sent as a whole image.
     DWORD GetLength() const;
     // Reads up to count bytes; returns the count read (0 at the end), or (UINT)-1 when the
     // read failed.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "framework/fw.h"
@@ -43,7 +44,8 @@ DWORD CFile::GetLength() const {
     if (!m_impl || ::fstat(m_impl->fd, &info) != 0) {
         return 0;
     }
-    return static_cast<DWORD>(info.st_size);
+    constexpr auto kLongest = static_cast<off_t>(0xFFFFFFFFu);
+    return static_cast<DWORD>(std::min(info.st_size, kLongest));
 }
 
 UINT CFile::Read(void* buffer, UINT count) {

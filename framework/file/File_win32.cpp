@@ -33,7 +33,8 @@ DWORD CFile::GetLength() const {
     if (!::GetFileSizeEx(m_impl->handle, &size)) {
         return 0;
     }
-    return static_cast<DWORD>(size.QuadPart);
+    constexpr LONGLONG kLongest = 0xFFFFFFFFLL;
+    return static_cast<DWORD>(size.QuadPart > kLongest ? kLongest : size.QuadPart);
 }
 
 UINT CFile::Read(void* buffer, UINT count) {

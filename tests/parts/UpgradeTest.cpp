@@ -281,6 +281,22 @@ TEST(Upgrade, AnImageTooLargeForTheCommandIsRefusedBeforeAnyWrappedOffset) {
     EXPECT_EQ(WorkerBoxes(run).back(), kFailure);
 }
 
+// A file of 4 GiB and 100 bytes (sparse, so nothing is written) cut to 32 bits would look
+// like a 100-byte image, sent and committed whole.
+TEST(Upgrade, AnImageOfFourGigabytesOrMoreIsNeverTakenForASmallOne) {
+    ProgramRun run(Devices({R"({"check_image":false})"}));
+    run.WriteImage(SampleImage(100));
+    std::filesystem::resize_file(run.folder() / "kmr47000_0200.gbf", (std::uintmax_t{1} << 32) + 100);
+    PressUpgrade(run);
+    run.Done();
+    run.Run();
+    const auto transfers = Transfers(run);
+    ASSERT_FALSE(transfers.empty());
+    EXPECT_EQ(transfers.back(), "WriteBuffer 0 mode=2 id=0 offset=16777216 length=8192 -> 10007");
+    EXPECT_EQ(std::count(transfers.begin(), transfers.end(), kCommit), 0);
+    EXPECT_EQ(WorkerBoxes(run).back(), kFailure);
+}
+
 // Truncates the image file when the first chunk is written, as a failing or shrinking
 // file would look to the worker.
 class ShrinkingImage final : public zurvax::Transport {
