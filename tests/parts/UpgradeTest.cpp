@@ -268,33 +268,34 @@ TEST(Upgrade, ACommitAnsweredByAResetOrALostDeviceLeavesTheVerdictToThePoll) {
     }
 }
 
+// Images past what a 24-bit offset can reach are refused at the first chunk beyond it, and
+// never committed: one just over 16 MiB, and one of 4 GiB and 100 bytes (sparse, so nothing
+// is written) that cut to 32 bits would look like a 100-byte image, sent and committed whole.
 TEST(Upgrade, AnImageTooLargeForTheCommandIsRefusedBeforeAnyWrappedOffset) {
-    ProgramRun run(Devices({R"({"check_image":false})"}));
-    run.WriteImage(SampleImage(16 * 1024 * 1024 + 100));
-    PressUpgrade(run);
-    run.Done();
-    run.Run();
-    const auto transfers = Transfers(run);
-    ASSERT_FALSE(transfers.empty());
-    EXPECT_EQ(transfers.back(), "WriteBuffer 0 mode=2 id=0 offset=16777216 length=100 -> 10007");
-    EXPECT_EQ(std::count(transfers.begin(), transfers.end(), kCommit), 0);
-    EXPECT_EQ(WorkerBoxes(run).back(), kFailure);
-}
-
-// A file of 4 GiB and 100 bytes (sparse, so nothing is written) cut to 32 bits would look
-// like a 100-byte image, sent and committed whole.
-TEST(Upgrade, AnImageOfFourGigabytesOrMoreIsNeverTakenForASmallOne) {
-    ProgramRun run(Devices({R"({"check_image":false})"}));
-    run.WriteImage(SampleImage(100));
-    std::filesystem::resize_file(run.folder() / "kmr47000_0200.gbf", (std::uintmax_t{1} << 32) + 100);
-    PressUpgrade(run);
-    run.Done();
-    run.Run();
-    const auto transfers = Transfers(run);
-    ASSERT_FALSE(transfers.empty());
-    EXPECT_EQ(transfers.back(), "WriteBuffer 0 mode=2 id=0 offset=16777216 length=8192 -> 10007");
-    EXPECT_EQ(std::count(transfers.begin(), transfers.end(), kCommit), 0);
-    EXPECT_EQ(WorkerBoxes(run).back(), kFailure);
+    struct Case {
+        const char* name;
+        std::uintmax_t size;
+        const char* lastTransfer;
+    };
+    const Case cases[] = {
+        {"16 MiB and 100 bytes", 16 * 1024 * 1024 + 100, "WriteBuffer 0 mode=2 id=0 offset=16777216 length=100 -> 10007"},
+        {"4 GiB and 100 bytes", (std::uintmax_t{1} << 32) + 100,
+         "WriteBuffer 0 mode=2 id=0 offset=16777216 length=8192 -> 10007"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramRun run(Devices({R"({"check_image":false})"}));
+        run.WriteImage(SampleImage(100));
+        std::filesystem::resize_file(run.folder() / "kmr47000_0200.gbf", c.size);
+        PressUpgrade(run);
+        run.Done();
+        run.Run();
+        const auto transfers = Transfers(run);
+        ASSERT_FALSE(transfers.empty());
+        EXPECT_EQ(transfers.back(), c.lastTransfer);
+        EXPECT_EQ(std::count(transfers.begin(), transfers.end(), kCommit), 0);
+        EXPECT_EQ(WorkerBoxes(run).back(), kFailure);
+    }
 }
 
 // Truncates the image file when the first chunk is written, as a failing or shrinking
