@@ -1,18 +1,15 @@
 #include "tests/parts/Harness.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "app/FirmwareApp.h"
+#include "tests/ScratchFolder.h"
 #include "tests/parts/RegistryImport.h"
 #include "zurvax/Zurvax.h"
 
 namespace parts::test {
-namespace {
-std::atomic<int> g_runNumber{0};
-}
 
 void SetEnv(const char* name, const std::string& value) {
 #ifdef _WIN32
@@ -31,11 +28,7 @@ void UnsetEnv(const char* name) {
 }
 
 ProgramRun::ProgramRun(const std::string& emulationJson) {
-    m_folder = std::filesystem::temp_directory_path() /
-               ("fwupgrade-parts-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                "-" + std::to_string(g_runNumber++));
-    std::filesystem::remove_all(m_folder);
-    std::filesystem::create_directories(m_folder);
+    m_folder = fwtest::NewScratchFolder("fwupgrade-parts");
     WriteFile("emulation.json", emulationJson);
     SetEnv("ZURVAX_EMULATION", (m_folder / "emulation.json").string());
     SetEnv("ZURVAX_TRACE", (m_folder / "trace.txt").string());

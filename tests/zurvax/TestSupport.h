@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "scsi/ScsiContract.h"
+#include "tests/ScratchFolder.h"
 #include "zurvax/Transport.h"
 #include "zurvax/Zurvax.h"
 
@@ -66,11 +67,7 @@ protected:
         UnsetEnv("ZURVAX_EMULATION");
         UnsetEnv("ZURVAX_TRACE");
         Reset();
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = std::filesystem::temp_directory_path() / "zurvax_tests" /
-               (std::string(info->test_suite_name()) + "." + info->name());
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_);
+        dir_ = fwtest::NewScratchFolder("zurvax-tests");
     }
     void TearDown() override {
         UnsetEnv("ZURVAX_EMULATION");
