@@ -31,7 +31,7 @@ public:
         for (const auto& item : object.items()) {
             bool known = false;
             for (const auto key : keys) known = known || item.key() == key;
-            if (!known) fail("key \"" + item.key() + "\": unknown key");
+            if (!known) fail("key " + quoted(item.key()) + ": unknown key");
         }
     }
 
@@ -105,18 +105,28 @@ public:
         if (!value.is_string()) fail(keyText(key) + "expected a number or a \"0x...\" string, got " + typeOf(value));
         const auto& s = value.get_ref<const std::string&>();
         if (s.size() < 3 || s.size() > 10 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X')) {
-            fail(keyText(key) + "\"" + s + "\" is not a \"0x...\" number of at most 8 hex digits");
+            fail(keyText(key) + quoted(s) + " is not a \"0x...\" number of at most 8 hex digits");
         }
         std::uint32_t result = 0;
         for (std::size_t i = 2; i < s.size(); ++i) {
             const int digit = HexDigit(s[i]);
-            if (digit < 0) fail(keyText(key) + "bad hex: '" + std::string(1, s[i]) + "' in \"" + s + "\"");
+            if (digit < 0) fail(keyText(key) + "bad hex: '" + escaped(std::string(1, s[i])) + "' in " + quoted(s));
             result = result * 16 + static_cast<std::uint32_t>(digit);
         }
         return result;
     }
 
     static std::string keyText(const char* key) { return std::string("key \"") + key + "\": "; }
+
+    // The file's own text in a message that must stay one printable line (it ends up in a
+    // trace line and a message box): quoted and escaped as JSON would write it, in ASCII.
+    static std::string quoted(const std::string& s) {
+        return json(s).dump(-1, ' ', true, json::error_handler_t::replace);
+    }
+    static std::string escaped(const std::string& s) {
+        const auto text = quoted(s);
+        return text.substr(1, text.size() - 2);
+    }
 
 private:
     static int HexDigit(char c) {

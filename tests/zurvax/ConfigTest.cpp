@@ -127,6 +127,13 @@ TEST_F(ConfigTest, EachMistakeGetsItsOwnMessage) {
          R"(device 0: key "faults": entry 0: key "status": 4294967296 is out of range 0-0xffffffff)"},
         {R"({"devices": [ {"faults": [ {"op": "*", "status": true} ]} ]})",
          R"(device 0: key "faults": entry 0: key "status": expected a number or a "0x..." string, got boolean)"},
+        // The file's own text comes back escaped, so the message stays one printable line.
+        {R"({"devices": [ {"s\nse": "70"} ]})", R"(device 0: key "s\nse": unknown key)"},
+        {R"({"d\u00e9vices": []})", R"(key "d\u00e9vices": unknown key)"},
+        {R"({"devices": [ {"faults": [ {"op": "*", "status": "0\r"} ]} ]})",
+         R"(device 0: key "faults": entry 0: key "status": "0\r" is not a "0x..." number of at most 8 hex digits)"},
+        {R"({"devices": [ {"faults": [ {"op": "*", "status": "0x1\u0007"} ]} ]})",
+         R"(device 0: key "faults": entry 0: key "status": bad hex: '\u0007' in "0x1\u0007")"},
     };
     for (const auto& mistake : mistakes) {
         SCOPED_TRACE(mistake.json);
