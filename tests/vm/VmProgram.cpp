@@ -9,6 +9,7 @@
 #include "app/FirmwareApp.h"
 #include "res/resource.h"
 #include "scsi/ScsiContract.h"
+#include "tests/ScratchFolder.h"
 #include "zurvax/Zurvax.h"
 
 namespace vmtest {
@@ -43,8 +44,7 @@ std::optional<std::pair<int, int>> SysfsAddress() {
 }
 
 ProgramRun::ProgramRun() {
-    char pattern[] = "/tmp/run-XXXXXX";
-    m_folder = mkdtemp(pattern) == nullptr ? std::string("/tmp") : std::string(pattern);
+    m_folder = fwtest::NewScratchFolder("run").string();
     setenv("ZURVAX_TRACE", (m_folder + "/trace.txt").c_str(), 1);
     setenv("FWUPGRADE_REGISTRY", (m_folder + "/registry.reg").c_str(), 1);
     unsetenv("ZURVAX_EMULATION");
