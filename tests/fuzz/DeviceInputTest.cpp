@@ -12,14 +12,14 @@
 
 #include "app/FirmwareApp.h"
 #include "scsi/TapeError.h"
-#include "tests/parts/Harness.h"
+#include "tests/program/Harness.h"
 #include "zurvax/Cdb.h"
 #include "zurvax/EmulatedTransport.h"
 #include "zurvax/EmulationConfig.h"
 #include "zurvax/Zurvax.h"
 #include "zurvax/ZurvaxStatus.h"
 
-namespace parts::test {
+namespace program::test {
 namespace {
 
 constexpr char kFailure[] = "Error: please check the device and try again.";
@@ -310,4 +310,4 @@ TEST(UntrustedTransfer, ACheckConditionWithNoLongOrOneByteSenseIsJudgedWithinIt)
 }
 
 }  // namespace
-}  // namespace parts::test
+}  // namespace program::test

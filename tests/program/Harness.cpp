@@ -1,4 +1,4 @@
-#include "tests/parts/Harness.h"
+#include "tests/program/Harness.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -6,10 +6,10 @@
 
 #include "app/FirmwareApp.h"
 #include "tests/ScratchFolder.h"
-#include "tests/parts/RegistryImport.h"
+#include "tests/program/RegistryImport.h"
 #include "zurvax/Zurvax.h"
 
-namespace parts::test {
+namespace program::test {
 
 void SetEnv(const char* name, const std::string& value) {
 #ifdef _WIN32
@@ -28,7 +28,7 @@ void UnsetEnv(const char* name) {
 }
 
 ProgramRun::ProgramRun(const std::string& emulationJson) {
-    m_folder = fwtest::NewScratchFolder("fwupgrade-parts");
+    m_folder = fwtest::NewScratchFolder("fwupgrade-test");
     WriteFile("emulation.json", emulationJson);
     SetEnv("ZURVAX_EMULATION", (m_folder / "emulation.json").string());
     SetEnv("ZURVAX_TRACE", (m_folder / "trace.txt").string());
@@ -133,4 +133,4 @@ std::string Devices(const std::vector<std::string>& devices, const std::string& 
     return json.str();
 }
 
-} // namespace parts::test
+} // namespace program::test

@@ -13,7 +13,7 @@
 #include "framework/headless/Headless.h"
 #include "res/resource.h"
 
-namespace parts::test {
+namespace program::test {
 
 using fw::headless::Headless;
 using fw::headless::MessageBoxRecord;
@@ -77,4 +77,4 @@ std::string Devices(const std::vector<std::string>& devices, const std::string& 
 void SetEnv(const char* name, const std::string& value);
 void UnsetEnv(const char* name);
 
-} // namespace parts::test
+} // namespace program::test

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "framework/registry/RegFile.h"
-#include "tests/parts/RegistryImport.h"
+#include "tests/program/RegistryImport.h"
 
-namespace parts::test {
+namespace program::test {
 
 void ImportRegistryText(const std::string& regText) {
     ::RegDeleteKeyA(HKEY_CLASSES_ROOT, "QUORVEL");
@@ -26,4 +26,4 @@ void ImportRegistryText(const std::string& regText) {
     ::RegCloseKey(handle);
 }
 
-} // namespace parts::test
+} // namespace program::test

@@ -4,12 +4,12 @@
 #include <sstream>
 
 #include "app/FirmwareApp.h"
-#include "tests/parts/Harness.h"
+#include "tests/program/Harness.h"
 #include "zurvax/EmulatedTransport.h"
 #include "zurvax/EmulationConfig.h"
 #include "zurvax/Zurvax.h"
 
-namespace parts::test {
+namespace program::test {
 namespace {
 
 constexpr char kConfirm[] = "Are you sure you want to upgrade Current Firmware?";
@@ -541,4 +541,4 @@ TEST(Progress, ASignalLeftFromAnEarlierRunDoesNotCloseItAtOnce) {
 }
 
 } // namespace
-} // namespace parts::test
+} // namespace program::test

@@ -4,9 +4,9 @@
 
 #include "app/FirmwareApp.h"
 #include "devices/ListEntry.h"
-#include "tests/parts/Harness.h"
+#include "tests/program/Harness.h"
 
-namespace parts::test {
+namespace program::test {
 namespace {
 
 bool UpgradeEnabled(Headless& ui) { return ui.Control(IDD_DEVICE_DIALOG, IDC_UPGRADE)->enabled; }
@@ -326,4 +326,4 @@ TEST(ListEntry, FieldsStopAtTheirWidthOrAZeroByteAndTheEntryRoundTrips) {
 }
 
 } // namespace
-} // namespace parts::test
+} // namespace program::test

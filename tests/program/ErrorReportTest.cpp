@@ -1,9 +1,9 @@
 // The report of a failed library call and its sense display.
 #include "app/FirmwareApp.h"
 #include "scsi/TapeError.h"
-#include "tests/parts/Harness.h"
+#include "tests/program/Harness.h"
 
-namespace parts::test {
+namespace program::test {
 namespace {
 
 SENSE_DATA Sense(std::initializer_list<std::uint8_t> bytes) {
@@ -174,4 +174,4 @@ TEST(ErrorReport, WithoutOwnerTheMainWindowTakesNoClicksWhileTheBoxesAreUp) {
 }
 
 } // namespace
-} // namespace parts::test
+} // namespace program::test

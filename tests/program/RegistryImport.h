@@ -3,11 +3,11 @@
 
 #include <string>
 
-namespace parts::test {
+namespace program::test {
 
 #ifdef _WIN32
 // Replaces HKEY_CLASSES_ROOT\QUORVEL with what the .reg text says (empty: removes the key).
 void ImportRegistryText(const std::string& regText);
 #endif
 
-} // namespace parts::test
+} // namespace program::test

@@ -5,9 +5,9 @@
 #include "app/FirmwareApp.h"
 #include "res/Templates.h"
 #include "res/Texts.h"
-#include "tests/parts/Harness.h"
+#include "tests/program/Harness.h"
 
-namespace parts::test {
+namespace program::test {
 namespace {
 
 const std::string kOneDrive = Devices({R"({"revision":"0100"})"});
@@ -281,4 +281,4 @@ TEST(Resources, EveryControlOfEveryTemplateSitsInsideItsDialog) {
 }
 
 } // namespace
-} // namespace parts::test
+} // namespace program::test

@@ -7,10 +7,10 @@
 #include <sstream>
 
 #include "app/FirmwareApp.h"
-#include "tests/parts/Harness.h"
+#include "tests/program/Harness.h"
 #include "zurvax/Zurvax.h"
 
-namespace parts::test {
+namespace program::test {
 namespace {
 
 constexpr std::size_t kChunk = 8192;
@@ -194,4 +194,4 @@ TEST(FaultMatrix, NoFaultMakesTheProgramLieOrAbandonTheDrive) {
 }
 
 } // namespace
-} // namespace parts::test
+} // namespace program::test
