@@ -13,6 +13,7 @@ END_MESSAGE_MAP()
 BOOL CFirmwareApp::InitInstance() {
     m_bUpgradeDone = 0;
     m_nDeviceId = 0;
+    m_nExitCode = 0;
 
     CDeviceSelectDlg dlg(nullptr);
     m_hUpgradeEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);

@@ -16,7 +16,13 @@ constexpr uint8_t kDeviceTypeMask = 0x1F;
 constexpr uint8_t kSequentialAccess = 1;
 } // namespace
 
-void CDeviceSelectDlg::OnRescan() { ScanDevices(); }
+void CDeviceSelectDlg::OnRescan() {
+    // Rescanning under a download would reselect the first drive and move the device index
+    // the worker addresses.
+    if (!m_bDownloading) {
+        ScanDevices();
+    }
+}
 
 void CDeviceSelectDlg::ScanDevices() {
     auto inquiry = std::make_unique<INQUIRY_DATA>();

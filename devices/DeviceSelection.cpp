@@ -76,6 +76,10 @@ void CDeviceSelectDlg::OnSelchangeDeviceList() {
                 ReportTapeError(GetSafeHwnd(), ready);
             }
         }
+    } else {
+        // The fields and the button still describe the drive chosen before, while another
+        // entry is highlighted: Upgrade would flash a drive the operator is not looking at.
+        m_btnUpgrade.EnableWindow(FALSE);
     }
 
     UpdateData(FALSE);

@@ -1,9 +1,10 @@
 // What each backend gives the program's entry: the platform installed for the life of the
-// run, and a way to tell the operator why the program cannot start. Exactly one backend
-// library defining these is linked into each executable.
+// run, and the running program's own path. Exactly one backend library defining these is
+// linked into each executable.
 #pragma once
 
 #include <memory>
+#include <string>
 
 namespace fw {
 
@@ -20,7 +21,8 @@ private:
 
 // Installs the backend's window system and kernel; they stay until the result is destroyed.
 BackendRun StartBackend();
-// Tells the operator, before any window exists, why the program cannot start.
-void ReportStartupFailure(const char* message);
+// The path of the running executable: the system's own record of it where there is one,
+// whatever the launcher passed as argv0; else argv0.
+std::string ModuleFileName(const char* argv0);
 
 } // namespace fw

@@ -49,6 +49,11 @@ public:
     virtual BOOL DrawIcon(HDC dc, int x, int y, HICON icon) = 0;
     virtual HICON LoadIcon(int resourceId) = 0;
 
+    // Returns once the kernel event idle is signalled: no worker thread is left. A window
+    // system that shows worker message boxes on the user-interface thread keeps showing
+    // them meanwhile; by default the calling thread just waits.
+    virtual void WaitForWorkers(HANDLE idle);
+
     // A message box owned by owner (or by nobody), with caption and MB_ flags; returns the
     // button pressed (IDOK, IDYES, IDNO, ...). May be called from any thread.
     virtual int MessageBox(HWND owner, const char* text, const char* caption, UINT type) = 0;

@@ -1,6 +1,7 @@
 #include "framework/fw.h"
 
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,33 @@ CWinApp* g_app = nullptr;
 // The thread object of each worker thread; null on the user-interface thread.
 thread_local CWinThread* t_thread = nullptr;
 
+// The worker threads of one installed platform. Each thread holds on to the count it was
+// started under, so a thread that outlives its platform cannot disturb the next one's.
+struct WorkerCount {
+    Kernel* kernel = nullptr;
+    HANDLE idle = nullptr; // manual-reset; signalled while no worker runs
+    std::mutex mutex;
+    int live = 0;
+
+    void Started() {
+        std::lock_guard lock(mutex);
+        if (live++ == 0 && idle != nullptr) {
+            kernel->ResetEvent(idle);
+        }
+    }
+    void Ended() {
+        std::lock_guard lock(mutex);
+        if (--live == 0 && idle != nullptr) {
+            kernel->SetEvent(idle);
+        }
+    }
+    bool Running() {
+        std::lock_guard lock(mutex);
+        return live > 0;
+    }
+};
+std::shared_ptr<WorkerCount> g_workers = std::make_shared<WorkerCount>();
+
 UINT LowWord(WPARAM value) { return static_cast<UINT>(value & 0xFFFF); }
 UINT HighWord(WPARAM value) { return static_cast<UINT>((value >> 16) & 0xFFFF); }
 
@@ -21,7 +49,14 @@ UINT HighWord(WPARAM value) { return static_cast<UINT>((value >> 16) & 0xFFFF); 
 void InstallPlatform(WindowSystem* windows, Kernel* kernel) {
     g_windows = windows;
     g_kernel = kernel;
+    g_workers = std::make_shared<WorkerCount>();
+    if (kernel != nullptr) {
+        g_workers->kernel = kernel;
+        g_workers->idle = kernel->CreateEvent(TRUE, TRUE);
+    }
 }
+
+void WindowSystem::WaitForWorkers(HANDLE idle) { System().WaitForSingleObject(idle, INFINITE); }
 
 WindowSystem& Windows() { return *g_windows; }
 Kernel& System() { return *g_kernel; }
@@ -235,15 +270,23 @@ CWinThread* AfxBeginThread(AFX_THREADPROC proc, void* parameter, int priority, U
     // A worker reports through the application's main window, as its creator does.
     thread->m_pMainWnd = AfxGetMainWnd();
     CWinThread* handle = thread.get();
+    std::shared_ptr<WorkerCount> workers = g_workers;
+    workers->Started();
     const bool started = System().StartThread(
-        [thread, proc, parameter] {
+        [thread, proc, parameter, workers] {
             t_thread = thread.get();
             proc(parameter);
             t_thread = nullptr;
+            workers->Ended();
         },
         priority);
+    if (!started) {
+        workers->Ended();
+    }
     return started ? handle : nullptr;
 }
+
+bool AfxWorkerThreadsRunning() { return g_workers->Running(); }
 
 int AfxMessageBox(const char* text, UINT type, UINT helpId) {
     (void)helpId;
@@ -266,7 +309,13 @@ int AfxWinMain(const char* modulePath) {
     // A dialog-based program does all its work inside InitInstance and answers FALSE, so
     // there is no message pump to enter afterwards.
     app->InitInstance();
-    return 0;
+    // The main window may be gone while a worker still shows its outcome or resets its
+    // event: the platform must stay until it has finished.
+    const std::shared_ptr<WorkerCount> workers = g_workers;
+    if (workers->idle != nullptr && workers->Running()) {
+        Windows().WaitForWorkers(workers->idle);
+    }
+    return app->ExitInstance();
 }
 
 HANDLE CreateEventA(void* security, BOOL manualReset, BOOL initialState, const char* name) {

@@ -251,6 +251,9 @@ public:
     CWinThread() = default;
     ~CWinThread() override = default;
     virtual BOOL InitInstance() { return FALSE; }
+    // Runs after InitInstance, once every worker thread has ended; its result is the
+    // process's exit code.
+    virtual int ExitInstance() { return 0; }
     CWnd* m_pMainWnd = nullptr;
 };
 
@@ -289,12 +292,17 @@ CWinThread* AfxBeginThread(AFX_THREADPROC proc, void* parameter,
                            int priority = THREAD_PRIORITY_NORMAL, UINT stackSize = 0,
                            DWORD createFlags = 0, void* security = nullptr);
 
+// Whether a thread started with AfxBeginThread is still running (until its procedure has
+// returned, last message box included).
+bool AfxWorkerThreadsRunning();
+
 // The application's message box: its name as caption, owned by the main window on the
 // user-interface thread; an exclamation icon is added when type names none.
 int AfxMessageBox(const char* text, UINT type = MB_OK, UINT helpId = 0);
 
-// Runs the application: names it after modulePath, then InitInstance. Returns the
-// process exit code.
+// Runs the application: names it after modulePath, then InitInstance; then waits for every
+// worker thread (their message boxes still shown), so that none outlives the platform it
+// runs on. Returns ExitInstance's exit code.
 int AfxWinMain(const char* modulePath);
 
 // ---------------------------------------------------------------------------------------
@@ -341,6 +349,8 @@ public:
     // Reads up to count bytes; returns the count read (0 at the end), or (UINT)-1 when the
     // read failed.
     UINT Read(void* buffer, UINT count);
+    // Moves back to the first byte, so the file can be read again through the same open.
+    BOOL SeekToBegin();
     void Close();
 
     static constexpr UINT kReadFailed = static_cast<UINT>(-1);

@@ -92,6 +92,10 @@ struct RECT {
 #define WM_COMMAND 0x0111
 #define WM_TIMER 0x0113
 #endif
+#ifndef WM_SYSCOMMAND
+#define WM_SYSCOMMAND 0x0112
+#define SC_CLOSE 0xF060
+#endif
 #ifndef ICON_SMALL
 #define ICON_SMALL 0
 #define ICON_BIG 1

@@ -52,6 +52,9 @@ inline constexpr const char kImageNotOpened[] = "ERROR: Firmware file could not 
 inline constexpr const char kReadBackMismatch[] = "Error: ReadBuffer not equal to WriteBuffer";
 inline constexpr const char kImageReadFailed[] =
     "ERROR: Firmware file could not be read !!!";
+inline constexpr const char kImageEmpty[] = "ERROR: Firmware file is empty !!!";
+inline constexpr const char kImageChanged[] =
+    "ERROR: Firmware file changed while it was being sent !!!";
 inline constexpr const char kUpgradeSucceeded[] =
     "Congratulations ! \n\nYour device firmware update is now complete.";
 inline constexpr const char kUpgradeFailed[] = "Error: please check the device and try again.";

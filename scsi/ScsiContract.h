@@ -81,8 +81,8 @@ ZURVAX_API uint32_t ReadBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, u
 // zero-terminated, truncated to size). 0 with a non-empty message: a warning the program
 // shows once, before its first scan (e.g. the system's SCSI devices exist but this user may
 // open none of them); 0 with an empty message: nothing to say. Operations call it implicitly
-// on first use; the program calls it at start so that a bad configuration is reported before
-// any window.
+// on first use; the program calls it once the operator has accepted the agreement, so that
+// declining touches no device, and before its first scan.
 ZURVAX_API uint32_t ZurvaxOpen(char* message, uint32_t size);
 
 #ifdef __cplusplus

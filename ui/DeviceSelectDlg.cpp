@@ -2,6 +2,7 @@
 
 #include "app/FirmwareApp.h"
 #include "res/Texts.h"
+#include "scsi/DeviceLibrary.h"
 #include "ui/AgreementDlg.h"
 
 CDeviceSelectDlg::CDeviceSelectDlg(CWnd* pParent)
@@ -50,7 +51,12 @@ BOOL CDeviceSelectDlg::OnInitDialog() {
         m_strHeading.Format(res::text::kHeadingFormat, model);
         m_btnUpgrade.EnableWindow(FALSE);
         UpdateData(FALSE);
-        ScanDevices();
+        if (OpenDeviceLibrary(*this)) {
+            ScanDevices();
+        } else {
+            theApp.m_nExitCode = CFirmwareApp::kExitNoDeviceLibrary;
+            EndDialog(IDOK);
+        }
     }
 
     SetWindowPos(&wndTopMost, 0, 0, 0, 0, SWP_NOSIZE);
@@ -72,6 +78,12 @@ void CDeviceSelectDlg::OnPaint() {
     const int x = (static_cast<int>(rect.right - rect.left) - cxIcon + 1) / 2;
     const int y = (static_cast<int>(rect.bottom - rect.top) - cyIcon + 1) / 2;
     dc.DrawIcon(x, y, m_hIcon);
+}
+
+void CDeviceSelectDlg::OnOK() {
+    if (!m_bDownloading) {
+        CDialog::OnOK();
+    }
 }
 
 HCURSOR CDeviceSelectDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }

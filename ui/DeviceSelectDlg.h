@@ -22,9 +22,15 @@ public:
 
 protected:
     HICON m_hIcon;
+    // Set while the progress window is up. The main window is disabled then, but a close
+    // request (taskkill, another program) or a posted command still reaches it: none of
+    // them may rescan, reselect or end the program under the worker.
+    bool m_bDownloading = false;
 
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
+    // DONE; ignored while a download runs.
+    void OnOK() override;
 
     void OnPaint();
     HCURSOR OnQueryDragIcon();

@@ -25,6 +25,7 @@ void CProgressDlg::DoDataExchange(CDataExchange* pDX) {
 BOOL CProgressDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     m_nProgressPos = 0;
+    m_bSignalSeen = false;
     ResetEvent(theApp.m_hUpgradeEvent);
     m_editWarning.SetWindowText(res::text::kDownloadWarning);
     m_animDownload.Open(res::kAnimationName);
@@ -40,6 +41,7 @@ void CProgressDlg::OnTimer(UINT_PTR nIDEvent) {
         }
         m_progDownload.SetPos(m_nProgressPos);
     } else {
+        m_bSignalSeen = true;
         PostMessage(WM_CLOSE, 0, 0);
     }
     CDialog::OnTimer(nIDEvent);
@@ -47,4 +49,8 @@ void CProgressDlg::OnTimer(UINT_PTR nIDEvent) {
 
 void CProgressDlg::OnCancelMode() { CDialog::OnCancelMode(); }
 
-void CProgressDlg::OnClose() { EndDialog(IDCANCEL); }
+void CProgressDlg::OnClose() {
+    if (m_bSignalSeen) {
+        EndDialog(IDCANCEL);
+    }
+}

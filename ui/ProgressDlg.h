@@ -25,8 +25,12 @@ protected:
 
     void OnTimer(UINT_PTR nIDEvent);
     void OnCancelMode();
-    // The close request the timer posts is the one way out.
+    // The close request the timer posts is the one way out. Every other one (Esc in the
+    // warning text, Alt+F4, another program) is refused: the worker is still sending.
     void OnClose();
+
+private:
+    bool m_bSignalSeen = false; // the timer has seen the worker's signal in this run
 
     DECLARE_MESSAGE_MAP()
 };

@@ -6,7 +6,7 @@
 #include "framework/afxwin.h"
 
 // Thread procedure for AfxBeginThread; the parameter is not used. Returns 1 when the image
-// could not be opened (no device command was sent), 0 on every other path.
+// could not be opened or is empty (no device command was sent), 0 on every other path.
 UINT FirmwareDownloadThread(void* pParam);
 
 // Whether a commit's status says the drive refused the new microcode. Accepted: GOOD,

@@ -28,6 +28,11 @@ CString BoundedText(const BYTE* buffer, std::size_t size) {
 } // namespace
 
 void CDeviceSelectDlg::OnUpgradeFirmware() {
+    // The previous worker may still be in its closing steps (its signal pulse, its outcome
+    // box): a new run started now could lose its signal to that worker's late reset.
+    if (m_bDownloading || AfxWorkerThreadsRunning()) {
+        return;
+    }
     auto progress = std::make_unique<CProgressDlg>(nullptr);
     ResetEvent(theApp.m_hUpgradeEvent);
 
@@ -63,7 +68,9 @@ void CDeviceSelectDlg::OnUpgradeFirmware() {
             MessageBox(res::text::kThreadNotStarted, nullptr, MB_OK | MB_ICONSTOP);
             return;
         }
+        m_bDownloading = true;
         progress->DoModal();
+        m_bDownloading = false;
         ScanDevices();
     }();
 

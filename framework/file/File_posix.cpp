@@ -72,6 +72,8 @@ UINT CFile::Read(void* buffer, UINT count) {
     return total;
 }
 
+BOOL CFile::SeekToBegin() { return m_impl && ::lseek(m_impl->fd, 0, SEEK_SET) == 0 ? TRUE : FALSE; }
+
 void CFile::Close() {
     if (m_impl) {
         ::close(m_impl->fd);

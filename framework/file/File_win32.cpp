@@ -56,6 +56,11 @@ UINT CFile::Read(void* buffer, UINT count) {
     return total;
 }
 
+BOOL CFile::SeekToBegin() {
+    return m_impl && ::SetFilePointerEx(m_impl->handle, ::LARGE_INTEGER{}, nullptr, FILE_BEGIN) ? TRUE
+                                                                                                : FALSE;
+}
+
 void CFile::Close() {
     if (m_impl) {
         ::CloseHandle(m_impl->handle);

@@ -1,7 +1,6 @@
 // The headless backend as a program: it accepts the agreement, shows what the windows
 // hold on standard output, and leaves. A way to see the program work where no terminal or
 // display is at hand.
-#include <cstdio>
 
 #include "framework/Backend.h"
 #include "framework/headless/Headless.h"
@@ -25,6 +24,6 @@ BackendRun StartBackend() {
     return BackendRun(std::move(state));
 }
 
-void ReportStartupFailure(const char* message) { std::fprintf(stderr, "fwupgrade: %s\n", message); }
+std::string ModuleFileName(const char* argv0) { return argv0 != nullptr ? argv0 : ""; }
 
 } // namespace fw

@@ -356,6 +356,12 @@ LRESULT ModelWindowSystem::DefWindowProc(HWND handle, UINT message, WPARAM wPara
             }
         }
         return 0;
+    case WM_SYSCOMMAND:
+        // Alt+F4 and the system menu's Close arrive as a close request.
+        if ((wParam & 0xFFF0) == SC_CLOSE) {
+            SendMessage(handle, WM_CLOSE, 0, 0);
+        }
+        return 0;
     case WM_ICONERASEBKGND: {
         Operation operation = For(*window, "WM_ICONERASEBKGND");
         operation.value = static_cast<std::int64_t>(wParam);
@@ -527,10 +533,15 @@ bool ModelWindowSystem::SelectItem(int listId, int index) {
     return true;
 }
 
-bool ModelWindowSystem::PressEscape() {
+bool ModelWindowSystem::PressEscape(int focusId) {
     Window* dialog = TopModal();
     if (dialog == nullptr || !dialog->enabled) {
         return false;
+    }
+    const Window* focus = focusId != 0 ? dialog->Child(focusId) : nullptr;
+    if (focus != nullptr && focus->control->kind == res::ControlKind::Edit &&
+        (focus->control->style & res::style::ES_MULTILINE) != 0) {
+        return PostMessage(dialog->handle, WM_CLOSE, 0, 0) != FALSE;
     }
     Window* cancel = dialog->Child(IDCANCEL);
     if (cancel != nullptr && !cancel->enabled) {

@@ -115,7 +115,9 @@ public:
     // is not the top one).
     bool Click(int controlId);
     bool SelectItem(int listId, int index);
-    bool PressEscape();
+    // Esc with the focus on control focusId (0: on a control that leaves Esc to the dialog
+    // manager). A multi-line edit takes Esc itself and posts WM_CLOSE to its dialog.
+    bool PressEscape(int focusId = 0);
     bool PressEnter();
     bool PressCloseBox();
 

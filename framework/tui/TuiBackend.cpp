@@ -1,6 +1,5 @@
 // The terminal program's backend: a real-time kernel whose workers are counted, and the
 // curses window system on top of the model.
-#include <cstdio>
 
 #include "framework/Backend.h"
 #include "framework/kernel/RealKernel.h"
@@ -34,6 +33,6 @@ struct TuiState final : BackendRun::State {
 
 BackendRun StartBackend() { return BackendRun(std::make_unique<TuiState>()); }
 
-void ReportStartupFailure(const char* message) { std::fprintf(stderr, "fwupgrade: %s\n", message); }
+std::string ModuleFileName(const char* argv0) { return argv0 != nullptr ? argv0 : ""; }
 
 } // namespace fw

@@ -622,7 +622,7 @@ void TuiWindowSystem::HandleDialogKey(model::Window& dialog, int key, bool alt) 
         }
         return;
     case kEscape:
-        PressEscape();
+        PressEscape(focus != nullptr ? focus->Id() : 0);
         return;
     default:
         break;

@@ -41,6 +41,8 @@ public:
     // Keeps showing and answering worker message boxes until no worker is left (the
     // program's windows are all gone by then).
     void FinishWorkers();
+    // Worker boxes need this thread to be drawn and answered: finish them here.
+    void WaitForWorkers(HANDLE) override { FinishWorkers(); }
     // Called by the kernel as workers start and end, on the thread concerned.
     void WorkersChanged(int live);
 

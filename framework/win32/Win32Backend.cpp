@@ -17,7 +17,7 @@ struct Win32State final : BackendRun::State {
     ~Win32State() override { InstallPlatform(nullptr, nullptr); }
 };
 
-std::string ModulePath() {
+std::string SystemModulePath() {
     std::string path(MAX_PATH, '\0');
     for (;;) {
         const ::DWORD length = ::GetModuleFileNameA(nullptr, path.data(), static_cast<::DWORD>(path.size()));
@@ -39,15 +39,6 @@ BackendRun StartBackend() {
     return BackendRun(std::move(state));
 }
 
-void ReportStartupFailure(const char* message) {
-    // The caption every other box of the application carries: its name.
-    CWinApp* app = AfxGetApp();
-    const std::string path = ModulePath();
-    if (app != nullptr) {
-        app->SetModulePath(path.c_str());
-    }
-    const char* caption = app != nullptr ? app->m_pszAppName : "";
-    ::MessageBoxA(nullptr, message, caption, MB_OK | MB_ICONSTOP | MB_TOPMOST | MB_SETFOREGROUND);
-}
+std::string ModuleFileName(const char*) { return SystemModulePath(); }
 
 } // namespace fw

@@ -90,7 +90,7 @@ public:
         if (answer.sense) result.sense = *answer.sense;
         return result;
     }
-    std::string describe() const override { return "distorting"; }
+    std::string describe() const override { return {}; }
 
 private:
     zurvax::EmulatedTransport m_drives;

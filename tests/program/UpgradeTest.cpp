@@ -127,7 +127,7 @@ TEST(Upgrade, ChunksFollowTheImageSize) {
         std::size_t size;
         std::vector<std::size_t> lengths;
     };
-    const Case cases[] = {{2 * kChunk, {kChunk, kChunk}}, {100, {100}}, {kChunk + 1, {kChunk, 1}}, {0, {}}};
+    const Case cases[] = {{2 * kChunk, {kChunk, kChunk}}, {100, {100}}, {kChunk + 1, {kChunk, 1}}};
     for (const Case& c : cases) {
         ProgramRun run(Devices({R"({"check_image":false})"}));
         run.WriteImage(SampleImage(c.size));
@@ -147,18 +147,6 @@ TEST(Upgrade, ChunksFollowTheImageSize) {
     }
 }
 
-TEST(Upgrade, AnEmptyImageCommitsRightAfterThePreCheck) {
-    ProgramRun run(Devices({R"({"check_image":false})"}));
-    run.WriteImage({});
-    PressUpgrade(run);
-    run.Done();
-    run.Run();
-    const auto trace = run.Trace();
-    const auto commit = std::find(trace.begin(), trace.end(), kCommit);
-    ASSERT_NE(commit, trace.end());
-    EXPECT_EQ(*(commit - 1), "TestUnitReady 0 -> 3a00");
-    EXPECT_EQ(*(commit - 2), "TestUnitReady 0 -> 3a00") << "the request's own readiness test";
-}
 
 // The poll after the commit: TestUnitReady calls 1-2 are the selection's, 3 the request's,
 // 4 the pre-check's; the poll starts at call 5.
