@@ -57,11 +57,7 @@ void ProgramRun::Done() {
     InMain([](Headless& windows) { EXPECT_TRUE(windows.Click(IDOK)); });
 }
 
-int ProgramRun::Run() {
-    const int result = theApp.InitInstance();
-    m_session.kernel.JoinThreads();
-    return result;
-}
+int ProgramRun::Run() { return fw::AfxWinMain("fwupgrade"); }
 
 std::vector<std::string> ProgramRun::Trace() const {
     std::ifstream file(m_folder / "trace.txt");

@@ -37,8 +37,8 @@ public:
     // Queues pressing DONE, which ends the program.
     void Done();
 
-    // Runs the application (InitInstance) to its end and waits for every worker thread.
-    // Returns what InitInstance returned.
+    // Runs the application as the program's entry does (AfxWinMain: InitInstance, then
+    // every worker thread to its end). Returns the exit code.
     int Run();
 
     // Library calls made so far, one trace line each, e.g. "TestUnitReady 0 -> 3a00".

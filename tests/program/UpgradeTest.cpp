@@ -437,6 +437,7 @@ INSTANTIATE_TEST_SUITE_P(
         GateCase{"EmptyValuePassesAll", R"("")", "00 00 00 00", true},
         GateCase{"EmptyDriveRevisionFails", R"("0")", "00 00 00 00", false},
         GateCase{"MissingValueUsesDefault", R"(-)", "30 31 30 30", true},
+        GateCase{"MissingValueRefusesBlank", R"(-)", "20 20 20 20", false},
         GateCase{"TooLargeUsesDefault", R"("9ABCDEFGHIJ")", "30 31 30 30", true},
         GateCase{"ElevenBytesWithoutZero", "hex:39,39,39,39,39,39,39,39,39,39,39", "30 31 30 30", false},
         GateCase{"TypeNotLookedAt", "dword:00000031", "30 31 30 30", false}),
@@ -481,7 +482,14 @@ TEST(Progress, BarCyclesOneToHundredThenZeroAndClosesWithinATickOfTheSignal) {
     for (std::size_t tick = 1; tick <= 102; ++tick) {
         const std::int64_t expected = tick <= 100 ? static_cast<std::int64_t>(tick) : static_cast<std::int64_t>(tick - 101);
         ASSERT_EQ(positions[tick - 1].value, expected) << "tick " << tick;
+        if (tick > 1) {
+            ASSERT_EQ(positions[tick - 1].time - positions[tick - 2].time, 100u) << "tick " << tick;
+        }
     }
+    const auto timers = OpsOf(run, "SetTimer", IDD_PROGRESS);
+    ASSERT_EQ(timers.size(), 1u);
+    EXPECT_EQ(timers[0].value, 1) << "timer 1";
+    EXPECT_EQ(timers[0].extra, 100) << "every 100 ms";
     // The worker signals 2000 ms before its last message; the window must be gone within
     // one tick of that, and only once.
     const auto ended = OpsOf(run, "EndDialog", IDD_PROGRESS);
