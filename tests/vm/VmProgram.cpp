@@ -67,10 +67,7 @@ std::uint32_t ProgramRun::Open(std::string& message) {
     return status;
 }
 
-void ProgramRun::RunProgram() {
-    theApp.InitInstance();
-    m_session.kernel.JoinThreads();
-}
+void ProgramRun::RunProgram() { fw::AfxWinMain("fwupgrade"); }
 
 std::vector<std::string> ProgramRun::Trace() const {
     std::ifstream file(m_folder + "/trace.txt");

@@ -52,7 +52,7 @@ public:
 
     // ZurvaxOpen's status; message gets its text.
     static std::uint32_t Open(std::string& message);
-    // The program from InitInstance until its last thread has ended.
+    // The program as its entry runs it, until its last thread has ended.
     void RunProgram();
 
     // The library's call log, a line per call.

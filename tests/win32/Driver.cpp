@@ -133,7 +133,7 @@ Program::Program(Options options) {
     if (options.workingFolder.empty()) {
         options.workingFolder = ProgramFolder();
     }
-    std::string commandLine = "\"" + options.exe + "\"";
+    std::string commandLine = "\"" + (options.argv0.empty() ? options.exe : options.argv0) + "\"";
     std::string environment = EnvironmentBlock(options.env);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;

@@ -137,6 +137,18 @@ protected:
 
 constexpr char kOneDrive[] = R"({ "devices": [ { "revision": "0100", "host_adapter": 1, "target": 5 } ] })";
 
+// Waits until every message posted to the window's thread so far has been handled, and
+// whatever those posted in turn (an edit control posts WM_CLOSE on Esc): posted messages
+// arrive in order, so once a marker posted after them is handled, so are they.
+void Drain(const Program& program, HWND dialog, int controlId) {
+    HWND edit = ::GetDlgItem(dialog, controlId);
+    for (int marker = 1; marker <= 2; ++marker) {
+        ::PostMessageW(edit, EM_SETSEL, static_cast<WPARAM>(marker), marker + 3);
+        ASSERT_TRUE(Poll([&] { return Send(edit, EM_GETSEL) == MAKELONG(marker, marker + 3); }, 20s))
+            << program.Describe();
+    }
+}
+
 TEST_F(EndToEnd, DecliningTheAgreementAndSayingNoEndsTheProgram) {
     auto program = Start(kOneDrive);
     HWND agreement = WaitAgreement(*program);
@@ -364,24 +376,91 @@ TEST_F(EndToEnd, EnterAndEscapeDoNotCloseTheProgressWindow) {
 
     ASSERT_NE(PressKey(progress, VK_RETURN), nullptr);
     ASSERT_NE(PressKey(progress, VK_ESCAPE), nullptr);
-    // Messages posted to one thread arrive in order: once a marker posted after the keys
-    // has been handled, so have the keys, and a second marker covers whatever the keys
-    // themselves posted (an edit control posts WM_CLOSE on Esc).
-    HWND edit = ::GetDlgItem(progress, IDC_WARNING_TEXT);
-    for (int marker = 1; marker <= 2; ++marker) {
-        ::PostMessageW(edit, EM_SETSEL, static_cast<WPARAM>(marker), marker + 3);
-        ASSERT_TRUE(Poll([&] { return Send(edit, EM_GETSEL) == MAKELONG(marker, marker + 3); }, 20s))
-            << program->Describe();
-    }
+    Drain(*program, progress, IDC_WARNING_TEXT);
     EXPECT_TRUE(::IsWindow(progress) && ::IsWindowVisible(progress)) << program->Describe();
     EXPECT_EQ(program->FindMessageBox(kAppCaption, ""), nullptr) << program->Describe();
 }
 
-TEST_F(EndToEnd, ABadEmulationFileStopsTheProgramBeforeAnyWindow) {
+TEST_F(EndToEnd, NothingEndsTheProgressWindowOrReachesAnotherDriveMidDownload) {
+    auto program = Start(R"({ "devices": [ { "revision": "0100", "target": 5 },
+                                           { "revision": "0150", "target": 6 } ] })");
+    HWND main = AcceptAgreement(*program);
+    ASSERT_NE(main, nullptr);
+    ASSERT_TRUE(Poll([&] { return ItemText(main, IDC_REVISION) == "0100"; }, 20s));
+    HWND list = ::GetDlgItem(main, IDC_DEVICE_LIST);
+    Send(list, LB_SETCURSEL, 1);
+    ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDC_DEVICE_LIST, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    ASSERT_TRUE(Poll([&] { return ItemText(main, IDC_REVISION) == "0150"; }, 20s));
+    ASSERT_TRUE(Poll([&] { return ::IsWindowEnabled(::GetDlgItem(main, IDC_UPGRADE)) != FALSE; }, 20s));
+    Click(main, IDC_UPGRADE);
+    Answer(*program, program->WaitMessageBox(text::kConfirmCaption, "C A U T I O N"), IDYES);
+    HWND progress = program->WaitWindow(Caption(IDD_PROGRESS));
+    ASSERT_NE(progress, nullptr);
+
+    // Esc in the warning text (which posts WM_CLOSE), Alt+F4's command, close requests of
+    // other programs to both windows, and commands posted to the disabled main window.
+    ASSERT_NE(PressKey(progress, VK_TAB), nullptr);
+    Drain(*program, progress, IDC_WARNING_TEXT);
+    EXPECT_EQ(PressKey(progress, VK_ESCAPE), ::GetDlgItem(progress, IDC_WARNING_TEXT));
+    ::PostMessageW(progress, WM_SYSCOMMAND, SC_CLOSE, 0);
+    ::PostMessageW(progress, WM_CLOSE, 0, 0);
+    ::PostMessageW(main, WM_CLOSE, 0, 0);
+    for (const int id : {IDCANCEL, IDC_UPGRADE, IDOK}) {
+        ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    }
+    Drain(*program, progress, IDC_WARNING_TEXT);
+    EXPECT_TRUE(::IsWindow(progress) && ::IsWindowVisible(progress)) << program->Describe();
+    EXPECT_TRUE(::IsWindow(main)) << program->Describe();
+
+    ASSERT_TRUE(program->WaitGone(Caption(IDD_PROGRESS), kUpgradeTimeout));
+    Answer(*program, program->WaitMessageBox(kAppCaption, "Congratulations !", kUpgradeTimeout), IDOK);
+    // Drive 0 saw only the selections around the download.
+    EXPECT_TRUE(Poll([&] { return TraceLines("TestUnitReady 0") == 4; }, 20s)) << TraceLines("TestUnitReady 0");
+    EXPECT_EQ(TraceLines("WriteBuffer 0"), 0);
+    EXPECT_EQ(TraceLines("ReadBuffer 0"), 0);
+    EXPECT_EQ(TraceLines("WriteBuffer 1 mode=5"), 1);
+    EXPECT_EQ(program->FindMessageBox(text::kConfirmCaption, "C A U T I O N"), nullptr) << "no second request";
+    Click(main, IDOK);
+    EXPECT_EQ(program->WaitExit(30s), 0u) << program->Describe();
+}
+
+TEST_F(EndToEnd, DoneRightAfterTheProgressWindowStillShowsTheOutcome) {
+    auto program = Start(kOneDrive);
+    HWND main = AcceptAgreement(*program);
+    ASSERT_NE(main, nullptr);
+    ASSERT_TRUE(Poll([&] { return ::IsWindowEnabled(::GetDlgItem(main, IDC_UPGRADE)) != FALSE; }, 20s));
+    Click(main, IDC_UPGRADE);
+    Answer(*program, program->WaitMessageBox(text::kConfirmCaption, "C A U T I O N"), IDYES);
+    ASSERT_NE(program->WaitWindow(Caption(IDD_PROGRESS)), nullptr);
+    ASSERT_TRUE(program->WaitGone(Caption(IDD_PROGRESS), kUpgradeTimeout));
+    // The worker holds its signal for two seconds before its outcome: DONE now.
+    Click(main, IDOK);
+    HWND done = program->WaitMessageBox(kAppCaption, "Congratulations !");
+    ASSERT_NE(done, nullptr) << program->Describe();
+    EXPECT_EQ(program->WaitExit(1s), static_cast<DWORD>(STILL_ACTIVE)) << "ended under its outcome box";
+    Answer(*program, done, IDOK);
+    EXPECT_EQ(program->WaitExit(30s), 0u) << program->Describe();
+}
+
+TEST_F(EndToEnd, BoxesAreCaptionedWithTheExecutablesOwnNameWhateverStartedIt) {
+    Program::Options options;
+    options.argv0 = "C:\\elsewhere\\Launcher Name.exe";
+    auto program = Start(R"({ "devices": [] })", options);
+    HWND main = AcceptAgreement(*program);
+    ASSERT_NE(main, nullptr);
+    HWND none = program->WaitMessageBox(kAppCaption, text::kNoDevicesFound);
+    ASSERT_NE(none, nullptr) << program->Describe();
+    Answer(*program, none, IDOK);
+}
+
+TEST_F(EndToEnd, ABadEmulationFileIsToldOnceTheAgreementIsAcceptedAndEndsTheProgram) {
     auto program = Start(R"({ "devices": [ { "revision": "01500" } ] })");
+    HWND agreement = WaitAgreement(*program);
+    ASSERT_NE(agreement, nullptr);
+    EXPECT_TRUE(m_notices.empty()) << "the device source was opened before the agreement";
+    Click(agreement, IDOK);
     HWND box = program->WaitMessageBox(kAppCaption, "revision");
     ASSERT_NE(box, nullptr);
-    EXPECT_EQ(program->FindWindow(Caption(IDD_AGREEMENT)), nullptr);
     Answer(*program, box, IDOK);
     EXPECT_EQ(program->WaitExit(30s), 2u);
 }
@@ -403,11 +482,13 @@ TEST_F(EndToEnd, TheLibraryIsNeverTakenFromTheCurrentFolder) {
     options.env.emplace_back("ZURVAX_EMULATION", "demo");
     Program program(options);
 
+    HWND agreement = WaitAgreement(program);
+    ASSERT_NE(agreement, nullptr);
+    Click(agreement, IDOK);
     HWND box = program.WaitMessageBox(kAppCaption, "ZURVAX.dll");
     ASSERT_NE(box, nullptr);
     EXPECT_NE(MessageBoxText(box).find("could not be loaded"), std::string::npos)
         << MessageBoxText(box);
-    EXPECT_EQ(program.FindWindow(Caption(IDD_AGREEMENT)), nullptr);
     Answer(program, box, IDOK);
     EXPECT_EQ(program.WaitExit(30s), 2u);
 }
