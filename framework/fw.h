@@ -349,8 +349,11 @@ public:
     // Reads up to count bytes; returns the count read (0 at the end), or (UINT)-1 when the
     // read failed.
     UINT Read(void* buffer, UINT count);
-    // Moves back to the first byte, so the file can be read again through the same open.
-    BOOL SeekToBegin();
+    // TRUE when another program may have written to the file since it was opened with
+    // shareExclusive: what was read before then and what is read after may come from two
+    // different contents. On Windows the exclusive open keeps every writer out; on POSIX
+    // systems, where it is only advisory, writes are watched for from the open on.
+    BOOL HasChanged() const;
     void Close();
 
     static constexpr UINT kReadFailed = static_cast<UINT>(-1);

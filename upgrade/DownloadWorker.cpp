@@ -1,6 +1,7 @@
 #include "upgrade/DownloadWorker.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -9,7 +10,6 @@
 #include "scsi/ScsiContract.h"
 #include "scsi/TapeError.h"
 #include "scsi/LibraryStatus.h"
-#include "upgrade/Sha256.h"
 
 namespace {
 
@@ -22,11 +22,24 @@ constexpr uint8_t kBufferId = 0;
 
 bool IsGood(UINT status) { return status == SCSI_STATUS_OK || status == MEDIUM_NOT_PRESENT; }
 
+// out[i] = ~in[i]: bytes that cannot equal what in holds. A word at a time, as it runs for
+// every chunk of the transfer.
+void FillWithComplement(BYTE* out, const BYTE* in, UINT count) {
+    UINT i = 0;
+    for (; i + sizeof(std::uint64_t) <= count; i += sizeof(std::uint64_t)) {
+        std::uint64_t word;
+        std::memcpy(&word, in + i, sizeof word);
+        word = ~word;
+        std::memcpy(out + i, &word, sizeof word);
+    }
+    for (; i < count; ++i) {
+        out[i] = static_cast<BYTE>(~in[i]);
+    }
+}
+
 // Sends the image chunk by chunk, each verified before the next is read. Returns true
-// when every chunk was written and read back equal; sent then has the digest of every byte
-// sent.
-bool TransferImage(CFile& image, DWORD length, Sha256::Digest& sent) {
-    Sha256 digest;
+// when every chunk was written and read back equal.
+bool TransferImage(CFile& image, DWORD length) {
     auto transfer = std::make_unique<BYTE[]>(kChunkSize);
     auto readBack = std::make_unique<BYTE[]>(kChunkSize);
     std::memset(transfer.get(), 0, kChunkSize);
@@ -42,7 +55,6 @@ bool TransferImage(CFile& image, DWORD length, Sha256::Digest& sent) {
             AfxMessageBox(res::text::kImageReadFailed);
             return false;
         }
-        digest.Update(transfer.get(), bytesRead);
         UINT status = WriteBuffer(theApp.m_nDeviceId, BUFFER_MODE_DATA, kBufferId, offset, bytesRead,
                                   transfer.get());
         if (!IsGood(status)) {
@@ -53,9 +65,7 @@ bool TransferImage(CFile& image, DWORD length, Sha256::Digest& sent) {
         // as MEDIUM_NOT_PRESENT) would leave the previous chunk here, and a repeating image
         // would pass the compare with bytes the drive never took: start from bytes that
         // cannot equal what was sent.
-        for (UINT i = 0; i < bytesRead; ++i) {
-            readBack[i] = static_cast<BYTE>(~transfer[i]);
-        }
+        FillWithComplement(readBack.get(), transfer.get(), bytesRead);
         status = ReadBuffer(theApp.m_nDeviceId, BUFFER_MODE_DATA, kBufferId, offset, bytesRead,
                             readBack.get());
         if (!IsGood(status)) {
@@ -70,28 +80,7 @@ bool TransferImage(CFile& image, DWORD length, Sha256::Digest& sent) {
         }
         offset += bytesRead;
     }
-    sent = digest.Finish();
     return true;
-}
-
-// Whether the file still holds what was sent. Where the exclusive open is only advisory
-// (POSIX), another program can rewrite the image during the transfer: the drive would get
-// chunks of two files, each verified. Read through the same open, so a file replaced by
-// another name still counts as unchanged: what was sent is what this open shows.
-bool ImageUnchanged(CFile& image, DWORD length, const Sha256::Digest& sent) {
-    if (image.GetLength() != length || !image.SeekToBegin()) {
-        return false;
-    }
-    auto buffer = std::make_unique<BYTE[]>(kChunkSize);
-    Sha256 digest;
-    for (DWORD position = 0; position < length; position += kChunkSize) {
-        const UINT expected = std::min<DWORD>(kChunkSize, length - position);
-        if (image.Read(buffer.get(), expected) != expected) {
-            return false;
-        }
-        digest.Update(buffer.get(), expected);
-    }
-    return digest.Finish() == sent;
 }
 
 } // namespace
@@ -125,12 +114,13 @@ UINT FirmwareDownloadThread(void* pParam) {
     }
 
     bool complete = false;
-    Sha256::Digest sent{};
     UINT status = TestUnitReady(theApp.m_nDeviceId);
     if (!IsGood(status)) {
         ReportTapeError(nullptr, status);
-    } else if (TransferImage(image, length, sent)) {
-        if (!ImageUnchanged(image, length, sent)) {
+    } else if (TransferImage(image, length)) {
+        // Where the exclusive open is only advisory, another program may have rewritten the
+        // image meanwhile: the drive would hold chunks of two files, each verified.
+        if (image.HasChanged()) {
             AfxMessageBox(res::text::kImageChanged);
         } else {
             status = WriteBuffer(theApp.m_nDeviceId, BUFFER_MODE_DOWNLOAD_MICROCODE_SAVE, kBufferId,

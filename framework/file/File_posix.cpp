@@ -1,5 +1,6 @@
 // Files on POSIX systems. "Exclusive" is an advisory lock held while the file is open, so
-// that two copies of the program cannot download the same image at once.
+// that two copies of the program cannot download the same image at once; other writers are
+// not kept out, only noticed (HasChanged).
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -7,6 +8,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
+
+#ifdef __linux__
+#include <sys/inotify.h>
+#endif
 
 #include "framework/fw.h"
 
@@ -14,7 +20,42 @@ namespace fw {
 
 struct CFile::Impl {
     int fd = -1;
+    int watch = -1;     // inotify descriptor watching the open file for writes, or -1
+    struct stat opened {}; // as it was when opened
+    ~Impl() {
+        if (watch >= 0) {
+            ::close(watch);
+        }
+        ::close(fd);
+    }
 };
+
+namespace {
+
+// Writes of any program to the open file, from now on. Watched through the descriptor's
+// own name, so a file renamed or replaced meanwhile is still the one watched. -1 when the
+// system cannot watch (no inotify, its limit reached): the status comparison still stands.
+int WatchWrites(int fd) {
+#ifdef __linux__
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch < 0) {
+        return -1;
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::inotify_add_watch(watch, self.c_str(), IN_MODIFY) < 0) {
+        ::close(watch);
+        return -1;
+    }
+    return watch;
+#else
+    (void)fd;
+    return -1;
+#endif
+}
+
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+} // namespace
 
 CFile::CFile() = default;
 CFile::~CFile() { Close(); }
@@ -36,7 +77,32 @@ BOOL CFile::Open(const char* fileName, UINT flags) {
     }
     m_impl = std::make_unique<Impl>();
     m_impl->fd = fd;
+    m_impl->opened = info;
+    if ((flags & shareExclusive) != 0) {
+        m_impl->watch = WatchWrites(fd);
+    }
     return TRUE;
+}
+
+BOOL CFile::HasChanged() const {
+    if (!m_impl) {
+        return FALSE;
+    }
+    // A write of another program shows as an event; a write through a shared mapping does
+    // not, but moves the modification and change times (not always: they tick coarsely).
+    char events[4096];
+    if (m_impl->watch >= 0 && ::read(m_impl->watch, events, sizeof events) > 0) {
+        return TRUE;
+    }
+    struct stat now {};
+    if (::fstat(m_impl->fd, &now) != 0) {
+        return TRUE;
+    }
+    const struct stat& then = m_impl->opened;
+    return now.st_size != then.st_size || !SameTime(now.st_mtim, then.st_mtim) ||
+                   !SameTime(now.st_ctim, then.st_ctim)
+               ? TRUE
+               : FALSE;
 }
 
 DWORD CFile::GetLength() const {
@@ -72,13 +138,6 @@ UINT CFile::Read(void* buffer, UINT count) {
     return total;
 }
 
-BOOL CFile::SeekToBegin() { return m_impl && ::lseek(m_impl->fd, 0, SEEK_SET) == 0 ? TRUE : FALSE; }
-
-void CFile::Close() {
-    if (m_impl) {
-        ::close(m_impl->fd);
-        m_impl.reset();
-    }
-}
+void CFile::Close() { m_impl.reset(); }
 
 } // namespace fw

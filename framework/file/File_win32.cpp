@@ -56,9 +56,9 @@ UINT CFile::Read(void* buffer, UINT count) {
     return total;
 }
 
-BOOL CFile::SeekToBegin() {
-    return m_impl && ::SetFilePointerEx(m_impl->handle, ::LARGE_INTEGER{}, nullptr, FILE_BEGIN) ? TRUE
-                                                                                                : FALSE;
+BOOL CFile::HasChanged() const {
+    // Opened sharing at most reading, the file takes no writer while it is open.
+    return FALSE;
 }
 
 void CFile::Close() {
