@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "devices/DeviceList.h"
 #include "devices/ListEntry.h"
 #include "res/Texts.h"
 #include "scsi/TapeError.h"
@@ -16,6 +17,33 @@ constexpr uint8_t kDeviceTypeMask = 0x1F;
 constexpr uint8_t kSequentialAccess = 1;
 } // namespace
 
+void WalkListedDevices(const std::function<void(UINT status)>& onInquiryFailure,
+                       const std::function<void(const ListedDevice&)>& onListed) {
+    auto device = std::make_unique<ListedDevice>();
+    for (UINT index = 0;; ++index) {
+        if (GetDeviceType(index) == NO_DEVICE_TYPE) {
+            break;
+        }
+        device->inquiry = INQUIRY_DATA{};
+        const UINT status = ReadRawInquiryData(index, &device->inquiry);
+        if (status == END_OF_DEVICE_LIST) {
+            break;
+        }
+        if (status != SCSI_STATUS_OK) {
+            // Judged on what the record holds: a zero-filled record is no tape drive.
+            onInquiryFailure(status);
+        }
+        device->index = index;
+        device->path = GetScsiPath(index);
+        const bool listed =
+            (device->inquiry.bytes[0] & kDeviceTypeMask) == kSequentialAccess &&
+            std::memcmp(&device->inquiry.bytes[kProductOffset], kModelName, kModelNameLength) == 0;
+        if (listed) {
+            onListed(*device);
+        }
+    }
+}
+
 void CDeviceSelectDlg::OnRescan() {
     // Rescanning under a download would reselect the first drive and move the device index
     // the worker addresses.
@@ -25,32 +53,13 @@ void CDeviceSelectDlg::OnRescan() {
 }
 
 void CDeviceSelectDlg::ScanDevices() {
-    auto inquiry = std::make_unique<INQUIRY_DATA>();
     bool found = false;
-
     m_lstDevices.ResetContent();
-    for (UINT index = 0;; ++index) {
-        if (GetDeviceType(index) == NO_DEVICE_TYPE) {
-            break;
-        }
-        *inquiry = INQUIRY_DATA{};
-        const UINT status = ReadRawInquiryData(index, inquiry.get());
-        if (status == END_OF_DEVICE_LIST) {
-            break;
-        }
-        if (status != SCSI_STATUS_OK) {
-            // Judged on what the record holds: a zero-filled record is no tape drive.
-            ReportTapeError(nullptr, status);
-        }
-        const SCSI_PATH path = GetScsiPath(index);
-        const bool listed =
-            (inquiry->bytes[0] & kDeviceTypeMask) == kSequentialAccess &&
-            std::memcmp(&inquiry->bytes[kProductOffset], kModelName, kModelNameLength) == 0;
-        if (listed) {
-            found = true;
-            m_lstDevices.InsertString(-1, FormatListEntry(index, path, *inquiry));
-        }
-    }
+    WalkListedDevices([](UINT status) { ReportTapeError(nullptr, status); },
+                      [&](const ListedDevice& device) {
+                          found = true;
+                          m_lstDevices.InsertString(-1, FormatListEntry(device.index, device.path, device.inquiry));
+                      });
 
     if (found) {
         m_lstDevices.SetCurSel(0);

@@ -1,0 +1,22 @@
+// The library's devices the program lists: every sequential-access device whose product
+// identification begins with the model name. Walked once by the main window's scan and by
+// the unattended commands alike.
+#pragma once
+
+#include <functional>
+
+#include "framework/afxwin.h"
+#include "scsi/ScsiContract.h"
+
+struct ListedDevice {
+    UINT index = 0;
+    SCSI_PATH path{};
+    INQUIRY_DATA inquiry{};
+};
+
+// Walks the library's device indices from 0 until the library says there are no more.
+// An inquiry that fails calls onInquiryFailure(status); the device is then judged on what
+// its zero-filled record holds. Every listed device calls onListed, in index order, as it
+// is found.
+void WalkListedDevices(const std::function<void(UINT status)>& onInquiryFailure,
+                       const std::function<void(const ListedDevice&)>& onListed);
