@@ -66,6 +66,12 @@ Intercept EmulatedTransport::intercept(Operation op, std::uint32_t index,
     return chosen;
 }
 
+ClaimResult EmulatedTransport::claim(std::uint32_t index) {
+    ClaimResult result;
+    result.inUse = index < devices_.size() && devices_[index].config.tapeInUse;
+    return result;
+}
+
 // A working emulation has nothing to warn about; what it offers shows in the device list.
 std::string EmulatedTransport::describe() const { return {}; }
 

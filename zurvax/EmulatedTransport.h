@@ -21,6 +21,8 @@ public:
     std::uint8_t deviceTypePastEnd() const override;
     ScsiResult execute(std::uint32_t index, const ScsiCommand& command) override;
     Intercept intercept(Operation op, std::uint32_t index, std::optional<std::uint8_t> mode) override;
+    // In use when the file says another program holds the unit's tape device.
+    ClaimResult claim(std::uint32_t index) override;
     std::string describe() const override;
 
     // The drive at index, or null past the last device.

@@ -4,7 +4,9 @@
 #include <cstring>
 #include <fstream>
 #include <initializer_list>
+#include <filesystem>
 #include <limits>
+#include <map>
 #include <sstream>
 #include <utility>
 
@@ -174,7 +176,7 @@ DeviceConfig ReadDevice(const json& entry, std::uint32_t index, const std::strin
     if (!entry.is_object()) reader.fail("expected an object");
     reader.onlyKeys(entry, {"type", "qualifier", "vendor", "product", "revision", "inquiry",
                             "host_adapter", "target", "lun", "medium", "sense", "power_on_attention",
-                            "activation_polls", "check_image", "faults"});
+                            "activation_polls", "check_image", "faults", "serial", "tape_in_use"});
     DeviceConfig device;
     const auto type = static_cast<std::uint8_t>(reader.integer(entry, "type", 0, 31, 1));
     const auto qualifier = static_cast<std::uint8_t>(reader.integer(entry, "qualifier", 0, 7, 0));
@@ -188,6 +190,12 @@ DeviceConfig ReadDevice(const json& entry, std::uint32_t index, const std::strin
         }
         std::copy(inquiry->begin(), inquiry->end(), device.drive.inquiry.begin());
     }
+    device.drive.serial = reader.text(entry, "serial", kMaxSerialLength).value_or(DefaultSerial(index));
+    if (device.drive.serial.empty()) reader.fail("key \"serial\": empty");
+    if (device.drive.serial.front() == ' ' || device.drive.serial.back() == ' ') {
+        reader.fail("key \"serial\": begins or ends with a blank");
+    }
+    device.tapeInUse = reader.boolean(entry, "tape_in_use", false);
     device.path[1] = static_cast<std::uint8_t>(reader.integer(entry, "host_adapter", 0, 255, 0));
     device.path[2] = static_cast<std::uint8_t>(reader.integer(entry, "target", 0, 255, index & 0xFF));
     device.path[3] = static_cast<std::uint8_t>(reader.integer(entry, "lun", 0, 255, 0));
@@ -214,7 +222,7 @@ DeviceConfig ReadDevice(const json& entry, std::uint32_t index, const std::strin
 EmulationConfig ReadTop(const json& top, const std::string& source) {
     Reader reader(source + ": ");
     if (!top.is_object()) reader.fail("expected an object at the top level");
-    reader.onlyKeys(top, {"devices", "end_of_list"});
+    reader.onlyKeys(top, {"devices", "end_of_list", "state_file"});
     EmulationConfig config;
     config.source = source;
     if (const auto end = reader.text(top, "end_of_list", 0)) {
@@ -232,6 +240,20 @@ EmulationConfig ReadTop(const json& top, const std::string& source) {
         for (std::size_t i = 0; i < devices.size(); ++i) {
             config.devices.push_back(ReadDevice(devices[i], static_cast<std::uint32_t>(i), source));
         }
+    }
+    // The serial number is what a drive's kept state is found by.
+    std::map<std::string, std::size_t> serials;
+    for (std::size_t i = 0; i < config.devices.size(); ++i) {
+        const std::string& serial = config.devices[i].drive.serial;
+        const auto [first, added] = serials.emplace(serial, i);
+        if (!added) {
+            reader.fail("device " + std::to_string(i) + ": serial number " + Reader::quoted(serial) +
+                        " is device " + std::to_string(first->second) + "'s too");
+        }
+    }
+    if (const auto state = reader.text(top, "state_file", 0)) {
+        if (state->empty()) reader.fail("key \"state_file\": empty");
+        config.stateFile = *state;
     }
     return config;
 }
@@ -291,7 +313,14 @@ ConfigOutcome LoadEmulationFile(const std::string& path) {
     std::ostringstream content;
     content << file.rdbuf();
     if (file.bad()) return ConfigError{path + ": cannot read"};
-    return ParseEmulation(content.str(), path);
+    ConfigOutcome outcome = ParseEmulation(content.str(), path);
+    if (auto* config = std::get_if<EmulationConfig>(&outcome); config != nullptr && !config->stateFile.empty()) {
+        const std::filesystem::path state(config->stateFile);
+        if (state.is_relative()) {
+            config->stateFile = (std::filesystem::path(path).parent_path() / state).string();
+        }
+    }
+    return outcome;
 }
 
 EmulationConfig DemoEmulation() {
@@ -303,6 +332,7 @@ EmulationConfig DemoEmulation() {
     config.devices.push_back(DemoDevice(0, "DISKCO", "DK-2000", "1.00", 0, 0));
     config.devices.push_back(DemoDevice(8, "ACMELIB", "AUTOLOADER-8", "2.10", 1, 4));
     config.devices.push_back(DemoDevice(1, "OTHERCO", "TX-900", "3.02", 1, 3));
+    for (std::size_t i = 0; i < config.devices.size(); ++i) config.devices[i].drive.serial = DefaultSerial(i);
     return config;
 }
 

@@ -1,17 +1,25 @@
 // Emulated devices as described by a ZURVAX_EMULATION file (JSON) or the built-in demo set.
 //
 // File format, every key optional, any other key an error:
-//   { "end_of_list": "device_type" | "inquiry",
+//   { "end_of_list": "device_type" | "inquiry", "state_file": "<path>",
 //     "devices": [ { "type": 0-31, "qualifier": 0-7, "vendor": "<=8", "product": "<=16",
-//                    "revision": "<=4", "inquiry": "<36 bytes hex>",
+//                    "revision": "<=4", "inquiry": "<36 bytes hex>", "serial": "<1-251>",
+//                    "tape_in_use": bool,
 //                    "host_adapter": 0-255, "target": 0-255, "lun": 0-255,
 //                    "medium": bool, "sense": "<hex>", "power_on_attention": bool,
 //                    "activation_polls": -1.., "check_image": bool,
 //                    "faults": [ { "op": "<operation>" | "*", "mode": 0-31, "from": 1..,
 //                                  "count": 0.., "status": n | "0x..", "corrupt": true } ] } ] }
-// Defaults: type 1, qualifier 0, "VORN", "KMR-47000", "0100", path 0/<index>/0, no medium,
-// sense of the last failed command, power-on attention, 2 activation polls, image check.
+// Defaults: type 1, qualifier 0, "VORN", "KMR-47000", "0100", serial DefaultSerial(index),
+// path 0/<index>/0, no medium, sense of the last failed command, power-on attention,
+// 2 activation polls, image check, tape device free.
 // Hex strings may separate bytes with blanks. "inquiry" replaces the five INQUIRY keys.
+// Serial numbers are printable, without blanks at either end, and unique within the file.
+// "tape_in_use": the OS's tape device of the unit is held by another program, so that
+// ClaimDevice answers ZURVAX_STATUS_DEVICE_IN_USE.
+// "state_file" (relative to the emulation file's folder, or absolute): where the drives
+// keep what they took across runs (zurvax/EmulationState.h); without it every run starts
+// afresh.
 #pragma once
 
 #include <cstdint>
@@ -44,6 +52,7 @@ struct DeviceConfig {
     DriveModelConfig drive;
     DevicePath path{};
     std::vector<FaultRule> faults;
+    bool tapeInUse = false;
 };
 
 enum class EndOfList {
@@ -55,6 +64,9 @@ struct EmulationConfig {
     std::string source;  // "demo" or the file name, for messages
     EndOfList endOfList = EndOfList::DeviceType;
     std::vector<DeviceConfig> devices;
+    // The state file's path as the file gives it (LoadEmulationFile resolves a relative one
+    // against the file's folder); empty: no state is kept.
+    std::string stateFile;
 };
 
 struct ConfigError {
@@ -71,6 +83,7 @@ ConfigOutcome ParseEmulation(std::string_view text, const std::string& sourceNam
 ConfigOutcome LoadEmulationFile(const std::string& path);
 
 // The built-in set ZURVAX_EMULATION=demo selects, in index order:
+// (serial numbers DefaultSerial(0..4)):
 //   0  VORN KMR-47000 rev 0100, tape (1), path 0/1/5/0, no cartridge
 //   1  VORN KMR-47000 rev 0150, tape (1), path 0/1/6/0, cartridge loaded
 //   2  DISKCO DK-2000 rev 1.00, disk (0), path 0/0/0/0

@@ -137,7 +137,9 @@ protected:
 };
 
 TEST_F(TraceTest, EveryCallAppendsExactlyOneLine) {
-    useEmulation(R"({"devices": [ {"host_adapter": 1, "target": 5, "power_on_attention": false} ]})");
+    useEmulation(R"({"devices": [ {"host_adapter": 1, "target": 5, "power_on_attention": false,
+                                    "faults": [ {"op": "ReadSerialNumber", "corrupt": true} ],
+                                    "serial": "SN\\0/"} ]})");
     std::vector<std::string> expected;
 
     expected.push_back("ZurvaxOpen -> " + Hex(ZurvaxOpen(nullptr, 0)));
@@ -165,6 +167,11 @@ TEST_F(TraceTest, EveryCallAppendsExactlyOneLine) {
     expected.push_back("WriteBuffer 0 mode=2 id=0 offset=16777216 length=1 -> 10007");
     EXPECT_EQ(WriteBuffer(0, 5, 0, 0, 0, nullptr), 0x2600u);
     expected.push_back("WriteBuffer 0 mode=5 id=0 offset=0 length=0 -> 2600");
+    char serial[SERIAL_NUMBER_SIZE];
+    EXPECT_EQ(ReadSerialNumber(0, serial, sizeof serial), 0u);
+    expected.push_back("ReadSerialNumber 0 -> 0 serial=SN\\0?");
+    EXPECT_EQ(ReadSerialNumber(0, serial, 3), ZURVAX_STATUS_INVALID_ARGUMENT);
+    expected.push_back("ReadSerialNumber 0 -> 1000e");
 
     EXPECT_EQ(ReadLines(tracePath), expected);
 }

@@ -127,6 +127,14 @@ TEST_F(ConfigTest, EachMistakeGetsItsOwnMessage) {
          R"(device 0: key "faults": entry 0: key "status": 4294967296 is out of range 0-0xffffffff)"},
         {R"({"devices": [ {"faults": [ {"op": "*", "status": true} ]} ]})",
          R"(device 0: key "faults": entry 0: key "status": expected a number or a "0x..." string, got boolean)"},
+        {R"({"devices": [ {"serial": ""} ]})", R"(device 0: key "serial": empty)"},
+        {R"({"devices": [ {"serial": "AB12 "} ]})", R"(device 0: key "serial": begins or ends with a blank)"},
+        {R"({"devices": [ {"serial": 42} ]})", R"(device 0: key "serial": expected a string, got number)"},
+        {R"({"devices": [ {"serial": "SN1"}, {}, {"serial": "SN1"} ]})", R"(device 2: serial number "SN1" is device 0's too)"},
+        {R"({"devices": [ {"serial": "EMU0000002"}, {} ]})", R"(device 1: serial number "EMU0000002" is device 0's too)"},
+        {R"({"devices": [ {"tape_in_use": "yes"} ]})", R"(device 0: key "tape_in_use": expected true or false, got string)"},
+        {R"({"state_file": 1})", R"(key "state_file": expected a string, got number)"},
+        {R"({"state_file": ""})", R"(key "state_file": empty)"},
         // The file's own text comes back escaped, so the message stays one printable line.
         {R"({"devices": [ {"s\nse": "70"} ]})", R"(device 0: key "s\nse": unknown key)"},
         {R"({"d\u00e9vices": []})", R"(key "d\u00e9vices": unknown key)"},
@@ -143,6 +151,13 @@ TEST_F(ConfigTest, EachMistakeGetsItsOwnMessage) {
         EXPECT_EQ(message, path + ": " + mistake.message);
         EXPECT_EQ(GetDeviceType(0), NO_DEVICE_TYPE);
     }
+}
+
+TEST_F(ConfigTest, SerialNumberOfTheLongestLength) {
+    useEmulation(R"({"devices": [ {"serial": ")" + std::string(251, 'S') + R"("} ]})");
+    EXPECT_EQ(EmulatedDriveState(0)->serial, std::string(251, 'S'));
+    const std::string path = useEmulation(R"({"devices": [ {"serial": ")" + std::string(252, 'S') + R"("} ]})");
+    EXPECT_EQ(open().second, path + R"(: device 0: key "serial": longer than 251 characters)");
 }
 
 TEST(ParseEmulation, ValidKeysGiveTheirValues) {

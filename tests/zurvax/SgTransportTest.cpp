@@ -343,7 +343,18 @@ TEST_F(SgTransportTest, EachOperationSendsItsCdbDirectionLengthAndTimeout) {
     EXPECT_EQ(last().dxferLength, 0u);
     EXPECT_EQ(last().timeout, 300'000u);
 
-    ASSERT_EQ(kernel->sent.size(), 6u);
+    Reply serialAnswer;
+    serialAnswer.dataIn = {0x01, 0x80, 0x00, 0x06, 'K', '4', '7', '0', ' ', ' '};
+    kernel->replies = {serialAnswer};
+    char serial[SERIAL_NUMBER_SIZE] = {};
+    ASSERT_EQ(ReadSerialNumber(0, serial, sizeof serial), 0u);
+    EXPECT_EQ(std::string(serial), "K470");
+    EXPECT_EQ(last().cdb, (std::vector<std::uint8_t>{0x12, 0x01, 0x80, 0, 255, 0}));
+    EXPECT_EQ(last().direction, SG_DXFER_FROM_DEV);
+    EXPECT_EQ(last().dxferLength, 255u);
+    EXPECT_EQ(last().timeout, 10'000u);
+
+    ASSERT_EQ(kernel->sent.size(), 7u);
     for (const SentHeader& sent : kernel->sent) {
         EXPECT_EQ(sent.interfaceId, 'S');
         EXPECT_EQ(sent.cmdLength, sent.cdb.size());

@@ -535,6 +535,23 @@ TEST_F(SptiOperations, InquiryAndDeviceTypeReadThirtySixBytesIn) {
     EXPECT_EQ(ReadRawInquiryData(1, &inquiry), END_OF_DEVICE_LIST);
 }
 
+TEST_F(SptiOperations, SerialNumberReadsTheVitalProductDataPage) {
+    fake_->nodes["\\\\.\\Scsi0:"].device = [](const Sent&) {
+        Answer answer;
+        answer.dataIn = {kTape, 0x80, 0x00, 0x05, 'H', 'U', '7', '7', ' '};
+        return answer;
+    };
+    char serial[SERIAL_NUMBER_SIZE] = {};
+    EXPECT_EQ(ReadSerialNumber(0, serial, sizeof serial), 0u);
+    EXPECT_EQ(std::string(serial), "HU77");
+    const Sent& request = last();
+    expectWellFormed(request);
+    EXPECT_EQ(request.cdb, (std::vector<std::uint8_t>{kOpInquiry, 0x01, 0x80, 0, 255, 0}));
+    EXPECT_EQ(request.sptd.DataIn, SCSI_IOCTL_DATA_IN);
+    EXPECT_EQ(request.sptd.DataTransferLength, 255u);
+    EXPECT_EQ(request.sptd.TimeOutValue, 10u);
+}
+
 TEST_F(SptiOperations, RequestSenseAsksEighteenBytes) {
     fake_->nodes["\\\\.\\Scsi0:"].device = [](const Sent&) {
         Answer answer;
