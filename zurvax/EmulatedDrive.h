@@ -107,6 +107,9 @@ public:
     const std::string& serial() const { return config_.serial; }
     // Bytes 32-35 of the inquiry data.
     std::string revision() const;
+    // The revision of the firmware the drive holds: after an accepted image the image's,
+    // already while it is still activating.
+    std::string firmwareRevision() const { return activating_ ? pendingRevision_ : revision(); }
     const std::vector<std::uint8_t>& buffer() const { return buffer_; }
     // The image taken by the last mode-5 WRITE BUFFER, accepted or not.
     const std::vector<std::uint8_t>& lastImage() const { return lastImage_; }

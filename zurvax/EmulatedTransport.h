@@ -13,7 +13,9 @@ namespace zurvax {
 
 class EmulatedTransport final : public Transport {
 public:
-    explicit EmulatedTransport(EmulationConfig config);
+    // kept: what config.stateFile held when it was read (already applied to config); the
+    // file is rewritten whenever a drive's firmware revision changes.
+    explicit EmulatedTransport(EmulationConfig config, KeptState kept = {});
 
     std::uint32_t deviceCount() const override;
     DevicePath devicePath(std::uint32_t index) const override;
@@ -27,16 +29,25 @@ public:
 
     // The drive at index, or null past the last device.
     const EmulatedDrive* drive(std::uint32_t index) const;
+    // Why the state file could not be written the last time it had to be; empty when it
+    // was. The drives go on with what they took; the next change tries again.
+    const std::string& stateError() const { return stateError_; }
 
 private:
     struct Device {
         DeviceConfig config;
         EmulatedDrive drive;
         std::vector<std::uint64_t> faultCalls;  // matching calls seen, per fault rule
+        std::string keptRevision;               // the firmware revision the state file has
     };
+
+    void keep(Device& device);
 
     EndOfList endOfList_;
     std::vector<Device> devices_;
+    std::string stateFile_;
+    KeptState kept_;
+    std::string stateError_;
 };
 
 }  // namespace zurvax

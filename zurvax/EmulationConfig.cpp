@@ -1,6 +1,7 @@
 #include "zurvax/EmulationConfig.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <initializer_list>
@@ -11,6 +12,12 @@
 #include <utility>
 
 #include <nlohmann/json.hpp>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace zurvax {
 namespace {
@@ -321,6 +328,80 @@ ConfigOutcome LoadEmulationFile(const std::string& path) {
         }
     }
     return outcome;
+}
+
+KeptStateOutcome LoadKeptState(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        if (errno == ENOENT) return KeptState{};
+        return ConfigError{path + ": cannot open: " + std::strerror(errno)};
+    }
+    std::ostringstream content;
+    content << file.rdbuf();
+    if (file.bad()) return ConfigError{path + ": cannot read"};
+    const std::string text = content.str();
+    json top;
+    try {
+        top = json::parse(text);
+    } catch (const json::parse_error& error) {
+        return ConfigError{path + ": " + Where(text, error.byte) + ": JSON syntax error: " + Reason(error.what())};
+    } catch (const json::exception& error) {
+        return ConfigError{path + ": JSON error: " + Reason(error.what())};
+    }
+    try {
+        Reader reader(path + ": ");
+        if (!top.is_object()) reader.fail("expected an object at the top level");
+        reader.onlyKeys(top, {"drives"});
+        KeptState state;
+        if (!top.contains("drives")) return state;
+        const json& drives = top.at("drives");
+        if (!drives.is_object()) reader.fail("key \"drives\": expected an object, got " + std::string(drives.type_name()));
+        for (const auto& drive : drives.items()) {
+            const Reader entry(path + ": drive " + Reader::quoted(drive.key()) + ": ");
+            if (!drive.value().is_object()) entry.fail("expected an object");
+            entry.onlyKeys(drive.value(), {"revision"});
+            const auto revision = entry.text(drive.value(), "revision", 4);
+            if (!revision || revision->size() != 4) entry.fail("key \"revision\": expected 4 characters");
+            state.revisions[drive.key()] = *revision;
+        }
+        return state;
+    } catch (const Problem& problem) {
+        return ConfigError{problem.message};
+    }
+}
+
+std::string SaveKeptState(const std::string& path, const KeptState& state) {
+    json drives = json::object();
+    for (const auto& [serial, revision] : state.revisions) drives[serial] = {{"revision", revision}};
+    const std::string text = json{{"drives", drives}}.dump(2) + "\n";
+    const std::string temporary = path + ".tmp";
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr) return temporary + ": cannot create: " + std::strerror(errno);
+    bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
+    // On the disk before the rename makes it the state: a power cut must not leave an
+    // empty file behind the new name.
+#ifdef _WIN32
+    written = written && _commit(_fileno(file)) == 0;
+#else
+    written = written && ::fsync(fileno(file)) == 0;
+#endif
+    written = std::fclose(file) == 0 && written;
+    std::error_code error;
+    if (written) std::filesystem::rename(temporary, path, error);
+    if (!written || error) {
+        const std::string why = written ? error.message() : "cannot write";
+        std::filesystem::remove(temporary, error);
+        return (written ? path : temporary) + ": " + why;
+    }
+    return {};
+}
+
+void ApplyKeptState(const KeptState& state, EmulationConfig& config) {
+    for (DeviceConfig& device : config.devices) {
+        const auto kept = state.revisions.find(device.drive.serial);
+        if (kept == state.revisions.end()) continue;
+        std::copy(kept->second.begin(), kept->second.end(), device.drive.inquiry.begin() + 32);
+    }
 }
 
 EmulationConfig DemoEmulation() {

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -81,6 +82,26 @@ using ConfigOutcome = std::variant<EmulationConfig, ConfigError>;
 ConfigOutcome ParseEmulation(std::string_view text, const std::string& sourceName);
 // Reads and parses the file at path.
 ConfigOutcome LoadEmulationFile(const std::string& path);
+
+// What emulated drives keep across runs in the state file an emulation file names: the
+// firmware revision each drive holds, by serial number. The file is JSON,
+//   { "drives": { "<serial>": { "revision": "<4 characters>" } } }
+// and keeps drives the emulation file no longer describes.
+struct KeptState {
+    std::map<std::string, std::string> revisions;
+};
+
+using KeptStateOutcome = std::variant<KeptState, ConfigError>;
+
+// The state at path: empty when there is no file yet (a first run), an error naming the
+// file when it cannot be read or is not what SaveKeptState writes.
+KeptStateOutcome LoadKeptState(const std::string& path);
+// Writes state to a temporary file beside path, flushed to the disk, and renames it over
+// path, so that a crash leaves the old file or the new one, never a part. Empty on success,
+// else why not.
+std::string SaveKeptState(const std::string& path, const KeptState& state);
+// Every device of config whose serial number state knows starts with the revision kept.
+void ApplyKeptState(const KeptState& state, EmulationConfig& config);
 
 // The built-in set ZURVAX_EMULATION=demo selects, in index order:
 // (serial numbers DefaultSerial(0..4)):

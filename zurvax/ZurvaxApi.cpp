@@ -50,12 +50,23 @@ public:
         ConfigOutcome outcome = emulation == "demo" ? ConfigOutcome(DemoEmulation())
                                                     : LoadEmulationFile(emulation);
         if (auto* error = std::get_if<ConfigError>(&outcome)) {
-            openStatus_ = ZURVAX_STATUS_BAD_EMULATION_FILE;
-            message_ = error->message;
-            adopt(std::make_unique<EmptyTransport>(), nullptr);
+            refuse(error->message);
             return;
         }
-        auto emulated = std::make_unique<EmulatedTransport>(std::move(std::get<EmulationConfig>(outcome)));
+        auto& config = std::get<EmulationConfig>(outcome);
+        KeptState kept;
+        if (!config.stateFile.empty()) {
+            KeptStateOutcome loaded = LoadKeptState(config.stateFile);
+            // A state that cannot be read is never taken for a first run: the drives would
+            // come up with firmware they no longer hold.
+            if (auto* error = std::get_if<ConfigError>(&loaded)) {
+                refuse(error->message);
+                return;
+            }
+            kept = std::move(std::get<KeptState>(loaded));
+            ApplyKeptState(kept, config);
+        }
+        auto emulated = std::make_unique<EmulatedTransport>(std::move(config), std::move(kept));
         EmulatedTransport* raw = emulated.get();
         adopt(std::move(emulated), raw);
     }
@@ -93,6 +104,13 @@ public:
     }
 
 private:
+    // No devices, and every operation failing with the emulation's message.
+    void refuse(const std::string& message) {
+        openStatus_ = ZURVAX_STATUS_BAD_EMULATION_FILE;
+        message_ = message;
+        adopt(std::make_unique<EmptyTransport>(), nullptr);
+    }
+
     void adopt(std::unique_ptr<Transport> transport, EmulatedTransport* emulated) {
         transport_ = std::move(transport);
         emulated_ = emulated;

@@ -160,6 +160,45 @@ TEST_F(ConfigTest, SerialNumberOfTheLongestLength) {
     EXPECT_EQ(open().second, path + R"(: device 0: key "serial": longer than 251 characters)");
 }
 
+TEST_F(ConfigTest, DrivesKeepTheirFirmwareInTheStateFile) {
+    std::filesystem::create_directory(scratch("kept"));
+    const auto state = scratch("kept") / "drives.json";
+    useEmulation(R"({"state_file": "kept/drives.json", "devices": [ {"power_on_attention": false}, {} ]})");
+    ASSERT_EQ(open().first, 0u) << "no state file yet: a first run";
+    std::string image = std::string(kImageMagic) + "0200";
+    ASSERT_EQ(WriteBuffer(0, 5, 0, 0, static_cast<std::uint32_t>(image.size()),
+                          reinterpret_cast<std::uint8_t*>(image.data())), 0u);
+    // Kept as soon as the drive took it, before its activation ends.
+    EXPECT_EQ(EmulatedDriveState(0)->revision, "0100");
+    EXPECT_TRUE(std::filesystem::exists(state));
+
+    Reset();
+    ASSERT_EQ(open().first, 0u);
+    EXPECT_EQ(EmulatedDriveState(0)->revision, "0200");
+    EXPECT_EQ(EmulatedDriveState(1)->revision, "0100");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch("kept")), {}), 1) << "no temporary left";
+}
+
+TEST_F(ConfigTest, AStateFileThatCannotBeReadIsAnOpenError) {
+    const auto state = scratch("state.json").string();
+    const std::vector<Mistake> mistakes = {
+        {"{", "line 1, column 1: JSON syntax error: "},
+        {"[]", "expected an object at the top level"},
+        {R"({"drives": {"EMU0000001": {"revision": "02000"}}})", R"(drive "EMU0000001": key "revision": longer than 4 characters)"},
+        {R"({"drives": {"EMU0000001": {"revision": "02"}}})", R"(drive "EMU0000001": key "revision": expected 4 characters)"},
+        {R"({"drives": {"EMU0000001": {"rev": "0200"}}})", R"(drive "EMU0000001": key "rev": unknown key)"},
+    };
+    for (const auto& mistake : mistakes) {
+        SCOPED_TRACE(mistake.json);
+        std::ofstream(state, std::ios::binary) << mistake.json;
+        useEmulation(R"({"state_file": "state.json", "devices": [ {} ]})");
+        const auto [status, message] = open();
+        EXPECT_EQ(status, ZURVAX_STATUS_BAD_EMULATION_FILE);
+        EXPECT_EQ(message.rfind(state + ": " + mistake.message, 0), 0u) << message;
+        EXPECT_EQ(GetDeviceType(0), NO_DEVICE_TYPE);
+    }
+}
+
 TEST(ParseEmulation, ValidKeysGiveTheirValues) {
     const auto outcome = ParseEmulation(R"({"devices": [ {"lun": 7, "activation_polls": -1,
         "check_image": false, "power_on_attention": false, "sense": "70000200",
