@@ -176,6 +176,16 @@ TEST_F(ConfigTest, DrivesKeepTheirFirmwareInTheStateFile) {
     ASSERT_EQ(open().first, 0u);
     EXPECT_EQ(EmulatedDriveState(0)->revision, "0200");
     EXPECT_EQ(EmulatedDriveState(1)->revision, "0100");
+
+    // The next image replaces the file that is there.
+    image = std::string(kImageMagic) + "0300";
+    ASSERT_EQ(WriteBuffer(1, 5, 0, 0, static_cast<std::uint32_t>(image.size()),
+                          reinterpret_cast<std::uint8_t*>(image.data())), 0x2900u);  // its power-on attention
+    ASSERT_EQ(WriteBuffer(1, 5, 0, 0, static_cast<std::uint32_t>(image.size()),
+                          reinterpret_cast<std::uint8_t*>(image.data())), 0u);
+    Reset();
+    EXPECT_EQ(EmulatedDriveState(0)->revision, "0200");
+    EXPECT_EQ(EmulatedDriveState(1)->revision, "0300");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch("kept")), {}), 1) << "no temporary left";
 }
 
