@@ -1,6 +1,6 @@
 // The contract between the program and the SCSI pass-through library ZURVAX.
 //
-// Both sides include this header: the program imports the seven operations, the library
+// Both sides include this header: the program imports the operations below, the library
 // (zurvax/) exports them. Every operation names its device by a library device index
 // counted from 0. All records are owned by the caller, who zero-fills them before a call;
 // the library writes into them only on success (GetScsiPath returns its record by value).
@@ -48,6 +48,9 @@ enum : uint32_t {
 // The device type GetDeviceType reports for an index with no device.
 enum : uint8_t { NO_DEVICE_TYPE = 31 };
 
+// A serial number buffer of this size always holds what ReadSerialNumber hands over.
+enum : uint32_t { SERIAL_NUMBER_SIZE = 256 };
+
 // WRITE BUFFER / READ BUFFER modes the program uses.
 enum : uint8_t {
     BUFFER_MODE_DATA = 2,
@@ -75,6 +78,21 @@ ZURVAX_API uint32_t WriteBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, 
 // READ BUFFER (10) receiving exactly length bytes into data; a short transfer is a failure.
 ZURVAX_API uint32_t ReadBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t offset,
                                uint32_t length, uint8_t* data);
+// The product serial number from the device's Unit Serial Number page (INQUIRY with EVPD,
+// page 80h) into serial, owned by the caller: printable text as the device sent it, blanks
+// the device padded it with on either side removed, zero-terminated. Written only on
+// success. ZURVAX_STATUS_INVALID_ARGUMENT with nothing written when serial is null or size
+// cannot hold the number and its zero (SERIAL_NUMBER_SIZE always can); a device without the
+// page answers CHECK CONDITION, e.g. 0x2400.
+ZURVAX_API uint32_t ReadSerialNumber(uint32_t index, char* serial, uint32_t size);
+// Claims the device for this process until ReleaseDevice, so that no other program can talk
+// to it while its microcode is replaced: the operating system's tape device of the same unit
+// is held open exclusively (Linux /dev/nstN, Windows \\.\TapeN). 0 when claimed, also when
+// the unit has no tape device (nothing is then held); ZURVAX_STATUS_DEVICE_IN_USE when
+// another program, or an earlier ClaimDevice of this one, holds it.
+ZURVAX_API uint32_t ClaimDevice(uint32_t index);
+// Gives a claimed device back. 0, also for a device that was not claimed.
+ZURVAX_API uint32_t ReleaseDevice(uint32_t index);
 
 // Opens the library's device source (emulation file, or the operating system's devices).
 // Returns 0, or a library status with a one-line description in message (always

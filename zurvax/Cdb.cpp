@@ -37,6 +37,12 @@ Cdb TestUnitReadyCdb() { return Six(kOpTestUnitReady, 0, 0); }
 
 Cdb InquiryCdb(std::uint8_t allocationLength) { return Six(kOpInquiry, 0, allocationLength); }
 
+Cdb VpdInquiryCdb(std::uint8_t page, std::uint8_t allocationLength) {
+    Cdb cdb = Six(kOpInquiry, 0x01, allocationLength);
+    cdb.bytes[2] = page;
+    return cdb;
+}
+
 Cdb RequestSenseCdb(std::uint8_t allocationLength) {
     return Six(kOpRequestSense, 0, allocationLength);
 }

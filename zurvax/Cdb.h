@@ -21,6 +21,12 @@ enum : std::uint8_t {
 // Largest value of a 3-byte CDB field (buffer offset, transfer length).
 inline constexpr std::uint32_t kMaxField24 = 0xFFFFFF;
 
+// Vital product data pages.
+enum : std::uint8_t {
+    kVpdSupportedPages = 0x00,
+    kVpdUnitSerialNumber = 0x80,
+};
+
 struct Cdb {
     std::array<std::uint8_t, 16> bytes{};
     std::size_t length = 0;
@@ -30,6 +36,8 @@ struct Cdb {
 Cdb TestUnitReadyCdb();
 // Standard INQUIRY data, no vital product data page.
 Cdb InquiryCdb(std::uint8_t allocationLength);
+// INQUIRY for one vital product data page (EVPD = 1).
+Cdb VpdInquiryCdb(std::uint8_t page, std::uint8_t allocationLength);
 // Fixed-format sense (DESC = 0).
 Cdb RequestSenseCdb(std::uint8_t allocationLength);
 // WRITE BUFFER (10) / READ BUFFER (10). mode keeps bits 0-4 only; nullopt when offset or

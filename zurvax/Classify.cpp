@@ -52,9 +52,13 @@ std::uint32_t FromCheckCondition(std::span<const std::uint8_t> sense) {
 
 }  // namespace
 
-std::uint32_t Classify(const ScsiCommand& command, const ScsiResult& result) {
+std::uint32_t ClassifyDelivery(const ScsiResult& result) {
     if (const auto os = FromOsError(result.osError)) return os;
-    if (const auto transport = FromTransport(result.transport)) return transport;
+    return FromTransport(result.transport);
+}
+
+std::uint32_t Classify(const ScsiCommand& command, const ScsiResult& result) {
+    if (const auto delivery = ClassifyDelivery(result)) return delivery;
     switch (result.scsiStatus) {
         case kScsiGood: break;
         case kScsiCheckCondition: return FromCheckCondition(result.sense);

@@ -21,6 +21,10 @@ struct AdditionalSense {
 // nullopt when the bytes are too short or in another format.
 std::optional<AdditionalSense> ParseSense(std::span<const std::uint8_t> sense);
 
+// The OS error and the transport status alone: 0 when both are clean. For outcomes without
+// a SCSI command behind them (claiming a device).
+std::uint32_t ClassifyDelivery(const ScsiResult& result);
+
 // Judges, in this order, the OS error, the transport status, the SCSI status (with the
 // sense data of a CHECK CONDITION) and, for data-in commands, whether the device sent at
 // least command.requiredDataIn() bytes. Returns 0 only when every category is clean.

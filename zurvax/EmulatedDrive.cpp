@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <utility>
 
 #include "zurvax/Cdb.h"
@@ -67,6 +68,12 @@ std::optional<std::string> ImageRevision(const std::vector<std::uint8_t>& image)
 }
 
 }  // namespace
+
+std::string DefaultSerial(std::size_t index) {
+    char text[24];
+    std::snprintf(text, sizeof text, "EMU%07zu", index + 1);
+    return text;
+}
 
 InquiryBytes StandardInquiry(std::uint8_t type, std::uint8_t qualifier, std::string_view vendor,
                              std::string_view product, std::string_view revision) {
@@ -150,10 +157,23 @@ Answer EmulatedDrive::dispatch(std::span<const std::uint8_t> cdb,
 Answer EmulatedDrive::inquiryCommand(std::span<const std::uint8_t> cdb,
                                      std::span<std::uint8_t> dataIn) const {
     if (cdb.size() < 6) return InvalidFieldInCdb();
-    // Only standard data: no vital product data pages.
-    if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) return InvalidFieldInCdb();
     const std::size_t allocation = (std::size_t{cdb[3]} << 8) | cdb[4];
+    if ((cdb[1] & 0x01) != 0) return vpdPage(cdb[2], allocation, dataIn);
+    if (cdb[2] != 0) return InvalidFieldInCdb();
     return Good(inquiry_, allocation, dataIn);
+}
+
+Answer EmulatedDrive::vpdPage(std::uint8_t page, std::size_t allocation, std::span<std::uint8_t> dataIn) const {
+    std::vector<std::uint8_t> bytes{inquiry_[0], page, 0, 0};
+    switch (page) {
+        case kVpdSupportedPages: bytes.insert(bytes.end(), {kVpdSupportedPages, kVpdUnitSerialNumber}); break;
+        case kVpdUnitSerialNumber: bytes.insert(bytes.end(), config_.serial.begin(), config_.serial.end()); break;
+        default: return InvalidFieldInCdb();
+    }
+    const std::size_t length = bytes.size() - 4;
+    bytes[2] = static_cast<std::uint8_t>(length >> 8);
+    bytes[3] = static_cast<std::uint8_t>(length);
+    return Good(bytes, allocation, dataIn);
 }
 
 Answer EmulatedDrive::requestSense(std::span<const std::uint8_t> cdb,

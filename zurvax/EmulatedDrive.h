@@ -8,6 +8,9 @@
 // Behaviour worth knowing when writing tests against it:
 // - INQUIRY and REQUEST SENSE are answered in every state and never consume a unit
 //   attention. Every other command first reports a pending unit attention, if any.
+// - INQUIRY with EVPD answers the vital product data pages 00h (supported pages: 00h, 80h)
+//   and 80h (the configured serial number); any other page, or a page code without EVPD,
+//   is ILLEGAL REQUEST 24/00.
 // - TEST UNIT READY: GOOD with a cartridge, else NOT READY 3A/00.
 // - WRITE BUFFER mode 2 stores data at the offset in one buffer (ID 0) that grows up to
 //   kBufferCapacity; READ BUFFER mode 2 returns what the buffer holds there (fewer bytes
@@ -39,17 +42,25 @@
 namespace zurvax {
 
 inline constexpr std::size_t kInquiryLength = 36;
+// The longest serial number an emulated drive may have: its whole page then fits the
+// 255 bytes the library asks for.
+inline constexpr std::size_t kMaxSerialLength = 251;
 using InquiryBytes = std::array<std::uint8_t, kInquiryLength>;
 
 // Standard INQUIRY data with the texts blank padded (callers keep them within 8/16/4).
 InquiryBytes StandardInquiry(std::uint8_t type, std::uint8_t qualifier, std::string_view vendor,
                              std::string_view product, std::string_view revision);
 
+// The serial number of the emulated device at position index of its set when none is
+// configured: unique within the set and the same in every run.
+std::string DefaultSerial(std::size_t index);
+
 // The header an image must start with; the 4-character revision follows it.
 inline constexpr std::string_view kImageMagic = "KMR47000-FW:";
 
 struct DriveModelConfig {
     InquiryBytes inquiry = StandardInquiry(1, 0, "VORN", "KMR-47000", "0100");
+    std::string serial = DefaultSerial(0);  // printable ASCII, at most kMaxSerialLength
     bool medium = false;
     std::optional<std::vector<std::uint8_t>> sense;
     bool powerOnAttention = true;
@@ -93,8 +104,12 @@ public:
                      std::size_t dataInCapacity);
 
     const InquiryBytes& inquiry() const { return inquiry_; }
+    const std::string& serial() const { return config_.serial; }
     // Bytes 32-35 of the inquiry data.
     std::string revision() const;
+    // The revision of the firmware the drive holds: after an accepted image the image's,
+    // already while it is still activating.
+    std::string firmwareRevision() const { return activating_ ? pendingRevision_ : revision(); }
     const std::vector<std::uint8_t>& buffer() const { return buffer_; }
     // The image taken by the last mode-5 WRITE BUFFER, accepted or not.
     const std::vector<std::uint8_t>& lastImage() const { return lastImage_; }
@@ -108,6 +123,7 @@ private:
     Answer dispatch(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> dataOut,
                     std::span<std::uint8_t> dataIn);
     Answer inquiryCommand(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> dataIn) const;
+    Answer vpdPage(std::uint8_t page, std::size_t allocation, std::span<std::uint8_t> dataIn) const;
     Answer requestSense(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> dataIn) const;
     Answer writeBuffer(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> dataOut);
     Answer readBuffer(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> dataIn) const;

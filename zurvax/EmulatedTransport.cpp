@@ -5,14 +5,24 @@
 
 namespace zurvax {
 
-EmulatedTransport::EmulatedTransport(EmulationConfig config)
-    : endOfList_(config.endOfList) {
+EmulatedTransport::EmulatedTransport(EmulationConfig config, KeptState kept)
+    : endOfList_(config.endOfList), stateFile_(std::move(config.stateFile)), kept_(std::move(kept)) {
     devices_.reserve(config.devices.size());
     for (auto& device : config.devices) {
         EmulatedDrive drive(device.drive);
         const std::size_t rules = device.faults.size();
-        devices_.push_back(Device{std::move(device), std::move(drive), std::vector<std::uint64_t>(rules, 0)});
+        std::string revision = drive.firmwareRevision();
+        devices_.push_back(Device{std::move(device), std::move(drive), std::vector<std::uint64_t>(rules, 0),
+                                  std::move(revision)});
     }
+}
+
+void EmulatedTransport::keep(Device& device) {
+    std::string revision = device.drive.firmwareRevision();
+    if (revision == device.keptRevision) return;
+    kept_.revisions[device.drive.serial()] = revision;
+    stateError_ = SaveKeptState(stateFile_, kept_);
+    device.keptRevision = std::move(revision);
 }
 
 std::uint32_t EmulatedTransport::deviceCount() const {
@@ -43,6 +53,7 @@ ScsiResult EmulatedTransport::execute(std::uint32_t index, const ScsiCommand& co
     result.scsiStatus = answer.status;
     result.sense = std::move(answer.sense);
     result.residual = dataIn.size() - answer.dataInLength;
+    if (!stateFile_.empty()) keep(devices_[index]);
     return result;
 }
 
@@ -64,6 +75,12 @@ Intercept EmulatedTransport::intercept(Operation op, std::uint32_t index,
         }
     }
     return chosen;
+}
+
+ClaimResult EmulatedTransport::claim(std::uint32_t index) {
+    ClaimResult result;
+    result.inUse = index < devices_.size() && devices_[index].config.tapeInUse;
+    return result;
 }
 
 // A working emulation has nothing to warn about; what it offers shows in the device list.

@@ -13,7 +13,9 @@ namespace zurvax {
 
 class EmulatedTransport final : public Transport {
 public:
-    explicit EmulatedTransport(EmulationConfig config);
+    // kept: what config.stateFile held when it was read (already applied to config); the
+    // file is rewritten whenever a drive's firmware revision changes.
+    explicit EmulatedTransport(EmulationConfig config, KeptState kept = {});
 
     std::uint32_t deviceCount() const override;
     DevicePath devicePath(std::uint32_t index) const override;
@@ -21,20 +23,31 @@ public:
     std::uint8_t deviceTypePastEnd() const override;
     ScsiResult execute(std::uint32_t index, const ScsiCommand& command) override;
     Intercept intercept(Operation op, std::uint32_t index, std::optional<std::uint8_t> mode) override;
+    // In use when the file says another program holds the unit's tape device.
+    ClaimResult claim(std::uint32_t index) override;
     std::string describe() const override;
 
     // The drive at index, or null past the last device.
     const EmulatedDrive* drive(std::uint32_t index) const;
+    // Why the state file could not be written the last time it had to be; empty when it
+    // was. The drives go on with what they took; the next change tries again.
+    const std::string& stateError() const { return stateError_; }
 
 private:
     struct Device {
         DeviceConfig config;
         EmulatedDrive drive;
         std::vector<std::uint64_t> faultCalls;  // matching calls seen, per fault rule
+        std::string keptRevision;               // the firmware revision the state file has
     };
+
+    void keep(Device& device);
 
     EndOfList endOfList_;
     std::vector<Device> devices_;
+    std::string stateFile_;
+    KeptState kept_;
+    std::string stateError_;
 };
 
 }  // namespace zurvax

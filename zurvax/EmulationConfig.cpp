@@ -1,14 +1,23 @@
 #include "zurvax/EmulationConfig.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <initializer_list>
+#include <filesystem>
 #include <limits>
+#include <map>
 #include <sstream>
 #include <utility>
 
 #include <nlohmann/json.hpp>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace zurvax {
 namespace {
@@ -174,7 +183,7 @@ DeviceConfig ReadDevice(const json& entry, std::uint32_t index, const std::strin
     if (!entry.is_object()) reader.fail("expected an object");
     reader.onlyKeys(entry, {"type", "qualifier", "vendor", "product", "revision", "inquiry",
                             "host_adapter", "target", "lun", "medium", "sense", "power_on_attention",
-                            "activation_polls", "check_image", "faults"});
+                            "activation_polls", "check_image", "faults", "serial", "tape_in_use"});
     DeviceConfig device;
     const auto type = static_cast<std::uint8_t>(reader.integer(entry, "type", 0, 31, 1));
     const auto qualifier = static_cast<std::uint8_t>(reader.integer(entry, "qualifier", 0, 7, 0));
@@ -188,6 +197,12 @@ DeviceConfig ReadDevice(const json& entry, std::uint32_t index, const std::strin
         }
         std::copy(inquiry->begin(), inquiry->end(), device.drive.inquiry.begin());
     }
+    device.drive.serial = reader.text(entry, "serial", kMaxSerialLength).value_or(DefaultSerial(index));
+    if (device.drive.serial.empty()) reader.fail("key \"serial\": empty");
+    if (device.drive.serial.front() == ' ' || device.drive.serial.back() == ' ') {
+        reader.fail("key \"serial\": begins or ends with a blank");
+    }
+    device.tapeInUse = reader.boolean(entry, "tape_in_use", false);
     device.path[1] = static_cast<std::uint8_t>(reader.integer(entry, "host_adapter", 0, 255, 0));
     device.path[2] = static_cast<std::uint8_t>(reader.integer(entry, "target", 0, 255, index & 0xFF));
     device.path[3] = static_cast<std::uint8_t>(reader.integer(entry, "lun", 0, 255, 0));
@@ -214,7 +229,7 @@ DeviceConfig ReadDevice(const json& entry, std::uint32_t index, const std::strin
 EmulationConfig ReadTop(const json& top, const std::string& source) {
     Reader reader(source + ": ");
     if (!top.is_object()) reader.fail("expected an object at the top level");
-    reader.onlyKeys(top, {"devices", "end_of_list"});
+    reader.onlyKeys(top, {"devices", "end_of_list", "state_file"});
     EmulationConfig config;
     config.source = source;
     if (const auto end = reader.text(top, "end_of_list", 0)) {
@@ -232,6 +247,20 @@ EmulationConfig ReadTop(const json& top, const std::string& source) {
         for (std::size_t i = 0; i < devices.size(); ++i) {
             config.devices.push_back(ReadDevice(devices[i], static_cast<std::uint32_t>(i), source));
         }
+    }
+    // The serial number is what a drive's kept state is found by.
+    std::map<std::string, std::size_t> serials;
+    for (std::size_t i = 0; i < config.devices.size(); ++i) {
+        const std::string& serial = config.devices[i].drive.serial;
+        const auto [first, added] = serials.emplace(serial, i);
+        if (!added) {
+            reader.fail("device " + std::to_string(i) + ": serial number " + Reader::quoted(serial) +
+                        " is device " + std::to_string(first->second) + "'s too");
+        }
+    }
+    if (const auto state = reader.text(top, "state_file", 0)) {
+        if (state->empty()) reader.fail("key \"state_file\": empty");
+        config.stateFile = *state;
     }
     return config;
 }
@@ -291,7 +320,88 @@ ConfigOutcome LoadEmulationFile(const std::string& path) {
     std::ostringstream content;
     content << file.rdbuf();
     if (file.bad()) return ConfigError{path + ": cannot read"};
-    return ParseEmulation(content.str(), path);
+    ConfigOutcome outcome = ParseEmulation(content.str(), path);
+    if (auto* config = std::get_if<EmulationConfig>(&outcome); config != nullptr && !config->stateFile.empty()) {
+        const std::filesystem::path state(config->stateFile);
+        if (state.is_relative()) {
+            config->stateFile = (std::filesystem::path(path).parent_path() / state).string();
+        }
+    }
+    return outcome;
+}
+
+KeptStateOutcome LoadKeptState(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        if (errno == ENOENT) return KeptState{};
+        return ConfigError{path + ": cannot open: " + std::strerror(errno)};
+    }
+    std::ostringstream content;
+    content << file.rdbuf();
+    if (file.bad()) return ConfigError{path + ": cannot read"};
+    const std::string text = content.str();
+    json top;
+    try {
+        top = json::parse(text);
+    } catch (const json::parse_error& error) {
+        return ConfigError{path + ": " + Where(text, error.byte) + ": JSON syntax error: " + Reason(error.what())};
+    } catch (const json::exception& error) {
+        return ConfigError{path + ": JSON error: " + Reason(error.what())};
+    }
+    try {
+        Reader reader(path + ": ");
+        if (!top.is_object()) reader.fail("expected an object at the top level");
+        reader.onlyKeys(top, {"drives"});
+        KeptState state;
+        if (!top.contains("drives")) return state;
+        const json& drives = top.at("drives");
+        if (!drives.is_object()) reader.fail("key \"drives\": expected an object, got " + std::string(drives.type_name()));
+        for (const auto& drive : drives.items()) {
+            const Reader entry(path + ": drive " + Reader::quoted(drive.key()) + ": ");
+            if (!drive.value().is_object()) entry.fail("expected an object");
+            entry.onlyKeys(drive.value(), {"revision"});
+            const auto revision = entry.text(drive.value(), "revision", 4);
+            if (!revision || revision->size() != 4) entry.fail("key \"revision\": expected 4 characters");
+            state.revisions[drive.key()] = *revision;
+        }
+        return state;
+    } catch (const Problem& problem) {
+        return ConfigError{problem.message};
+    }
+}
+
+std::string SaveKeptState(const std::string& path, const KeptState& state) {
+    json drives = json::object();
+    for (const auto& [serial, revision] : state.revisions) drives[serial] = {{"revision", revision}};
+    const std::string text = json{{"drives", drives}}.dump(2) + "\n";
+    const std::string temporary = path + ".tmp";
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr) return temporary + ": cannot create: " + std::strerror(errno);
+    bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
+    // On the disk before the rename makes it the state: a power cut must not leave an
+    // empty file behind the new name.
+#ifdef _WIN32
+    written = written && _commit(_fileno(file)) == 0;
+#else
+    written = written && ::fsync(fileno(file)) == 0;
+#endif
+    written = std::fclose(file) == 0 && written;
+    std::error_code error;
+    if (written) std::filesystem::rename(temporary, path, error);
+    if (!written || error) {
+        const std::string why = written ? error.message() : "cannot write";
+        std::filesystem::remove(temporary, error);
+        return (written ? path : temporary) + ": " + why;
+    }
+    return {};
+}
+
+void ApplyKeptState(const KeptState& state, EmulationConfig& config) {
+    for (DeviceConfig& device : config.devices) {
+        const auto kept = state.revisions.find(device.drive.serial);
+        if (kept == state.revisions.end()) continue;
+        std::copy(kept->second.begin(), kept->second.end(), device.drive.inquiry.begin() + 32);
+    }
 }
 
 EmulationConfig DemoEmulation() {
@@ -303,6 +413,7 @@ EmulationConfig DemoEmulation() {
     config.devices.push_back(DemoDevice(0, "DISKCO", "DK-2000", "1.00", 0, 0));
     config.devices.push_back(DemoDevice(8, "ACMELIB", "AUTOLOADER-8", "2.10", 1, 4));
     config.devices.push_back(DemoDevice(1, "OTHERCO", "TX-900", "3.02", 1, 3));
+    for (std::size_t i = 0; i < config.devices.size(); ++i) config.devices[i].drive.serial = DefaultSerial(i);
     return config;
 }
 

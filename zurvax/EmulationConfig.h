@@ -1,20 +1,29 @@
 // Emulated devices as described by a ZURVAX_EMULATION file (JSON) or the built-in demo set.
 //
 // File format, every key optional, any other key an error:
-//   { "end_of_list": "device_type" | "inquiry",
+//   { "end_of_list": "device_type" | "inquiry", "state_file": "<path>",
 //     "devices": [ { "type": 0-31, "qualifier": 0-7, "vendor": "<=8", "product": "<=16",
-//                    "revision": "<=4", "inquiry": "<36 bytes hex>",
+//                    "revision": "<=4", "inquiry": "<36 bytes hex>", "serial": "<1-251>",
+//                    "tape_in_use": bool,
 //                    "host_adapter": 0-255, "target": 0-255, "lun": 0-255,
 //                    "medium": bool, "sense": "<hex>", "power_on_attention": bool,
 //                    "activation_polls": -1.., "check_image": bool,
 //                    "faults": [ { "op": "<operation>" | "*", "mode": 0-31, "from": 1..,
 //                                  "count": 0.., "status": n | "0x..", "corrupt": true } ] } ] }
-// Defaults: type 1, qualifier 0, "VORN", "KMR-47000", "0100", path 0/<index>/0, no medium,
-// sense of the last failed command, power-on attention, 2 activation polls, image check.
+// Defaults: type 1, qualifier 0, "VORN", "KMR-47000", "0100", serial DefaultSerial(index),
+// path 0/<index>/0, no medium, sense of the last failed command, power-on attention,
+// 2 activation polls, image check, tape device free.
 // Hex strings may separate bytes with blanks. "inquiry" replaces the five INQUIRY keys.
+// Serial numbers are printable, without blanks at either end, and unique within the file.
+// "tape_in_use": the OS's tape device of the unit is held by another program, so that
+// ClaimDevice answers ZURVAX_STATUS_DEVICE_IN_USE.
+// "state_file" (relative to the emulation file's folder, or absolute): where the drives
+// keep what they took across runs (zurvax/EmulationState.h); without it every run starts
+// afresh.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +53,7 @@ struct DeviceConfig {
     DriveModelConfig drive;
     DevicePath path{};
     std::vector<FaultRule> faults;
+    bool tapeInUse = false;
 };
 
 enum class EndOfList {
@@ -55,6 +65,9 @@ struct EmulationConfig {
     std::string source;  // "demo" or the file name, for messages
     EndOfList endOfList = EndOfList::DeviceType;
     std::vector<DeviceConfig> devices;
+    // The state file's path as the file gives it (LoadEmulationFile resolves a relative one
+    // against the file's folder); empty: no state is kept.
+    std::string stateFile;
 };
 
 struct ConfigError {
@@ -70,7 +83,28 @@ ConfigOutcome ParseEmulation(std::string_view text, const std::string& sourceNam
 // Reads and parses the file at path.
 ConfigOutcome LoadEmulationFile(const std::string& path);
 
+// What emulated drives keep across runs in the state file an emulation file names: the
+// firmware revision each drive holds, by serial number. The file is JSON,
+//   { "drives": { "<serial>": { "revision": "<4 characters>" } } }
+// and keeps drives the emulation file no longer describes.
+struct KeptState {
+    std::map<std::string, std::string> revisions;
+};
+
+using KeptStateOutcome = std::variant<KeptState, ConfigError>;
+
+// The state at path: empty when there is no file yet (a first run), an error naming the
+// file when it cannot be read or is not what SaveKeptState writes.
+KeptStateOutcome LoadKeptState(const std::string& path);
+// Writes state to a temporary file beside path, flushed to the disk, and renames it over
+// path, so that a crash leaves the old file or the new one, never a part. Empty on success,
+// else why not.
+std::string SaveKeptState(const std::string& path, const KeptState& state);
+// Every device of config whose serial number state knows starts with the revision kept.
+void ApplyKeptState(const KeptState& state, EmulationConfig& config);
+
 // The built-in set ZURVAX_EMULATION=demo selects, in index order:
+// (serial numbers DefaultSerial(0..4)):
 //   0  VORN KMR-47000 rev 0100, tape (1), path 0/1/5/0, no cartridge
 //   1  VORN KMR-47000 rev 0150, tape (1), path 0/1/6/0, cartridge loaded
 //   2  DISKCO DK-2000 rev 1.00, disk (0), path 0/0/0/0

@@ -6,7 +6,7 @@
 namespace zurvax {
 namespace {
 
-constexpr std::array<std::pair<Operation, std::string_view>, 7> kNames{{
+constexpr std::array<std::pair<Operation, std::string_view>, 10> kNames{{
     {Operation::GetDeviceType, "GetDeviceType"},
     {Operation::ReadRawInquiryData, "ReadRawInquiryData"},
     {Operation::GetScsiPath, "GetScsiPath"},
@@ -14,6 +14,9 @@ constexpr std::array<std::pair<Operation, std::string_view>, 7> kNames{{
     {Operation::RequestSense, "RequestSense"},
     {Operation::WriteBuffer, "WriteBuffer"},
     {Operation::ReadBuffer, "ReadBuffer"},
+    {Operation::ReadSerialNumber, "ReadSerialNumber"},
+    {Operation::ClaimDevice, "ClaimDevice"},
+    {Operation::ReleaseDevice, "ReleaseDevice"},
 }};
 
 }  // namespace

@@ -14,6 +14,9 @@ enum class Operation {
     RequestSense,
     WriteBuffer,
     ReadBuffer,
+    ReadSerialNumber,
+    ClaimDevice,
+    ReleaseDevice,
 };
 
 std::string_view OperationName(Operation op);

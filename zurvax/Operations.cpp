@@ -150,4 +150,50 @@ std::uint32_t ReadBufferOf(Transport& transport, std::uint32_t index, std::uint8
     return 0;
 }
 
+std::uint32_t SerialNumberOf(Transport& transport, std::uint32_t index, char* serial, std::uint32_t size) {
+    if (!Exists(transport, index)) return ZURVAX_STATUS_NO_SUCH_DEVICE;
+    const Intercept intercept = transport.intercept(Operation::ReadSerialNumber, index, std::nullopt);
+    if (intercept.kind == Intercept::Kind::Fail) return intercept.status;
+    if (serial == nullptr || size == 0) return ZURVAX_STATUS_INVALID_ARGUMENT;
+    const Cdb cdb = VpdInquiryCdb(kVpdUnitSerialNumber, kSerialNumberPageLength);
+    std::array<std::uint8_t, kSerialNumberPageLength> page{};
+    ScsiCommand command(cdb.view(), kInquiryTimeout);
+    command.setDataIn(page, 4);
+    const ScsiResult result = transport.execute(index, command);
+    if (const auto status = Classify(command, result)) return status;
+
+    // The page's own length decides, not the residual, which not every adapter reports.
+    const std::size_t received = page.size() - std::min(result.residual, page.size());
+    const std::size_t length = (std::size_t{page[2]} << 8) | page[3];
+    if (page[1] != kVpdUnitSerialNumber || 4 + length > received) return ZURVAX_STATUS_SHORT_TRANSFER;
+    auto first = page.begin() + 4;
+    auto last = first + static_cast<std::ptrdiff_t>(length);
+    const auto padding = [](std::uint8_t c) { return c == ' ' || c == 0; };
+    while (first != last && padding(*first)) ++first;
+    while (last != first && padding(*(last - 1))) --last;
+    const std::span<std::uint8_t> text(first, last);
+    if (text.size() >= size) return ZURVAX_STATUS_INVALID_ARGUMENT;
+    if (intercept.kind == Intercept::Kind::Corrupt) CorruptLast(text);
+    std::copy(text.begin(), text.end(), serial);
+    serial[text.size()] = '\0';
+    return 0;
+}
+
+std::uint32_t ClaimOf(Transport& transport, std::uint32_t index) {
+    if (!Exists(transport, index)) return ZURVAX_STATUS_NO_SUCH_DEVICE;
+    const Intercept intercept = transport.intercept(Operation::ClaimDevice, index, std::nullopt);
+    if (intercept.kind == Intercept::Kind::Fail) return intercept.status;
+    const ClaimResult claim = transport.claim(index);
+    if (claim.inUse) return ZURVAX_STATUS_DEVICE_IN_USE;
+    return ClassifyDelivery(claim.failure);
+}
+
+std::uint32_t ReleaseOf(Transport& transport, std::uint32_t index) {
+    if (!Exists(transport, index)) return ZURVAX_STATUS_NO_SUCH_DEVICE;
+    const Intercept intercept = transport.intercept(Operation::ReleaseDevice, index, std::nullopt);
+    if (intercept.kind == Intercept::Kind::Fail) return intercept.status;
+    transport.release(index);
+    return 0;
+}
+
 }  // namespace zurvax

@@ -1,4 +1,4 @@
-// The seven contract operations against one transport, without the library's global
+// The contract's operations against one transport, without the library's global
 // state, locking or trace (zurvax/ZurvaxApi.cpp adds those).
 //
 // Each existing device's call first asks the transport's intercept(); a Fail answer
@@ -28,6 +28,9 @@ inline constexpr std::chrono::milliseconds kWriteBufferTimeout{300'000};
 
 // REQUEST SENSE asks for this many bytes (fixed format needs 18).
 inline constexpr std::uint8_t kRequestSenseLength = 18;
+// The Unit Serial Number page is asked for with this allocation length: its 4-byte header
+// and up to 251 characters, so that SERIAL_NUMBER_SIZE always holds the text.
+inline constexpr std::uint8_t kSerialNumberPageLength = 255;
 
 // Type from INQUIRY byte 0; when the INQUIRY fails, the type the transport learned while
 // enumerating, else NO_DEVICE_TYPE. Past the last device: transport.deviceTypePastEnd().
@@ -46,5 +49,11 @@ std::uint32_t WriteBufferOf(Transport& transport, std::uint32_t index, std::uint
 std::uint32_t ReadBufferOf(Transport& transport, std::uint32_t index, std::uint8_t mode,
                            std::uint8_t bufferId, std::uint32_t offset, std::uint32_t length,
                            std::uint8_t* data);
+// A Corrupt answer changes the last character of the serial number.
+std::uint32_t SerialNumberOf(Transport& transport, std::uint32_t index, char* serial, std::uint32_t size);
+// The transport's claim and release; whether the device is already claimed is the caller's
+// business (zurvax/ZurvaxApi.cpp).
+std::uint32_t ClaimOf(Transport& transport, std::uint32_t index);
+std::uint32_t ReleaseOf(Transport& transport, std::uint32_t index);
 
 }  // namespace zurvax

@@ -12,6 +12,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <filesystem>
 #include <utility>
 
 #include "zurvax/CommandTimeouts.h"
@@ -154,8 +155,26 @@ ScsiResult SgResult(const sg_io_hdr_t& header, const std::uint8_t* senseBuffer) 
     return result;
 }
 
-SgTransport::SgTransport(std::unique_ptr<SgSystem> system, std::string folder)
-    : system_(std::move(system)), folder_(std::move(folder)) {
+std::optional<std::string> TapeNodeName(const std::string& sysfs, int host, int channel, int target, int lun) {
+    const std::string unit = std::to_string(host) + ":" + std::to_string(channel) + ":" + std::to_string(target) +
+                             ":" + std::to_string(lun);
+    std::error_code error;
+    std::filesystem::directory_iterator entries(sysfs + "/bus/scsi/devices/" + unit + "/scsi_tape", error);
+    if (error) return std::nullopt;
+    // st makes eight nodes per drive (st0, st0l, nst0a, ...): the non-rewinding one of the
+    // default mode is the one whose closing leaves the tape where it is.
+    for (const auto& entry : entries) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() > 3 && name.compare(0, 3, "nst") == 0 &&
+            name.find_first_not_of("0123456789", 3) == std::string::npos) {
+            return name;
+        }
+    }
+    return std::nullopt;
+}
+
+SgTransport::SgTransport(std::unique_ptr<SgSystem> system, std::string folder, std::string sysfs)
+    : system_(std::move(system)), folder_(std::move(folder)), sysfs_(std::move(sysfs)) {
     enumerate();
     warning_ = permissionWarning();
 }
@@ -163,6 +182,7 @@ SgTransport::SgTransport(std::unique_ptr<SgSystem> system, std::string folder)
 SgTransport::~SgTransport() {
     for (const Device& device : devices_) {
         if (device.fd >= 0) system_->close(device.fd);
+        if (device.tapeFd >= 0) system_->close(device.tapeFd);
     }
 }
 
@@ -198,6 +218,7 @@ void SgTransport::enumerate() {
             device.scsiPath = {0, static_cast<std::uint8_t>(id.host_no), static_cast<std::uint8_t>(id.scsi_id),
                                static_cast<std::uint8_t>(id.lun)};
             device.type = static_cast<std::uint8_t>(id.scsi_type & 0x1F);
+            device.id = id;
         }
         devices_.push_back(device);
     }
@@ -284,6 +305,40 @@ ScsiResult SgTransport::execute(std::uint32_t index, const ScsiCommand& command)
 
     if (const int error = system_->sgIo(device.fd, header)) return SgErrnoResult(error);
     return SgResult(header, sense.data());
+}
+
+ClaimResult SgTransport::claim(std::uint32_t index) {
+    ClaimResult result;
+    if (index >= devices_.size()) {
+        result.failure = SgErrnoResult(ENODEV);
+        return result;
+    }
+    Device& device = devices_[index];
+    if (device.fd < 0) {
+        result.failure = SgErrnoResult(device.openError);
+        return result;
+    }
+    if (!device.id || device.tapeFd >= 0) return result;
+    const sg_scsi_id& id = *device.id;
+    const auto name = TapeNodeName(sysfs_, id.host_no, id.channel, id.scsi_id, id.lun);
+    if (!name) return result;
+    const SgOpenResult opened = system_->open(folder_ + "/" + *name, O_RDONLY | O_NONBLOCK);
+    if (opened.fd >= 0) {
+        device.tapeFd = opened.fd;
+    } else if (opened.error == EBUSY) {
+        result.inUse = true;
+    } else if (opened.error != ENOENT) {
+        result.failure = SgErrnoResult(opened.error);
+    }
+    // ENOENT: st knows the drive but the folder has no node for it, so no other program can
+    // open it through st either.
+    return result;
+}
+
+void SgTransport::release(std::uint32_t index) {
+    if (index >= devices_.size() || devices_[index].tapeFd < 0) return;
+    system_->close(devices_[index].tapeFd);
+    devices_[index].tapeFd = -1;
 }
 
 std::string SgTransport::describe() const { return warning_; }

@@ -11,6 +11,12 @@
 //
 // Path: SG_GET_SCSI_ID's host number, target id and LUN (low byte each) in bytes 1-3.
 //
+// Claims: the st driver's non-rewinding node of the same host, channel, target and LUN
+// (TapeNodeName) is opened read-only and non-blocking in the device folder and held until
+// release. st lets one opener in at a time, so EBUSY means another program has the drive. A
+// unit that st has not attached (or whose node is missing from the folder) is claimed with
+// nothing held; a node the user may not open is PERMISSION_DENIED.
+//
 // Time-outs: zurvax/CommandTimeouts.h, the table both OS transports share.
 //
 // Results: the sg_io_hdr is translated category by category into a ScsiResult; the shared
@@ -63,6 +69,11 @@ public:
     virtual std::optional<std::string> groupName(gid_t gid) = 0;
 };
 
+// The name ("nst<N>") of the st driver's non-rewinding node of the SCSI unit host:channel:
+// target:lun, from <sysfs>/bus/scsi/devices/<h>:<c>:<t>:<l>/scsi_tape/; nullopt when st has
+// not attached to the unit.
+std::optional<std::string> TapeNodeName(const std::string& sysfs, int host, int channel, int target, int lun);
+
 // The real system calls. SG_IO runs with catchable signals blocked in the calling thread:
 // a signal would make the kernel abandon the command while the device goes on with it, and
 // a restarted ioctl would send it a second time (twice a microcode commit).
@@ -98,8 +109,9 @@ ScsiResult SgErrnoResult(int error);
 
 class SgTransport final : public Transport {
 public:
-    // Enumerates folder's sg nodes now.
-    explicit SgTransport(std::unique_ptr<SgSystem> system, std::string folder = "/dev");
+    // Enumerates folder's sg nodes now; tape nodes are looked up under sysfs.
+    explicit SgTransport(std::unique_ptr<SgSystem> system, std::string folder = "/dev",
+                         std::string sysfs = "/sys");
     ~SgTransport() override;
 
     std::uint32_t deviceCount() const override;
@@ -107,6 +119,8 @@ public:
     // SG_GET_SCSI_ID's peripheral type, for a device whose INQUIRY fails.
     std::optional<std::uint8_t> enumeratedDeviceType(std::uint32_t index) const override;
     ScsiResult execute(std::uint32_t index, const ScsiCommand& command) override;
+    ClaimResult claim(std::uint32_t index) override;
+    void release(std::uint32_t index) override;
     std::string describe() const override;
 
     // The node behind a device index, e.g. "/dev/sg3".
@@ -119,6 +133,8 @@ private:
         int openError = 0;
         DevicePath scsiPath{};
         std::optional<std::uint8_t> type;
+        std::optional<sg_scsi_id> id;
+        int tapeFd = -1;  // the tape node held while claimed
     };
 
     void enumerate();
@@ -126,6 +142,7 @@ private:
 
     std::unique_ptr<SgSystem> system_;
     std::string folder_;
+    std::string sysfs_;
     std::vector<Device> devices_;
     std::string warning_;
 };

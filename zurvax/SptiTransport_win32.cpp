@@ -58,6 +58,12 @@ public:
         return reinterpret_cast<DeviceHandleValue>(handle);
     }
 
+    DeviceHandleValue openExclusive(const std::string& path) override {
+        const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                            OPEN_EXISTING, 0, nullptr);
+        return reinterpret_cast<DeviceHandleValue>(handle);
+    }
+
     bool control(DeviceHandleValue handle, std::uint32_t code, void* in, std::uint32_t inSize,
                  void* out, std::uint32_t outSize, std::uint32_t& returned) override {
         DWORD count = 0;
@@ -437,6 +443,39 @@ ScsiResult SptiTransport::sendThroughClass(Device& device, const ScsiCommand& co
     Attempt attempt = send(device.classHandle.get(), alignmentOf(device), device, command);
     if (attempt.delivered) device.throughClass = true;
     return std::move(attempt.result);
+}
+
+ClaimResult SptiTransport::claim(std::uint32_t index) {
+    ClaimResult result;
+    if (index >= devices_.size()) {
+        result.failure = SptiErrorResult(ERROR_DEV_NOT_EXIST);
+        return result;
+    }
+    Device& device = devices_[index];
+    if (device.claimed || device.classPath.rfind("\\\\.\\Tape", 0) != 0) return result;
+    // Our own shared handle would refuse the exclusive open like anybody else's.
+    device.classHandle.reset();
+    device.classTried = false;
+    DeviceHandle exclusive(*io_, io_->openExclusive(device.classPath));
+    if (!exclusive.valid()) {
+        const std::uint32_t error = io_->lastError();
+        if (error == ERROR_SHARING_VIOLATION) result.inUse = true;
+        else result.failure = SptiErrorResult(error);
+        return result;
+    }
+    device.classHandle = std::move(exclusive);
+    device.classTried = true;
+    device.claimed = true;
+    return result;
+}
+
+void SptiTransport::release(std::uint32_t index) {
+    if (index >= devices_.size() || !devices_[index].claimed) return;
+    Device& device = devices_[index];
+    // The next command through the class device opens it shared again.
+    device.classHandle.reset();
+    device.classTried = false;
+    device.claimed = false;
 }
 
 ScsiResult SptiTransport::execute(std::uint32_t index, const ScsiCommand& command) {

@@ -26,6 +26,11 @@
 // DataTransferLength residual become a ScsiResult as they are; a failed DeviceIoControl or
 // open becomes the category of SptiErrorResult. The shared Classify() alone decides.
 //
+// Claims: the unit's tape class device (\\.\TapeN, matched above) is opened read-write
+// with no sharing and held until release; commands that go through the class device use
+// that handle meanwhile. ERROR_SHARING_VIOLATION means another program has it open. A unit
+// without a tape class device is claimed with nothing held.
+//
 // describe() is ZurvaxOpen's message: empty when all is well, a warning that the program
 // must run as administrator when an adapter refused read-write access.
 #pragma once
@@ -59,6 +64,9 @@ public:
     // CreateFileA(path, readWrite ? GENERIC_READ | GENERIC_WRITE : 0, FILE_SHARE_READ |
     // FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr).
     virtual DeviceHandleValue open(const std::string& path, bool readWrite) = 0;
+    // CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr):
+    // no other handle may be open, and none can be opened while this one is.
+    virtual DeviceHandleValue openExclusive(const std::string& path) = 0;
     // DeviceIoControl without OVERLAPPED; returned is the byte count it reports.
     virtual bool control(DeviceHandleValue handle, std::uint32_t code, void* in,
                          std::uint32_t inSize, void* out, std::uint32_t outSize,
@@ -142,6 +150,8 @@ public:
     // Peripheral type from the adapter's inquiry data, or from the class device's kind.
     std::optional<std::uint8_t> enumeratedDeviceType(std::uint32_t index) const override;
     ScsiResult execute(std::uint32_t index, const ScsiCommand& command) override;
+    ClaimResult claim(std::uint32_t index) override;
+    void release(std::uint32_t index) override;
     std::string describe() const override;
 
     // Adapter number, PathId, TargetId, Lun of a device; all zero past the end.
@@ -167,6 +177,7 @@ private:
         bool classTried = false;
         std::uint32_t classOpenError = 0;
         bool throughClass = false;
+        bool claimed = false;  // classHandle is the exclusive one
     };
     struct Attempt {
         bool delivered = false;

@@ -32,6 +32,13 @@ struct Intercept {
     std::uint32_t status = 0;
 };
 
+// What claiming a device came to: held, refused because another opener holds it, or failed
+// as the OS said (failure's OS or transport category; clean when claimed).
+struct ClaimResult {
+    bool inUse = false;
+    ScsiResult failure;
+};
+
 class Transport {
 public:
     Transport() = default;
@@ -57,6 +64,11 @@ public:
     virtual Intercept intercept(Operation, std::uint32_t, std::optional<std::uint8_t>) {
         return {};
     }
+    // Holds the device's tape node (index < deviceCount()) exclusively until release(); a
+    // device without one is claimed with nothing held. The library never claims a device
+    // twice without a release between.
+    virtual ClaimResult claim(std::uint32_t) { return {}; }
+    virtual void release(std::uint32_t) {}
     // ZurvaxOpen's message when the transport opened: a one-line warning the program shows
     // once before its first scan, or empty when there is nothing to warn about.
     virtual std::string describe() const = 0;

@@ -8,7 +8,8 @@
 //                                       no devices and every operation failing with
 //                                       ZURVAX_STATUS_BAD_EMULATION_FILE until Reset()
 //   ZURVAX_TRACE=<path>              -> each C call appends one line to that file, e.g.
-//                                       "WriteBuffer 0 mode=2 id=0 offset=0 length=8192 -> 0"
+//                                       "WriteBuffer 0 mode=2 id=0 offset=0 length=8192 -> 0",
+//                                       "ReadSerialNumber 0 -> 0 serial=EMU0000001"
 //                                       (ZurvaxOpen itself traces "ZurvaxOpen -> <status>")
 //
 // All functions here are thread-safe among themselves and with the C functions.
@@ -37,6 +38,7 @@ void UseTransport(std::unique_ptr<Transport> transport);
 struct DriveState {
     InquiryBytes inquiry{};
     std::string revision;                            // INQUIRY bytes 32-35
+    std::string serial;                              // Unit Serial Number page
     std::vector<std::uint8_t> buffer;                // data buffer (mode 2 writes)
     std::vector<std::uint8_t> lastImage;             // taken by the last mode-5 WRITE BUFFER
     unsigned commits = 0;                            // mode-5 WRITE BUFFERs that got to the image

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <variant>
@@ -49,17 +50,29 @@ public:
         ConfigOutcome outcome = emulation == "demo" ? ConfigOutcome(DemoEmulation())
                                                     : LoadEmulationFile(emulation);
         if (auto* error = std::get_if<ConfigError>(&outcome)) {
-            openStatus_ = ZURVAX_STATUS_BAD_EMULATION_FILE;
-            message_ = error->message;
-            adopt(std::make_unique<EmptyTransport>(), nullptr);
+            refuse(error->message);
             return;
         }
-        auto emulated = std::make_unique<EmulatedTransport>(std::move(std::get<EmulationConfig>(outcome)));
+        auto& config = std::get<EmulationConfig>(outcome);
+        KeptState kept;
+        if (!config.stateFile.empty()) {
+            KeptStateOutcome loaded = LoadKeptState(config.stateFile);
+            // A state that cannot be read is never taken for a first run: the drives would
+            // come up with firmware they no longer hold.
+            if (auto* error = std::get_if<ConfigError>(&loaded)) {
+                refuse(error->message);
+                return;
+            }
+            kept = std::move(std::get<KeptState>(loaded));
+            ApplyKeptState(kept, config);
+        }
+        auto emulated = std::make_unique<EmulatedTransport>(std::move(config), std::move(kept));
         EmulatedTransport* raw = emulated.get();
         adopt(std::move(emulated), raw);
     }
 
     void reset() {
+        claimed_.clear();
         opened_ = false;
         openStatus_ = 0;
         message_.clear();
@@ -81,6 +94,8 @@ public:
     std::uint32_t openStatus() const { return openStatus_; }
     const std::string& message() const { return message_; }
     const EmulatedTransport* emulated() const { return emulated_; }
+    // Devices claimed and not released since the source was opened.
+    std::set<std::uint32_t>& claimed() { return claimed_; }
     // The line is built only when tracing is on: most runs never trace, and every buffer
     // call of a transfer would otherwise format one.
     template <typename MakeLine>
@@ -89,6 +104,13 @@ public:
     }
 
 private:
+    // No devices, and every operation failing with the emulation's message.
+    void refuse(const std::string& message) {
+        openStatus_ = ZURVAX_STATUS_BAD_EMULATION_FILE;
+        message_ = message;
+        adopt(std::make_unique<EmptyTransport>(), nullptr);
+    }
+
     void adopt(std::unique_ptr<Transport> transport, EmulatedTransport* emulated) {
         transport_ = std::move(transport);
         emulated_ = emulated;
@@ -96,6 +118,7 @@ private:
     }
 
     bool opened_ = false;
+    std::set<std::uint32_t> claimed_;
     std::uint32_t openStatus_ = 0;
     std::string message_;
     std::unique_ptr<Transport> transport_;
@@ -146,6 +169,7 @@ std::optional<DriveState> EmulatedDriveState(std::uint32_t index) {
     DriveState state;
     state.inquiry = drive->inquiry();
     state.revision = drive->revision();
+    state.serial = drive->serial();
     state.buffer = drive->buffer();
     state.lastImage = drive->lastImage();
     state.commits = drive->commits();
@@ -242,6 +266,47 @@ uint32_t ReadBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t off
                              : zurvax::ReadBufferOf(library.transport(), index, mode, bufferId,
                                                     offset, length, data);
         library.trace([&] { return BufferCall("ReadBuffer", index, mode, bufferId, offset, length, status); });
+        return status;
+    });
+}
+
+uint32_t ReadSerialNumber(uint32_t index, char* serial, uint32_t size) {
+    return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
+        const uint32_t status = library.failed() ? library.openStatus()
+                                                 : zurvax::SerialNumberOf(library.transport(), index, serial, size);
+        library.trace([&] {
+            std::string line = "ReadSerialNumber " + std::to_string(index) + " -> " + zurvax::Hex(status);
+            if (status != 0) return line;
+            // The device's text, kept to one printable line.
+            line += " serial=";
+            for (const char* c = serial; *c != '\0'; ++c) line += (*c >= 0x20 && *c <= 0x7E) ? *c : '?';
+            return line;
+        });
+        return status;
+    });
+}
+
+uint32_t ClaimDevice(uint32_t index) {
+    return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
+        uint32_t status = library.openStatus();
+        if (!library.failed()) {
+            status = library.claimed().count(index) != 0 ? ZURVAX_STATUS_DEVICE_IN_USE
+                                                         : zurvax::ClaimOf(library.transport(), index);
+            if (status == 0) library.claimed().insert(index);
+        }
+        library.trace([&] { return "ClaimDevice " + std::to_string(index) + " -> " + zurvax::Hex(status); });
+        return status;
+    });
+}
+
+uint32_t ReleaseDevice(uint32_t index) {
+    return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
+        uint32_t status = library.openStatus();
+        if (!library.failed()) {
+            status = zurvax::ReleaseOf(library.transport(), index);
+            if (status == 0) library.claimed().erase(index);
+        }
+        library.trace([&] { return "ReleaseDevice " + std::to_string(index) + " -> " + zurvax::Hex(status); });
         return status;
     });
 }

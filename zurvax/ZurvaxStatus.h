@@ -22,7 +22,9 @@
 //                                                         cannot be used; no device is offered
 //   ZURVAX_STATUS_SHORT_TRANSFER             0x0001000A   fewer bytes moved than the command
 //                                                         needs (READ BUFFER returned less than
-//                                                         asked); the caller's buffer is untouched
+//                                                         asked, a VPD page shorter than its own
+//                                                         length or not the page asked for); the
+//                                                         caller's buffer is untouched
 //   ZURVAX_STATUS_CHECK_CONDITION_NO_ASC     0x0001000B   CHECK CONDITION whose sense carries
 //                                                         ASC/ASCQ 00/00
 //   ZURVAX_STATUS_CHECK_CONDITION_NO_SENSE   0x0001000C   CHECK CONDITION without sense data, or
@@ -30,7 +32,10 @@
 //   ZURVAX_STATUS_OS_ERROR                   0x0001000D   the OS failed the request for another
 //                                                         reason (EIO, ENOMEM, ...)
 //   ZURVAX_STATUS_INVALID_ARGUMENT           0x0001000E   a null record or data pointer where
-//                                                         one is needed; nothing was sent
+//                                                         one is needed, or a text buffer too
+//                                                         small for the answer; nothing written
+//   ZURVAX_STATUS_DEVICE_IN_USE              0x0001000F   ClaimDevice: another program (or an
+//                                                         earlier claim) holds the device
 #pragma once
 
 #include <stdint.h>
@@ -50,4 +55,5 @@ enum : uint32_t {
     ZURVAX_STATUS_CHECK_CONDITION_NO_SENSE = 0x0001000C,
     ZURVAX_STATUS_OS_ERROR = 0x0001000D,
     ZURVAX_STATUS_INVALID_ARGUMENT = 0x0001000E,
+    ZURVAX_STATUS_DEVICE_IN_USE = 0x0001000F,
 };

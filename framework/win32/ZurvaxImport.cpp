@@ -30,6 +30,9 @@ struct Imports {
     decltype(&RequestSense) requestSense = nullptr;
     decltype(&WriteBuffer) writeBuffer = nullptr;
     decltype(&ReadBuffer) readBuffer = nullptr;
+    decltype(&ReadSerialNumber) readSerialNumber = nullptr;
+    decltype(&ClaimDevice) claimDevice = nullptr;
+    decltype(&ReleaseDevice) releaseDevice = nullptr;
     decltype(&ZurvaxOpen) zurvaxOpen = nullptr;
 };
 
@@ -87,6 +90,9 @@ private:
                            Bind(module, m_imports.requestSense, "RequestSense") &&
                            Bind(module, m_imports.writeBuffer, "WriteBuffer") &&
                            Bind(module, m_imports.readBuffer, "ReadBuffer") &&
+                           Bind(module, m_imports.readSerialNumber, "ReadSerialNumber") &&
+                           Bind(module, m_imports.claimDevice, "ClaimDevice") &&
+                           Bind(module, m_imports.releaseDevice, "ReleaseDevice") &&
                            Bind(module, m_imports.zurvaxOpen, "ZurvaxOpen");
         if (!bound) {
             ::FreeLibrary(module);
@@ -146,6 +152,21 @@ uint32_t ReadBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t off
                     uint32_t length, uint8_t* data) {
     const Imports* dll = g_zurvax.Get();
     return dll != nullptr ? dll->readBuffer(index, mode, bufferId, offset, length, data) : kNoLibrary;
+}
+
+uint32_t ReadSerialNumber(uint32_t index, char* serial, uint32_t size) {
+    const Imports* dll = g_zurvax.Get();
+    return dll != nullptr ? dll->readSerialNumber(index, serial, size) : kNoLibrary;
+}
+
+uint32_t ClaimDevice(uint32_t index) {
+    const Imports* dll = g_zurvax.Get();
+    return dll != nullptr ? dll->claimDevice(index) : kNoLibrary;
+}
+
+uint32_t ReleaseDevice(uint32_t index) {
+    const Imports* dll = g_zurvax.Get();
+    return dll != nullptr ? dll->releaseDevice(index) : kNoLibrary;
 }
 
 uint32_t ZurvaxOpen(char* message, uint32_t size) {

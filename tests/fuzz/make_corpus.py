@@ -71,8 +71,9 @@ def emulation_config():
     folder.mkdir(parents=True, exist_ok=True)
     for sample in sorted(EMULATION_SAMPLES.glob("*.json")):
         shutil.copyfile(sample, folder / sample.name)
-    write("emulation_config", "every_key.json", """{"end_of_list":"inquiry","devices":[
- {"type":1,"qualifier":0,"vendor":"VORN","product":"KMR-47000","revision":"0100",
+    write("emulation_config", "every_key.json", """{"end_of_list":"inquiry","state_file":"kept.json","devices":[
+ {"type":1,"qualifier":0,"vendor":"VORN","product":"KMR-47000","revision":"0100","serial":"HU47 0001",
+  "tape_in_use":true,
   "host_adapter":1,"target":5,"lun":0,"medium":true,"power_on_attention":false,
   "activation_polls":0,"check_image":false,
   "faults":[{"op":"WriteBuffer","mode":5,"from":1,"count":0,"status":"0x10003"},
@@ -102,6 +103,9 @@ def emulated_drive():
           wb(5, 0, b"") + tur + tur + tur + rs + tur + tur + inq)
     write("emulated_drive", "descriptor", bytes([0x03, 0]) + rb(3, 0, 4) + rb(2, 0x10, 8) + wb(4, 0, b"x"))
     write("emulated_drive", "configured_sense", bytes([0x1F, 1, 18]) + fixed_sense(3, 0x11, 0) + rs + tur)
+    write("emulated_drive", "vpd_pages", bytes([0x07, 1]) + command([0x12, 1, 0x00, 0, 255, 0]) +
+          command([0x12, 1, 0x80, 0, 255, 0]) + command([0x12, 1, 0x80, 0, 5, 0]) + command([0x12, 1, 0x83, 0, 255, 0]) +
+          command([0x12, 0, 0x80, 0, 255, 0]))
     write("emulated_drive", "short_cdbs", bytes([0x07, 1]) + command([0x12]) + command([0x3B, 2]) + command([]))
 
 

@@ -10,13 +10,20 @@
 //   no-access      as an unprivileged user outside the node's group
 //   group-member   as an unprivileged user in the node's group (node mode 0660)
 //   read-only      as an unprivileged user in the node's group (node mode 0640)
+//   claim          with st attached: ClaimDevice holds /dev/nst0 until ReleaseDevice
+//   hold-tape      holds /dev/nst0 open, as another program would, until killed; creates
+//                  /tmp/held once it does
+//   claim-busy     with /dev/nst0 held by hold-tape: ClaimDevice answers in-use
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -290,6 +297,47 @@ void ScenarioReadOnly() {
     Check("read-only-write-denied", written == ZURVAX_STATUS_PERMISSION_DENIED, "WRITE BUFFER " + Hex(written));
 }
 
+constexpr char kTapeNode[] = "/dev/nst0";
+
+// errno of an open of st's node as another program would try it, 0 when it opened.
+int OpenTapeError() {
+    const int fd = ::open(kTapeNode, O_RDONLY | O_NONBLOCK);
+    if (fd < 0) return errno;
+    ::close(fd);
+    return 0;
+}
+
+void ScenarioClaim() {
+    zurvax::Reset();
+    const std::uint32_t claimed = ClaimDevice(0);
+    const int whileClaimed = OpenTapeError();
+    Check("claim-holds-tape", claimed == 0 && whileClaimed == EBUSY,
+          "ClaimDevice -> " + Hex(claimed) + ", open of " + kTapeNode + ": " + std::strerror(whileClaimed));
+    const std::uint32_t released = ReleaseDevice(0);
+    const int afterRelease = OpenTapeError();
+    Check("release-frees-tape", released == 0 && afterRelease == 0,
+          "ReleaseDevice -> " + Hex(released) + ", open of " + kTapeNode + ": " + std::strerror(afterRelease));
+}
+
+void HoldTape() {
+    const int fd = ::open(kTapeNode, O_RDONLY | O_NONBLOCK);
+    if (fd < 0) {
+        Check("tape-held", false, std::string("open of ") + kTapeNode + ": " + std::strerror(errno));
+        return;
+    }
+    std::ofstream("/tmp/held") << "held\n";
+    for (;;) ::pause();
+}
+
+void ScenarioClaimBusy() {
+    zurvax::Reset();
+    const std::uint32_t claimed = ClaimDevice(0);
+    Check("claim-in-use", claimed == ZURVAX_STATUS_DEVICE_IN_USE, "ClaimDevice -> " + Hex(claimed));
+    // Only st is held: the drive itself still answers through sg (GOOD or a unit attention).
+    const std::uint32_t ready = TestUnitReady(0);
+    Check("in-use-drive-still-answers", ready <= 0xFFFF, "TEST UNIT READY " + Hex(ready));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -304,6 +352,12 @@ int main(int argc, char** argv) {
         ScenarioGroupMember();
     } else if (scenario == "read-only") {
         ScenarioReadOnly();
+    } else if (scenario == "claim") {
+        ScenarioClaim();
+    } else if (scenario == "hold-tape") {
+        HoldTape();
+    } else if (scenario == "claim-busy") {
+        ScenarioClaimBusy();
     } else {
         Check("usage", false, "unknown scenario \"" + scenario + "\"");
     }

@@ -28,6 +28,7 @@ expected=(
   permission-warning warning-before-scan denied-commands
   member-opens member-writes
   read-only-opens read-only-write-denied
+  claim-holds-tape release-frees-tape claim-in-use in-use-drive-still-answers
 )
 
 fail() { echo "kernel test: $*" >&2; exit 1; }
@@ -40,7 +41,8 @@ file_type=$(od -An -c -N4 "$program" | tr -d ' ')
 [ "$file_type" = '177ELF' ] || fail "$program is not an ELF program"
 
 . "$(dirname "$0")/../vm/kernel-initramfs.sh"
-prepare_kernel_initramfs "kernel test" "$cache" "$work" "${modules[@]}" || exit 1
+# st is loaded last, by the init script, once the scenarios without it have run.
+prepare_kernel_initramfs "kernel test" "$cache" "$work" "${modules[@]}" st || exit 1
 # Without its debug information the program packs and unpacks several times faster.
 strip -o "$root/ktest" "$program" 2>/dev/null || cp "$program" "$root/ktest"
 printf 'root:x:0:0:root:/:/bin/sh\nnobody:x:65534:65534:nobody:/tmp:/bin/sh\n' >"$root/etc/passwd"
@@ -58,6 +60,18 @@ cd /tmp
 /ktest group-member
 chmod 0640 /dev/sg0
 /ktest read-only
+# The tape driver attaches to the drive: claims then hold its node.
+insmod /lib/modules/st.ko || echo "KTEST FAIL insmod-st: insmod failed"
+tries=0
+while [ ! -c /dev/nst0 ] && [ \$tries -lt 100 ]; do sleep 0.1; tries=\$((tries + 1)); done
+[ -c /dev/nst0 ] || echo "KTEST FAIL nst0: /dev/nst0 never appeared"
+/ktest claim
+/ktest hold-tape &
+holder=\$!
+tries=0
+while [ ! -e /tmp/held ] && [ \$tries -lt 100 ]; do sleep 0.1; tries=\$((tries + 1)); done
+/ktest claim-busy
+kill \$holder
 echo "KTEST DONE"
 poweroff -f
 EOF

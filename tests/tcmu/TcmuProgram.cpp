@@ -188,6 +188,11 @@ void CaseComplete(const std::string& copy) {
     TcmuRun run;
     run.WriteImage(Image(size, "KMR47000-FW:"), copy);
     run.ScriptUpgrade(false);
+    // Through SG_IO, as sg_vpd reads it in the script: the handler's first default.
+    char serial[SERIAL_NUMBER_SIZE] = {};
+    const std::uint32_t serialStatus = ReadSerialNumber(0, serial, sizeof serial);
+    Check("serial-read", serialStatus == 0 && std::string(serial) == "EMU0000001",
+          "ReadSerialNumber -> " + std::to_string(serialStatus) + " " + serial);
     run.Run();
     CheckSelection(run);
 

@@ -3,12 +3,14 @@
 # (target_core_user, tcm_loop), fwupgrade-tcmu and our statically linked test program. For
 # each case the VM makes a TCMU backstore, starts the handler on its uio device, then
 # exports the backstore through tcm_loop (the kernel scans it at once, so the handler must
-# already run) and runs the program on the /dev/sg node it gets. Passes only when every
-# expected "TCMU PASS" line came out on the serial console.
+# already run) and runs the program on the /dev/sg node it gets; sg3_utils' sg_vpd, a client
+# of its own, reads the drive's serial number there. Passes only when every expected
+# "TCMU PASS" line came out on the serial console.
 #
 # Usage: run-vm.sh <fwupgrade-tcmu> <test program> <work folder> [<kernel cache folder>]
 # The kernel package is downloaded once (apt-get download, never installed) into the cache
-# folder (default <work folder>/kernel-cache). Needs qemu-system-x86, busybox-static, cpio.
+# folder (default <work folder>/kernel-cache). Needs qemu-system-x86, busybox-static, cpio,
+# sg3-utils.
 # FWUPGRADE_TCMU_VM_TIMEOUT: seconds the VM may take (default 150).
 set -euo pipefail
 
@@ -26,7 +28,7 @@ common=(open listed-at-kernel-address power-on-attention-absorbed upgrade-offere
 expected=(
   "${common[@]/#/complete/}" complete/every-chunk-written-and-verified complete/commit-accepted
   complete/polled-through-activation complete/success-outcome complete/rescan-shows-new-revision
-  complete/quick complete/image-received
+  complete/quick complete/image-received complete/serial-read complete/sg-vpd-serial
   "${common[@]/#/corrupt/}" corrupt/stopped-at-mismatch corrupt/mismatch-reported corrupt/no-commit
   corrupt/drive-polled corrupt/failure-outcome corrupt/no-image-taken
   "${common[@]/#/rejected/}" rejected/every-chunk-written-and-verified rejected/commit-refused
@@ -37,7 +39,7 @@ expected=(
 
 fail() { echo "tcmu test: $*" >&2; exit 1; }
 
-for tool in qemu-system-x86_64 busybox cpio gzip dpkg-deb apt-get apt-cache timeout; do
+for tool in qemu-system-x86_64 busybox cpio gzip dpkg-deb apt-get apt-cache timeout ldd sg_vpd; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/install-deps.sh installs it)"
 done
 for binary in "$handler" "$program"; do
@@ -48,6 +50,15 @@ done
 prepare_kernel_initramfs "tcmu test" "$cache" "$work" "${modules[@]}" || exit 1
 cp "$handler" "$root/fwupgrade-tcmu"
 cp "$program" "$root/tcmu-test"
+# sg_vpd as Debian ships it: the program with its shared libraries and loader, each where the
+# program looks for it.
+tool=$(command -v sg_vpd)
+mkdir -p "$root/usr/bin"
+cp "$tool" "$root/usr/bin/sg_vpd"
+for library in $(ldd "$tool" | grep -o '/[^ ]*'); do
+  mkdir -p "$root$(dirname "$library")"
+  cp -L "$library" "$root$library"
+done
 printf 'root:x:0:0:root:/:/bin/sh\n' >"$root/etc/passwd"
 printf 'root:x:0:\n' >"$root/etc/group"
 cat >"$root/init" <<EOF
@@ -99,6 +110,12 @@ run_case() {
   mkdir -p \$tpg/lun/lun_0
   ln -s \$core \$tpg/lun/lun_0/kmr
   waitfor 10 any_sg || echo "TCMU FAIL \$name/sg: no SCSI generic node"
+  if [ \$name = complete ]; then
+    # The handler's only drive is the first of its set: its serial number is the first default.
+    if sg_vpd --page=sn /dev/sg0 >/tmp/vpd.txt 2>&1 && grep -qx '  Unit serial number: EMU0000001' /tmp/vpd.txt
+    then echo "TCMU PASS \$name/sg-vpd-serial"
+    else echo "TCMU FAIL \$name/sg-vpd-serial: \$(tr '\n' '|' </tmp/vpd.txt)"; fi
+  fi
   start=\$(date +%s)
   /tcmu-test \$name /tmp/image-\$name.gbf
   echo "TCMU INFO \$name: test program exit \$? after \$((\$(date +%s) - start)) s"

@@ -97,6 +97,19 @@ TEST_F(ApiTest, EndOfListByDeviceTypeOrByInquiry) {
     }
 }
 
+TEST_F(ApiTest, ClaimsOfEmulatedDrives) {
+    useEmulation(R"({"devices": [ {}, {"tape_in_use": true} ]})");
+    EXPECT_EQ(ClaimDevice(0), 0u);
+    EXPECT_EQ(ClaimDevice(0), ZURVAX_STATUS_DEVICE_IN_USE) << "claimed already";
+    EXPECT_EQ(ReleaseDevice(0), 0u);
+    EXPECT_EQ(ClaimDevice(0), 0u) << "free again";
+    EXPECT_EQ(ClaimDevice(1), ZURVAX_STATUS_DEVICE_IN_USE) << "another program holds its tape device";
+    EXPECT_EQ(ReleaseDevice(1), 0u) << "nothing to give back";
+    EXPECT_EQ(ClaimDevice(2), ZURVAX_STATUS_NO_SUCH_DEVICE);
+    Reset();
+    EXPECT_EQ(ClaimDevice(0), 0u) << "a new open holds nothing";
+}
+
 TEST_F(ApiTest, OpenMessageIsTruncatedAndTerminated) {
     // The double's description stands for a transport's start-up warning.
     std::vector<Recorded> log;
@@ -137,7 +150,9 @@ protected:
 };
 
 TEST_F(TraceTest, EveryCallAppendsExactlyOneLine) {
-    useEmulation(R"({"devices": [ {"host_adapter": 1, "target": 5, "power_on_attention": false} ]})");
+    useEmulation(R"({"devices": [ {"host_adapter": 1, "target": 5, "power_on_attention": false,
+                                    "faults": [ {"op": "ReadSerialNumber", "corrupt": true} ],
+                                    "serial": "SN\\0/"} ]})");
     std::vector<std::string> expected;
 
     expected.push_back("ZurvaxOpen -> " + Hex(ZurvaxOpen(nullptr, 0)));
@@ -165,6 +180,15 @@ TEST_F(TraceTest, EveryCallAppendsExactlyOneLine) {
     expected.push_back("WriteBuffer 0 mode=2 id=0 offset=16777216 length=1 -> 10007");
     EXPECT_EQ(WriteBuffer(0, 5, 0, 0, 0, nullptr), 0x2600u);
     expected.push_back("WriteBuffer 0 mode=5 id=0 offset=0 length=0 -> 2600");
+    char serial[SERIAL_NUMBER_SIZE];
+    EXPECT_EQ(ReadSerialNumber(0, serial, sizeof serial), 0u);
+    expected.push_back("ReadSerialNumber 0 -> 0 serial=SN\\0?");
+    EXPECT_EQ(ReadSerialNumber(0, serial, 3), ZURVAX_STATUS_INVALID_ARGUMENT);
+    expected.push_back("ReadSerialNumber 0 -> 1000e");
+    EXPECT_EQ(ClaimDevice(0), 0u);
+    expected.push_back("ClaimDevice 0 -> 0");
+    EXPECT_EQ(ReleaseDevice(0), 0u);
+    expected.push_back("ReleaseDevice 0 -> 0");
 
     EXPECT_EQ(ReadLines(tracePath), expected);
 }

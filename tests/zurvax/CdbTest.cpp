@@ -2,6 +2,7 @@
 #include <array>
 #include <memory>
 #include <numeric>
+#include <optional>
 
 #include "TestSupport.h"
 #include "zurvax/Cdb.h"
@@ -39,6 +40,7 @@ TEST_F(CdbTest, EveryOperationSendsItsCdb) {
     std::array<std::uint8_t, 32> readBack{};
     INQUIRY_DATA inquiry{};
     SENSE_DATA sense{};
+    char serial[SERIAL_NUMBER_SIZE];
 
     const std::vector<CdbCase> cases = {
         {"GetDeviceType", [] { GetDeviceType(1); },
@@ -60,6 +62,8 @@ TEST_F(CdbTest, EveryOperationSendsItsCdb) {
         {"ReadBuffer", [&] { ReadBuffer(1, 2, 7, 0xABCDEF, 32, readBack.data()); },
          {0x3C, 0x02, 0x07, 0xAB, 0xCD, 0xEF, 0x00, 0x00, 0x20, 0x00}, DataDirection::FromDevice, 32,
          kReadBufferTimeout},
+        {"ReadSerialNumber", [&] { ReadSerialNumber(1, serial, sizeof serial); },
+         {0x12, 0x01, 0x80, 0, 255, 0}, DataDirection::FromDevice, 255, kInquiryTimeout},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -76,6 +80,37 @@ TEST_F(CdbTest, EveryOperationSendsItsCdb) {
         } else {
             EXPECT_TRUE(log[0].dataOut.empty());
         }
+    }
+}
+
+// The serial number page as real devices send it, and as they get it wrong.
+TEST_F(CdbTest, SerialNumberPageAnswers) {
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> page;
+        std::optional<std::size_t> residual;
+        std::uint32_t status;
+        const char* serial;
+    };
+    const std::vector<Case> cases = {
+        {"plain", {1, 0x80, 0, 4, 'A', 'B', '1', '2'}, {}, 0, "AB12"},
+        {"padded with blanks on both sides", {1, 0x80, 0, 6, ' ', 'A', ' ', 'B', ' ', ' '}, {}, 0, "A B"},
+        {"padded with zero bytes", {1, 0x80, 0, 4, 'X', 'Y', 0, 0}, {}, 0, "XY"},
+        {"no serial number", {1, 0x80, 0, 0}, {}, 0, ""},
+        {"bytes past the page's length ignored", {1, 0x80, 0, 2, 'O', 'K', 'Z', 'Z'}, 0, 0, "OK"},
+        {"page longer than what came", {1, 0x80, 0, 9, 'A', 'B'}, {}, ZURVAX_STATUS_SHORT_TRANSFER, nullptr},
+        {"another page", {1, 0x83, 0, 2, 'A', 'B'}, {}, ZURVAX_STATUS_SHORT_TRANSFER, nullptr},
+        {"less than a header", {1, 0x80, 0}, {}, ZURVAX_STATUS_SHORT_TRANSFER, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        transport_->script.dataIn = c.page;
+        transport_->script.residual = c.residual;
+        char serial[SERIAL_NUMBER_SIZE];
+        std::fill(std::begin(serial), std::end(serial), '#');
+        EXPECT_EQ(ReadSerialNumber(0, serial, sizeof serial), c.status);
+        if (c.serial != nullptr) EXPECT_EQ(std::string(serial), c.serial);
+        else EXPECT_EQ(serial[0], '#') << "nothing written";
     }
 }
 

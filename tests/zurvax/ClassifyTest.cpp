@@ -176,6 +176,7 @@ TEST(ZurvaxStatus, OwnStatusesAreDistinctAndAboveEverySenseCode) {
         ZURVAX_STATUS_BAD_EMULATION_FILE,   ZURVAX_STATUS_SHORT_TRANSFER,
         ZURVAX_STATUS_CHECK_CONDITION_NO_ASC, ZURVAX_STATUS_CHECK_CONDITION_NO_SENSE,
         ZURVAX_STATUS_OS_ERROR,             ZURVAX_STATUS_INVALID_ARGUMENT,
+        ZURVAX_STATUS_DEVICE_IN_USE,
     };
     EXPECT_EQ(std::set<std::uint32_t>(statuses.begin(), statuses.end()).size(), statuses.size());
     for (const auto status : statuses) {

@@ -127,6 +127,14 @@ TEST_F(ConfigTest, EachMistakeGetsItsOwnMessage) {
          R"(device 0: key "faults": entry 0: key "status": 4294967296 is out of range 0-0xffffffff)"},
         {R"({"devices": [ {"faults": [ {"op": "*", "status": true} ]} ]})",
          R"(device 0: key "faults": entry 0: key "status": expected a number or a "0x..." string, got boolean)"},
+        {R"({"devices": [ {"serial": ""} ]})", R"(device 0: key "serial": empty)"},
+        {R"({"devices": [ {"serial": "AB12 "} ]})", R"(device 0: key "serial": begins or ends with a blank)"},
+        {R"({"devices": [ {"serial": 42} ]})", R"(device 0: key "serial": expected a string, got number)"},
+        {R"({"devices": [ {"serial": "SN1"}, {}, {"serial": "SN1"} ]})", R"(device 2: serial number "SN1" is device 0's too)"},
+        {R"({"devices": [ {"serial": "EMU0000002"}, {} ]})", R"(device 1: serial number "EMU0000002" is device 0's too)"},
+        {R"({"devices": [ {"tape_in_use": "yes"} ]})", R"(device 0: key "tape_in_use": expected true or false, got string)"},
+        {R"({"state_file": 1})", R"(key "state_file": expected a string, got number)"},
+        {R"({"state_file": ""})", R"(key "state_file": empty)"},
         // The file's own text comes back escaped, so the message stays one printable line.
         {R"({"devices": [ {"s\nse": "70"} ]})", R"(device 0: key "s\nse": unknown key)"},
         {R"({"d\u00e9vices": []})", R"(key "d\u00e9vices": unknown key)"},
@@ -141,6 +149,62 @@ TEST_F(ConfigTest, EachMistakeGetsItsOwnMessage) {
         const auto [status, message] = open();
         EXPECT_EQ(status, ZURVAX_STATUS_BAD_EMULATION_FILE);
         EXPECT_EQ(message, path + ": " + mistake.message);
+        EXPECT_EQ(GetDeviceType(0), NO_DEVICE_TYPE);
+    }
+}
+
+TEST_F(ConfigTest, SerialNumberOfTheLongestLength) {
+    useEmulation(R"({"devices": [ {"serial": ")" + std::string(251, 'S') + R"("} ]})");
+    EXPECT_EQ(EmulatedDriveState(0)->serial, std::string(251, 'S'));
+    const std::string path = useEmulation(R"({"devices": [ {"serial": ")" + std::string(252, 'S') + R"("} ]})");
+    EXPECT_EQ(open().second, path + R"(: device 0: key "serial": longer than 251 characters)");
+}
+
+TEST_F(ConfigTest, DrivesKeepTheirFirmwareInTheStateFile) {
+    std::filesystem::create_directory(scratch("kept"));
+    const auto state = scratch("kept") / "drives.json";
+    useEmulation(R"({"state_file": "kept/drives.json", "devices": [ {"power_on_attention": false}, {} ]})");
+    ASSERT_EQ(open().first, 0u) << "no state file yet: a first run";
+    std::string image = std::string(kImageMagic) + "0200";
+    ASSERT_EQ(WriteBuffer(0, 5, 0, 0, static_cast<std::uint32_t>(image.size()),
+                          reinterpret_cast<std::uint8_t*>(image.data())), 0u);
+    // Kept as soon as the drive took it, before its activation ends.
+    EXPECT_EQ(EmulatedDriveState(0)->revision, "0100");
+    EXPECT_TRUE(std::filesystem::exists(state));
+
+    Reset();
+    ASSERT_EQ(open().first, 0u);
+    EXPECT_EQ(EmulatedDriveState(0)->revision, "0200");
+    EXPECT_EQ(EmulatedDriveState(1)->revision, "0100");
+
+    // The next image replaces the file that is there.
+    image = std::string(kImageMagic) + "0300";
+    ASSERT_EQ(WriteBuffer(1, 5, 0, 0, static_cast<std::uint32_t>(image.size()),
+                          reinterpret_cast<std::uint8_t*>(image.data())), 0x2900u);  // its power-on attention
+    ASSERT_EQ(WriteBuffer(1, 5, 0, 0, static_cast<std::uint32_t>(image.size()),
+                          reinterpret_cast<std::uint8_t*>(image.data())), 0u);
+    Reset();
+    EXPECT_EQ(EmulatedDriveState(0)->revision, "0200");
+    EXPECT_EQ(EmulatedDriveState(1)->revision, "0300");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch("kept")), {}), 1) << "no temporary left";
+}
+
+TEST_F(ConfigTest, AStateFileThatCannotBeReadIsAnOpenError) {
+    const auto state = scratch("state.json").string();
+    const std::vector<Mistake> mistakes = {
+        {"{", "line 1, column 1: JSON syntax error: "},
+        {"[]", "expected an object at the top level"},
+        {R"({"drives": {"EMU0000001": {"revision": "02000"}}})", R"(drive "EMU0000001": key "revision": longer than 4 characters)"},
+        {R"({"drives": {"EMU0000001": {"revision": "02"}}})", R"(drive "EMU0000001": key "revision": expected 4 characters)"},
+        {R"({"drives": {"EMU0000001": {"rev": "0200"}}})", R"(drive "EMU0000001": key "rev": unknown key)"},
+    };
+    for (const auto& mistake : mistakes) {
+        SCOPED_TRACE(mistake.json);
+        std::ofstream(state, std::ios::binary) << mistake.json;
+        useEmulation(R"({"state_file": "state.json", "devices": [ {} ]})");
+        const auto [status, message] = open();
+        EXPECT_EQ(status, ZURVAX_STATUS_BAD_EMULATION_FILE);
+        EXPECT_EQ(message.rfind(state + ": " + mistake.message, 0), 0u) << message;
         EXPECT_EQ(GetDeviceType(0), NO_DEVICE_TYPE);
     }
 }

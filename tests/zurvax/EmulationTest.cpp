@@ -2,6 +2,7 @@
 // buffer, image checking and activation.
 #include <array>
 #include <numeric>
+#include <set>
 
 #include "TestSupport.h"
 #include "zurvax/Classify.h"
@@ -339,14 +340,71 @@ TEST(EmulatedDriveModel, AnswersCdbsWithoutTheLibrary) {
     response = drive.execute(std::vector<std::uint8_t>{0x12, 0, 0, 0, 8, 0}, {}, 100);
     EXPECT_EQ(response.status, 0x00);
     EXPECT_EQ(response.dataIn.size(), 8u);  // cut to the allocation length
-    response = drive.execute(std::vector<std::uint8_t>{0x12, 1, 0x80, 0, 36, 0}, {}, 36);
-    EXPECT_EQ(ParseSense(response.sense)->asc, 0x24);  // no vital product data
     response = drive.execute(std::vector<std::uint8_t>{0xA0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {}, 0);
     EXPECT_EQ(ParseSense(response.sense)->asc, 0x20);  // unknown opcode
     // Data-out shorter than the CDB's length.
     response = drive.execute(std::vector<std::uint8_t>{0x3B, 2, 0, 0, 0, 0, 0, 0, 8, 0},
                              std::vector<std::uint8_t>(4), 0);
     EXPECT_EQ(ParseSense(response.sense)->asc, 0x4B);
+}
+
+TEST(EmulatedDriveModel, VitalProductDataPages) {
+    DriveModelConfig config;
+    config.serial = "SN 42";
+    EmulatedDrive drive(config);
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> cdb;
+        std::uint8_t asc;  // 0: GOOD with data
+        std::vector<std::uint8_t> data;
+    };
+    const std::vector<Case> cases = {
+        {"supported pages", {0x12, 1, 0x00, 0, 255, 0}, 0, {0x01, 0x00, 0, 2, 0x00, 0x80}},
+        {"serial number", {0x12, 1, 0x80, 0, 255, 0}, 0, {0x01, 0x80, 0, 5, 'S', 'N', ' ', '4', '2'}},
+        {"cut to the allocation length", {0x12, 1, 0x80, 0, 6, 0}, 0, {0x01, 0x80, 0, 5, 'S', 'N'}},
+        {"unsupported page", {0x12, 1, 0x83, 0, 255, 0}, 0x24, {}},
+        {"page code without EVPD", {0x12, 0, 0x80, 0, 255, 0}, 0x24, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Response response = drive.execute(c.cdb, {}, 255);
+        if (c.asc == 0) {
+            EXPECT_EQ(response.status, 0x00);
+            EXPECT_EQ(response.dataIn, c.data);
+        } else {
+            ASSERT_EQ(response.status, 0x02);
+            EXPECT_EQ(ParseSense(response.sense)->senseKey, 0x05);
+            EXPECT_EQ(ParseSense(response.sense)->asc, c.asc);
+        }
+    }
+}
+
+TEST_F(EmulationTest, SerialNumbersFromTheFileOrByPosition) {
+    useEmulation(R"({"devices": [ {}, {"serial": "HU1234 X9"}, {} ]})");
+    for (const auto& [index, expected] : std::vector<std::pair<std::uint32_t, std::string>>{
+             {0, "EMU0000001"}, {1, "HU1234 X9"}, {2, "EMU0000003"}}) {
+        char serial[SERIAL_NUMBER_SIZE];
+        ASSERT_EQ(ReadSerialNumber(index, serial, sizeof serial), 0u);
+        EXPECT_EQ(std::string(serial), expected);
+    }
+    char small[9];  // one short of "HU1234 X9" and its zero
+    std::fill(std::begin(small), std::end(small), 'x');
+    EXPECT_EQ(ReadSerialNumber(1, small, sizeof small), ZURVAX_STATUS_INVALID_ARGUMENT);
+    EXPECT_EQ(small[0], 'x') << "nothing written";
+    EXPECT_EQ(ReadSerialNumber(1, nullptr, 64), ZURVAX_STATUS_INVALID_ARGUMENT);
+    EXPECT_EQ(ReadSerialNumber(3, small, sizeof small), ZURVAX_STATUS_NO_SUCH_DEVICE);
+}
+
+TEST_F(EmulationTest, DemoDrivesHaveSerialNumbersOfTheirOwn) {
+    SetEnv("ZURVAX_EMULATION", "demo");
+    Reset();
+    std::set<std::string> serials;
+    for (std::uint32_t index = 0; index < 5; ++index) {
+        char serial[SERIAL_NUMBER_SIZE] = {};
+        ASSERT_EQ(ReadSerialNumber(index, serial, sizeof serial), 0u);
+        serials.insert(serial);
+    }
+    EXPECT_EQ(serials.size(), 5u);
 }
 
 TEST(EmulatedDriveModel, WritesDataInOnlyAsFarAsItSends) {

@@ -343,12 +343,67 @@ TEST_F(SgTransportTest, EachOperationSendsItsCdbDirectionLengthAndTimeout) {
     EXPECT_EQ(last().dxferLength, 0u);
     EXPECT_EQ(last().timeout, 300'000u);
 
-    ASSERT_EQ(kernel->sent.size(), 6u);
+    Reply serialAnswer;
+    serialAnswer.dataIn = {0x01, 0x80, 0x00, 0x06, 'K', '4', '7', '0', ' ', ' '};
+    kernel->replies = {serialAnswer};
+    char serial[SERIAL_NUMBER_SIZE] = {};
+    ASSERT_EQ(ReadSerialNumber(0, serial, sizeof serial), 0u);
+    EXPECT_EQ(std::string(serial), "K470");
+    EXPECT_EQ(last().cdb, (std::vector<std::uint8_t>{0x12, 0x01, 0x80, 0, 255, 0}));
+    EXPECT_EQ(last().direction, SG_DXFER_FROM_DEV);
+    EXPECT_EQ(last().dxferLength, 255u);
+    EXPECT_EQ(last().timeout, 10'000u);
+
+    ASSERT_EQ(kernel->sent.size(), 7u);
     for (const SentHeader& sent : kernel->sent) {
         EXPECT_EQ(sent.interfaceId, 'S');
         EXPECT_EQ(sent.cmdLength, sent.cdb.size());
         EXPECT_EQ(sent.cmdLength, sent.cdb[0] >= 0x20 ? 10u : 6u);
         EXPECT_EQ(sent.maxSense, kSgSenseBufferSize);
+    }
+}
+
+// A claim holds st's node of the same host, channel, target and LUN, found in a sysfs tree
+// of the test's own.
+TEST_F(SgTransportTest, ClaimHoldsTheTapeNodeOfTheSameUnit) {
+    const auto sysfs = scratch("sys");
+    for (const auto& [unit, names] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {"2:1:5:0", {"st0", "st0l", "nst0a", "nst0l", "nst0", "st0a"}},
+             {"2:0:5:0", {"nst9"}}}) {
+        const auto folder = sysfs / "bus" / "scsi" / "devices" / unit / "scsi_tape";
+        std::filesystem::create_directories(folder);
+        for (const auto& name : names) std::ofstream(folder / name).put('\n');
+    }
+    struct Case {
+        const char* name;
+        std::optional<int> openError;  // nullopt: no /dev/nst0
+        std::uint32_t status;
+    };
+    for (const Case& c : {Case{"free", 0, 0}, Case{"held by another program", EBUSY, ZURVAX_STATUS_DEVICE_IN_USE},
+                          Case{"not for this user", EACCES, ZURVAX_STATUS_PERMISSION_DENIED},
+                          Case{"no node in the folder", std::nullopt, 0}}) {
+        SCOPED_TRACE(c.name);
+        kernel = std::make_shared<FakeKernel>();
+        FakeNode drive = Tape(2, 5, 0);
+        drive.id.channel = 1;
+        kernel->nodes["sg0"] = drive;
+        kernel->nodes["sg1"] = Tape(3, 0, 0);  // st has not attached to this one
+        if (c.openError) kernel->nodes["nst0"].rdonlyError = *c.openError;
+        UseTransport(std::make_unique<SgTransport>(std::make_unique<FakeSgSystem>(kernel), "/dev", sysfs.string()));
+        const std::size_t opens = kernel->opens.size();
+
+        EXPECT_EQ(ClaimDevice(0), c.status);
+        ASSERT_EQ(kernel->opens.size(), opens + 1);
+        EXPECT_EQ(kernel->opens.back(), std::make_pair(std::string("/dev/nst0"), O_RDONLY | O_NONBLOCK));
+        const bool held = c.openError == 0;
+        if (held) {
+            EXPECT_EQ(ClaimDevice(0), ZURVAX_STATUS_DEVICE_IN_USE) << "already ours";
+        }
+        EXPECT_EQ(ReleaseDevice(0), 0u);
+        EXPECT_EQ(kernel->closes.size(), held ? 1u : 0u);
+
+        EXPECT_EQ(ClaimDevice(1), 0u);
+        EXPECT_EQ(kernel->opens.size(), opens + 1) << "nothing to hold";
     }
 }
 

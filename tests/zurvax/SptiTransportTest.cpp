@@ -107,6 +107,7 @@ struct Sent {
 struct Node {
     DWORD readWriteError = 0;  // open read-write fails with this
     DWORD anyAccessError = 0;  // open without access rights fails with this
+    DWORD exclusiveError = 0;  // an exclusive open fails with this (another program has it)
     std::optional<std::vector<std::uint8_t>> inquiryData;
     std::optional<ULONG> inquiryReturned;  // size the driver claims, when not the data's size
     std::optional<ULONG> alignmentMask;
@@ -118,6 +119,7 @@ class FakeOs final : public DeviceIo {
 public:
     std::map<std::string, Node> nodes;
     std::vector<std::pair<std::string, bool>> opens;
+    std::vector<std::string> exclusiveOpens;
     std::vector<Sent> sent;
     int openHandles = 0;
 
@@ -127,10 +129,17 @@ public:
         if (found == nodes.end()) return fail(ERROR_FILE_NOT_FOUND);
         const DWORD error = readWrite ? found->second.readWriteError : found->second.anyAccessError;
         if (error != 0) return fail(error);
-        const DeviceHandleValue handle = next_++;
-        handles_[handle] = {path, readWrite};
-        ++openHandles;
-        return handle;
+        if (heldBy(path, true)) return fail(ERROR_SHARING_VIOLATION);
+        return add(path, readWrite, false);
+    }
+
+    DeviceHandleValue openExclusive(const std::string& path) override {
+        exclusiveOpens.push_back(path);
+        const auto found = nodes.find(path);
+        if (found == nodes.end()) return fail(ERROR_FILE_NOT_FOUND);
+        if (found->second.exclusiveError != 0) return fail(found->second.exclusiveError);
+        if (heldBy(path, false)) return fail(ERROR_SHARING_VIOLATION);
+        return add(path, true, true);
     }
 
     bool control(DeviceHandleValue handle, std::uint32_t code, void* in, std::uint32_t inSize,
@@ -191,7 +200,21 @@ private:
     struct OpenHandle {
         std::string path;
         bool readWrite = false;
+        bool exclusive = false;
     };
+
+    // Whether a handle of ours (only an exclusive one, when onlyExclusive) has path open.
+    bool heldBy(const std::string& path, bool onlyExclusive) const {
+        return std::any_of(handles_.begin(), handles_.end(), [&](const auto& open) {
+            return open.second.path == path && (open.second.exclusive || !onlyExclusive);
+        });
+    }
+    DeviceHandleValue add(const std::string& path, bool readWrite, bool exclusive) {
+        const DeviceHandleValue handle = next_++;
+        handles_[handle] = {path, readWrite, exclusive};
+        ++openHandles;
+        return handle;
+    }
 
     DeviceHandleValue fail(DWORD error) {
         lastError_ = error;
@@ -533,6 +556,23 @@ TEST_F(SptiOperations, InquiryAndDeviceTypeReadThirtySixBytesIn) {
     EXPECT_EQ(GetDeviceType(0), kTape);
     EXPECT_EQ(GetDeviceType(1), NO_DEVICE_TYPE);
     EXPECT_EQ(ReadRawInquiryData(1, &inquiry), END_OF_DEVICE_LIST);
+}
+
+TEST_F(SptiOperations, SerialNumberReadsTheVitalProductDataPage) {
+    fake_->nodes["\\\\.\\Scsi0:"].device = [](const Sent&) {
+        Answer answer;
+        answer.dataIn = {kTape, 0x80, 0x00, 0x05, 'H', 'U', '7', '7', ' '};
+        return answer;
+    };
+    char serial[SERIAL_NUMBER_SIZE] = {};
+    EXPECT_EQ(ReadSerialNumber(0, serial, sizeof serial), 0u);
+    EXPECT_EQ(std::string(serial), "HU77");
+    const Sent& request = last();
+    expectWellFormed(request);
+    EXPECT_EQ(request.cdb, (std::vector<std::uint8_t>{kOpInquiry, 0x01, 0x80, 0, 255, 0}));
+    EXPECT_EQ(request.sptd.DataIn, SCSI_IOCTL_DATA_IN);
+    EXPECT_EQ(request.sptd.DataTransferLength, 255u);
+    EXPECT_EQ(request.sptd.TimeOutValue, 10u);
 }
 
 TEST_F(SptiOperations, RequestSenseAsksEighteenBytes) {
@@ -899,6 +939,56 @@ TEST_F(SptiLibrary, AClassDeviceBehindAnAdapterThatCannotBeOpenedIsStillADevice)
     EXPECT_EQ(path.bytes[2], 6);
     EXPECT_EQ(path.bytes[3], 1);
     EXPECT_EQ(TestUnitReady(0), ZURVAX_STATUS_PERMISSION_DENIED);
+}
+
+TEST_F(SptiLibrary, AClaimHoldsTheTapeClassDeviceAlone) {
+    struct Case {
+        const char* name;
+        bool tapeDevice;
+        DWORD exclusiveError;
+        std::uint32_t status;
+    };
+    for (const Case& c : {Case{"free", true, 0, 0},
+                          Case{"another program has it", true, ERROR_SHARING_VIOLATION, ZURVAX_STATUS_DEVICE_IN_USE},
+                          Case{"not for this user", true, ERROR_ACCESS_DENIED, ZURVAX_STATUS_PERMISSION_DENIED},
+                          Case{"no tape class device", false, 0, 0}}) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        auto os = OneTape();
+        if (c.tapeDevice) {
+            os->nodes["\\\\.\\Tape0"].address = SCSI_ADDRESS{sizeof(SCSI_ADDRESS), 0, 0, 4, 0};
+            os->nodes["\\\\.\\Tape0"].exclusiveError = c.exclusiveError;
+        }
+        FakeOs& fake = *os;
+        UseTransport(std::make_unique<SptiTransport>(std::move(os)));
+        const int handles = fake.openHandles;
+
+        EXPECT_EQ(ClaimDevice(0), c.status);
+        EXPECT_EQ(fake.exclusiveOpens, c.tapeDevice ? std::vector<std::string>{"\\\\.\\Tape0"}
+                                                    : std::vector<std::string>{});
+        EXPECT_EQ(fake.openHandles, handles + (c.tapeDevice && c.status == 0 ? 1 : 0));
+        EXPECT_EQ(TestUnitReady(0), 0u) << "the adapter still answers";
+        EXPECT_EQ(ReleaseDevice(0), 0u);
+        EXPECT_EQ(fake.openHandles, handles);
+    }
+}
+
+TEST_F(SptiLibrary, AUnitReachedThroughItsClassDeviceIsClaimedThroughOurOwnHandleToo) {
+    auto os = OneTape();
+    os->nodes["\\\\.\\Scsi0:"].device = [](const Sent&) { return Answer{ERROR_INVALID_FUNCTION, 0, {}, {}, {}}; };
+    os->nodes["\\\\.\\Tape0"].address = SCSI_ADDRESS{sizeof(SCSI_ADDRESS), 0, 0, 4, 0};
+    os->nodes["\\\\.\\Tape0"].device = Answering(Inquiry(kTape, "KMR-47000"));
+    FakeOs& fake = *os;
+    UseTransport(std::make_unique<SptiTransport>(std::move(os)));
+    ASSERT_EQ(TestUnitReady(0), 0u);  // now through a shared handle of the class device
+    // That handle of ours must not make the claim fail as someone else's would.
+    EXPECT_EQ(ClaimDevice(0), 0u);
+    const std::size_t opens = fake.opens.size();
+    EXPECT_EQ(TestUnitReady(0), 0u);
+    EXPECT_EQ(fake.sent.back().path, "\\\\.\\Tape0");
+    EXPECT_EQ(fake.opens.size(), opens) << "commands use the exclusive handle";
+    EXPECT_EQ(ReleaseDevice(0), 0u);
+    EXPECT_EQ(TestUnitReady(0), 0u) << "shared again after the release";
 }
 
 TEST_F(SptiLibrary, ADeviceThatWentAwayIsNoSuchDevice) {

@@ -133,6 +133,7 @@ std::vector<zurvax::DriveModelConfig> DriveConfigs(std::size_t count) {
     const char* file = std::getenv("ZURVAX_EMULATION");
     if (file == nullptr || *file == '\0') {
         configs.resize(count);
+        for (std::size_t i = 0; i < count; ++i) configs[i].serial = zurvax::DefaultSerial(i);
         return configs;
     }
     const auto outcome = zurvax::LoadEmulationFile(file);
