@@ -27,7 +27,7 @@ BOOL CProgressDlg::OnInitDialog() {
     m_nProgressPos = 0;
     ResetEvent(theApp.m_hUpgradeEvent);
     m_editWarning.SetWindowText(res::text::kDownloadWarning);
-    m_animDownload.Open(res::kAnimationName);
+    m_animDownload.Open(DataFilePath(res::kAnimationName));
     SetTimer(kTickTimer, kTickMs, nullptr);
     return TRUE;
 }

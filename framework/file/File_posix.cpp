@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
 
 #include "framework/fw.h"
+#include "res/BuildInfo.h"
 
 namespace fw {
 
@@ -77,6 +79,13 @@ void CFile::Close() {
         ::close(m_impl->fd);
         m_impl.reset();
     }
+}
+
+CString DataFilePath(const char* name) {
+    if (::access(name, F_OK) == 0) {
+        return name;
+    }
+    return CString(std::string(FWUPGRADE_DATADIR) + "/" + name);
 }
 
 } // namespace fw

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# The Windows installer under Wine: a silent install into a fresh prefix, the installed
+# files and the Add/Remove Programs key, the program started from its Start menu entry
+# listing the emulated drives (tests/win32/InstalledTest.cpp, on a private X display), then
+# a silent uninstall that must leave the prefix's files and the key as they were before.
+#
+# Usage: test-installer.sh <build folder> <installer.exe>
+#   The build folder (build/win32 or build/win64) holds the test driver win32_installed.exe
+#   and decides which Wine runs: win32 needs Wine's 32-bit loader, which some kernels refuse;
+#   win64 is the unshipped 64-bit build's installer, made for such machines.
+# Prints "installer: ok" and exits 0 when every check passed.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+build=$(realpath "$1")
+installer=$(realpath "$2")
+case "$(basename "$build")" in
+  win64) arch=win64 ;;
+  *) arch=win32 ;;
+esac
+work=$build/install-test
+prefix=$work/wineprefix
+wine=(bash cmake/wine-run.sh --arch "$arch" --prefix "$prefix")
+export WINEDEBUG=-all
+problems=0
+fail() { echo "installer: $*" >&2; problems=1; }
+
+# The uninstall key as the installer script defines it.
+key=$(sed -n 's/^!define UNINSTALL_KEY "\(.*\)"$/\1/p' packaging/windows/fwupgrade.nsi)
+[ -n "$key" ] || { echo "installer: no UNINSTALL_KEY in packaging/windows/fwupgrade.nsi" >&2; exit 1; }
+
+rm -rf "$work"
+mkdir -p "$work"
+# Creates the prefix; what it holds now is what the uninstaller must leave.
+"${wine[@]}" cmd /c exit 0
+listing() { (cd "$prefix/drive_c" && find . -path ./windows -prune -o -path './users/*/Temp' -prune \
+  -o -path './users/*/AppData/Local/Temp' -prune -o -print | sort); }
+listing >"$work/before.txt"
+
+"${wine[@]}" "$installer" /S
+WINEPREFIX=$prefix wineserver -w
+
+location=$("${wine[@]}" reg query "HKLM\\$key" /v InstallLocation 2>/dev/null |
+  sed -n 's/.*InstallLocation[[:space:]]*REG_SZ[[:space:]]*//p' | tr -d '\r')
+if [ -z "$location" ]; then
+  echo "installer: no InstallLocation under HKLM\\$key after the install" >&2
+  exit 1
+fi
+folder=$("${wine[@]}" winepath -u "$location" 2>/dev/null | tr -d '\r')
+echo "installer: installed into $location ($folder)"
+for f in fwupgrade.exe ZURVAX.dll dl.avi README.md uninstall.exe; do
+  [ -s "$folder/$f" ] || fail "$f is missing from $location"
+done
+for value in DisplayName DisplayVersion Publisher UninstallString QuietUninstallString; do
+  "${wine[@]}" reg query "HKLM\\$key" /v "$value" >/dev/null 2>&1 || fail "HKLM\\$key has no $value"
+done
+
+# The installed program, started as its Start menu entry starts it.
+if ! FWUPGRADE_WINE_GUI=1 FWUPGRADE_INSTALL_DIR="$location" bash tests/win32/xvfb-session.sh \
+    --timeout 300 --wineprefix "$prefix" -- "${wine[@]}" "$build/bin/win32_installed.exe"; then
+  fail "the installed program did not start from its Start menu entry or list the drives"
+fi
+
+"${wine[@]}" "$location\\uninstall.exe" /S
+# The uninstaller runs from a copy of itself in the temporary folder: wait for it.
+WINEPREFIX=$prefix wineserver -w
+[ ! -e "$folder" ] || fail "the uninstaller left $folder: $(ls -A "$folder" | tr '\n' ' ')"
+if "${wine[@]}" reg query "HKLM\\$key" >/dev/null 2>&1; then
+  fail "the uninstaller left HKLM\\$key"
+fi
+listing >"$work/after.txt"
+if ! diff -u "$work/before.txt" "$work/after.txt" >"$work/left.diff"; then
+  fail "the uninstaller left files behind:"
+  grep '^[+-]\.' "$work/left.diff" >&2 || true
+fi
+
+[ "$problems" -eq 0 ] || exit 1
+echo "installer: ok"
