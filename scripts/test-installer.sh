@@ -24,6 +24,9 @@ wine=(bash cmake/wine-run.sh --arch "$arch" --prefix "$prefix")
 export WINEDEBUG=-all
 problems=0
 fail() { echo "installer: $*" >&2; problems=1; }
+# Waits until the prefix's Wine session has ended. A program started while a session without
+# a display still runs would join it, and its windows would show nowhere.
+session_end() { WINEPREFIX=$prefix wineserver -w; }
 
 # The uninstall key as the installer script defines it.
 key=$(sed -n 's/^!define UNINSTALL_KEY "\(.*\)"$/\1/p' packaging/windows/fwupgrade.nsi)
@@ -38,7 +41,7 @@ listing() { (cd "$prefix/drive_c" && find . -path ./windows -prune -o -path './u
 listing >"$work/before.txt"
 
 "${wine[@]}" "$installer" /S
-WINEPREFIX=$prefix wineserver -w
+session_end
 
 location=$("${wine[@]}" reg query "HKLM\\$key" /v InstallLocation 2>/dev/null |
   sed -n 's/.*InstallLocation[[:space:]]*REG_SZ[[:space:]]*//p' | tr -d '\r')
@@ -56,6 +59,7 @@ for value in DisplayName DisplayVersion Publisher UninstallString QuietUninstall
 done
 
 # The installed program, started as its Start menu entry starts it.
+session_end
 if ! FWUPGRADE_WINE_GUI=1 FWUPGRADE_INSTALL_DIR="$location" bash tests/win32/xvfb-session.sh \
     --timeout 300 --wineprefix "$prefix" -- "${wine[@]}" "$build/bin/win32_installed.exe"; then
   fail "the installed program did not start from its Start menu entry or list the drives"
@@ -63,7 +67,7 @@ fi
 
 "${wine[@]}" "$location\\uninstall.exe" /S
 # The uninstaller runs from a copy of itself in the temporary folder: wait for it.
-WINEPREFIX=$prefix wineserver -w
+session_end
 [ ! -e "$folder" ] || fail "the uninstaller left $folder: $(ls -A "$folder" | tr '\n' ' ')"
 if "${wine[@]}" reg query "HKLM\\$key" >/dev/null 2>&1; then
   fail "the uninstaller left HKLM\\$key"
