@@ -17,8 +17,9 @@ repo=$(pwd)
 root=$(realpath -m "${1:-build/minimal-root}")
 log=$root.log
 
-mirror=${FWUPGRADE_MIRROR:-$(grep -rhoE 'https?://[^ ]+/debian/?' /etc/apt/sources.list \
-  /etc/apt/sources.list.d/ 2>/dev/null | grep -v -- '-security' | head -n1 || true)}
+mirror=${FWUPGRADE_MIRROR:-$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
+  /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -E '^(deb|URIs:) ' |
+  grep -oE 'https?://[^ ]+/debian/?$|https?://[^ ]+/debian/? ' | tr -d ' ' | head -n1 || true)}
 mirror=${mirror:-http://deb.debian.org/debian}
 security=${mirror%/debian*}/debian-security
 
