@@ -4,16 +4,18 @@
 # listing the emulated drives (tests/win32/InstalledTest.cpp, on a private X display), then
 # a silent uninstall that must leave the prefix's files and the key as they were before.
 #
-# Usage: test-installer.sh <build folder> <installer.exe>
+# Usage: test-installer.sh <build folder> <installer.exe> [<zip>]
 #   The build folder (build/win32 or build/win64) holds the test driver win32_installed.exe
 #   and decides which Wine runs: win32 needs Wine's 32-bit loader, which some kernels refuse;
 #   win64 is the unshipped 64-bit build's installer, made for such machines.
+# With a zip: it must hold the files the installer installs, byte for byte, in one folder.
 # Prints "installer: ok" and exits 0 when every check passed.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 build=$(realpath "$1")
 installer=$(realpath "$2")
+zip=${3:+$(realpath "$3")}
 case "$(basename "$build")" in
   win64) arch=win64 ;;
   *) arch=win32 ;;
@@ -32,8 +34,11 @@ session_end() { WINEPREFIX=$prefix wineserver -w; }
 key=$(sed -n 's/^!define UNINSTALL_KEY "\(.*\)"$/\1/p' packaging/windows/fwupgrade.nsi)
 [ -n "$key" ] || { echo "installer: no UNINSTALL_KEY in packaging/windows/fwupgrade.nsi" >&2; exit 1; }
 
+# A session of an earlier run would write into the prefix while it is removed.
+[ ! -d "$prefix" ] || WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
 rm -rf "$work"
 mkdir -p "$work"
+trap '[ ! -d "$prefix" ] || session_end' EXIT
 # Creates the prefix; what it holds now is what the uninstaller must leave.
 "${wine[@]}" cmd /c exit 0
 listing() { (cd "$prefix/drive_c" && find . -path ./windows -prune -o -path './users/*/Temp' -prune \
@@ -54,6 +59,17 @@ echo "installer: installed into $location ($folder)"
 for f in fwupgrade.exe ZURVAX.dll dl.avi README.md uninstall.exe; do
   [ -s "$folder/$f" ] || fail "$f is missing from $location"
 done
+if [ -n "$zip" ]; then
+  mkdir -p "$work/zip"
+  (cd "$work/zip" && cmake -E tar xf "$zip") || fail "cannot unpack $zip"
+  unpacked=$(find "$work/zip" -mindepth 1 -maxdepth 1 -type d | head -n1)
+  installed=$(cd "$folder" && ls | grep -vx uninstall.exe)
+  [ "$(ls "$unpacked" 2>/dev/null)" = "$installed" ] ||
+    fail "the zip holds $(ls "$unpacked" 2>/dev/null | tr '\n' ' '), the installer $(tr '\n' ' ' <<<"$installed")"
+  for f in $installed; do
+    cmp -s "$folder/$f" "$unpacked/$f" || fail "$f differs between the zip and the installer"
+  done
+fi
 for value in DisplayName DisplayVersion Publisher UninstallString QuietUninstallString; do
   "${wine[@]}" reg query "HKLM\\$key" /v "$value" >/dev/null 2>&1 || fail "HKLM\\$key has no $value"
 done

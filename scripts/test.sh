@@ -162,7 +162,8 @@ step_package() {
     counted deb bash tests/package/check-deb.sh "$deb" "$version"
     if host_runs_wine32; then
         cmake --build --preset win32 --target win32_installed || return
-        counted installer bash scripts/test-installer.sh build/win32 "dist/fwupgrade-$version-setup.exe"
+        counted installer bash scripts/test-installer.sh build/win32 "dist/fwupgrade-$version-setup.exe" \
+            "dist/fwupgrade-$version-win32.zip"
     else
         echo "note: this machine cannot start Wine's 32-bit loader: the installer test installs" \
              "the win64 build's installer of the same files"
