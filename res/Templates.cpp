@@ -3,6 +3,7 @@
 #include <array>
 
 #include "framework/fwtypes.h"
+#include "res/BuildInfo.h"
 #include "res/Styles.h"
 #include "res/resource.h"
 
@@ -65,8 +66,8 @@ constexpr std::array kProgressControls{
 
 constexpr std::array kDialogs{
     DialogTemplate{IDD_DEVICE_DIALOG, "IDD_DEVICE_DIALOG", true,
-                   "VORN TAPE FIRMWARE UPGRADE UTILITY - Ver. 1.3", 0, 0, 274, 180,
-                   WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME | DS_SETFONT,
+                   "VORN TAPE FIRMWARE UPGRADE UTILITY - Ver. " FWUPGRADE_VERSION_SHORT, 0, 0, 274,
+                   180, WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME | DS_SETFONT,
                    WS_EX_APPWINDOW, kFont, kPointSize, kDeviceControls},
     DialogTemplate{IDD_AGREEMENT, "IDD_AGREEMENT", false,
                    "VORN - Tape Device Firmware Upgrade Utility User Agreement", 0, 0, 317, 188,

@@ -15,6 +15,13 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   qemu-system-x86 busybox-static cpio linux-libc-dev sg3-utils
   clang libclang-rt-14-dev
+  # The static step (scripts/static-analysis.sh).
+  git clang-tidy cppcheck
+  # The udev rule's test in qemu runs Debian's udevd.
+  udev
+  # scripts/package.sh and the package step: the Debian package, its checks, the Windows
+  # installer, and the Ansible collection where the tree has one.
+  dpkg-dev debhelper lintian man-db groff-base nsis ansible-core
 )
 
 missing=()

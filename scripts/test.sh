@@ -14,7 +14,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-STEPS=(deps linux static linux_asan linux_tsan win32 fuzz)
+STEPS=(deps linux static linux_asan linux_tsan win32 fuzz package)
 
 PASSED=0
 FAILED=0
@@ -128,6 +128,57 @@ step_fuzz() {
         fi
     done
     return "$rc"
+}
+
+# The packages (scripts/package.sh into dist/) and four checks, each counted as one test:
+# lintian on the Debian package (errors and warnings fail; debian/*.lintian-overrides say
+# why any is accepted), the manual page through man and groff with their warnings on, the
+# package's contents and its program unpacked into a throwaway root (tests/package), and the
+# Windows installer under Wine (scripts/test-installer.sh: the shipped 32-bit installer
+# where this machine runs 32-bit Wine, else the win64 build's installer of the same files).
+step_package() {
+    bash scripts/package.sh || return
+    local version arch deb page rc=0
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win32/CMakeCache.txt)
+    arch=$(dpkg --print-architecture)
+    deb=dist/fwupgrade_${version}_${arch}.deb
+    # The page as the package ships it.
+    page=build/package/fwupgrade.1
+    dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/man/man1/fwupgrade.1.gz | gzip -dc >"$page" || true
+    counted() {
+        local name=$1
+        shift
+        if "$@"; then
+            echo "package check $name: ok"
+            PASSED=$((PASSED + 1))
+        else
+            echo "package check $name: FAILED"
+            FAILED=$((FAILED + 1))
+            rc=1
+        fi
+    }
+    counted lintian lintian --fail-on error,warning --info "$deb"
+    counted manpage check_manpage "$page"
+    counted deb bash tests/package/check-deb.sh "$deb" "$version"
+    if host_runs_wine32; then
+        cmake --build --preset win32 --target win32_installed || return
+        counted installer bash scripts/test-installer.sh build/win32 "dist/fwupgrade-$version-setup.exe" \
+            "dist/fwupgrade-$version-win32.zip"
+    else
+        echo "note: this machine cannot start Wine's 32-bit loader: the installer test installs" \
+             "the win64 build's installer of the same files"
+        build_preset win64 && cmake --build --preset win64 --target installer win32_installed || return
+        counted installer bash scripts/test-installer.sh build/win64 "build/win64/package/fwupgrade-$version-setup.exe"
+    fi
+    return "$rc"
+}
+# Both man and groff render the page with every warning on; any output on stderr fails.
+check_manpage() {
+    local err
+    [ -s "$1" ] || { echo "no manual page at $1"; return 1; }
+    err=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$1" 2>&1 >/dev/null;
+          groff -ww -man -z "$1" 2>&1)
+    [ -z "$err" ] || { echo "$err"; return 1; }
 }
 
 # The real-kernel test alone (tests/kernel, CTest test kernel_tests): Debian's kernel in qemu

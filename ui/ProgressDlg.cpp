@@ -28,7 +28,7 @@ BOOL CProgressDlg::OnInitDialog() {
     m_bSignalSeen = false;
     ResetEvent(theApp.m_hUpgradeEvent);
     m_editWarning.SetWindowText(res::text::kDownloadWarning);
-    m_animDownload.Open(res::kAnimationName);
+    m_animDownload.Open(DataFilePath(res::kAnimationName));
     SetTimer(kTickTimer, kTickMs, nullptr);
     return TRUE;
 }

@@ -255,6 +255,14 @@ std::string SgTransport::permissionWarning() const {
         }
     }
     text += ".";
+    const std::string ruleGroup = "\"" + std::string(kRuleGroup) + "\"";
+    if (std::find(groups.begin(), groups.end(), ruleGroup) == groups.end()) {
+        // The node is not the rule's: another model, or the rule not installed or not
+        // applied since.
+        text += " Installed from its package, the program's udev rule gives KMR-47000 drives "
+                "to the group ";
+        text += ruleGroup + ".";
+    }
     return text;
 }
 

@@ -24,8 +24,9 @@
 // on as the device sent it and a residual stays a residual.
 //
 // describe() is ZurvaxOpen's message. It is empty when all is well; when nodes exist but
-// none could be opened for lack of permission it is a warning, naming the owning group, the
-// program shows once before its first scan (ZurvaxOpen still returns 0).
+// none could be opened for lack of permission it is a warning, naming the owning group and
+// the group the packages' udev rule gives KMR-47000 drives to (kRuleGroup), the program
+// shows once before its first scan (ZurvaxOpen still returns 0).
 #pragma once
 
 #include <scsi/sg.h>
@@ -40,6 +41,10 @@
 #include "zurvax/Transport.h"
 
 namespace zurvax {
+
+// The group the udev rule installed with the program gives KMR-47000 SCSI generic nodes to
+// (read-write): FWUPGRADE_DEVICE_GROUP of the top CMakeLists.txt, the rule's only source.
+inline constexpr const char kRuleGroup[] = ZURVAX_RULE_GROUP;
 
 struct SgOpenResult {
     int fd = -1;

@@ -15,6 +15,7 @@
 #endif
 
 #include "framework/fw.h"
+#include "res/BuildInfo.h"
 
 namespace fw {
 
@@ -139,5 +140,12 @@ UINT CFile::Read(void* buffer, UINT count) {
 }
 
 void CFile::Close() { m_impl.reset(); }
+
+CString DataFilePath(const char* name) {
+    if (::access(name, F_OK) == 0) {
+        return name;
+    }
+    return CString(std::string(FWUPGRADE_DATADIR) + "/" + name);
+}
 
 } // namespace fw

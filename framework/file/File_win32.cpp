@@ -68,4 +68,8 @@ void CFile::Close() {
     }
 }
 
+// The working folder only, as the program has always done on Windows: the installer puts the
+// animation beside the program, whose Start menu entry starts it in its own folder.
+CString DataFilePath(const char* name) { return name; }
+
 } // namespace fw

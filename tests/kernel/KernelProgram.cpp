@@ -14,6 +14,8 @@
 //   hold-tape      holds /dev/nst0 open, as another program would, until killed; creates
 //                  /tmp/held once it does
 //   claim-busy     with /dev/nst0 held by hold-tape: ClaimDevice answers in-use
+//   rule-member    after udevd applied the package's rule, with a scsi_debug disk on sg1
+//                  beside the drive: as an unprivileged member of the rule's group only
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
@@ -336,6 +338,67 @@ void ScenarioClaimBusy() {
     // Only st is held: the drive itself still answers through sg (GOOD or a unit attention).
     const std::uint32_t ready = TestUnitReady(0);
     Check("in-use-drive-still-answers", ready <= 0xFFFF, "TEST UNIT READY " + Hex(ready));
+// The group's id as /etc/group has it (read directly: a static program has no NSS).
+std::optional<gid_t> GroupId(const std::string& name) {
+    std::ifstream file("/etc/group");
+    for (std::string line; std::getline(file, line);) {
+        const auto first = line.find(':');
+        const auto second = line.find(':', first + 1);
+        const auto third = line.find(':', second + 1);
+        if (line.substr(0, first) == name && third != std::string::npos) {
+            return static_cast<gid_t>(std::stoul(line.substr(second + 1, third - second - 1)));
+        }
+    }
+    return std::nullopt;
+}
+
+std::string NodeOwner(const struct stat& node) {
+    char text[64];
+    std::snprintf(text, sizeof text, "group %u mode %03o", static_cast<unsigned>(node.st_gid),
+                  static_cast<unsigned>(node.st_mode & 0777));
+    return text;
+}
+
+void ScenarioRuleMember() {
+    const auto group = GroupId(zurvax::kRuleGroup);
+    struct stat drive {};
+    struct stat disk {};
+    const bool nodes = stat(kNode, &drive) == 0 && stat("/dev/sg1", &disk) == 0;
+    Check("rule-nodes", group.has_value() && nodes,
+          std::string("group ") + zurvax::kRuleGroup + (group ? " known" : " not in /etc/group") +
+              (nodes ? "" : ", /dev/sg0 or /dev/sg1 missing"));
+    if (!group || !nodes) return;
+    Check("rule-drive-node", drive.st_gid == *group && (drive.st_mode & 0777) == 0660, NodeOwner(drive));
+    Check("rule-disk-untouched", disk.st_gid != *group && (disk.st_mode & 0077) == 0, NodeOwner(disk));
+
+    const gid_t groups[] = {*group};
+    if (setgroups(1, groups) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0 || getuid() != kNobody) {
+        Check("rule-member", false, "cannot become an unprivileged user in the rule's group");
+        return;
+    }
+    const auto address = SysfsAddress();
+    char expected[64] = {};
+    if (address) {
+        std::snprintf(expected, sizeof expected, "00:HA#%02d TID#%02d VORN     KMR-47000        ",
+                      address->first, address->second);
+    }
+    KernelRun run;
+    run.Agree();
+    run.Done();
+    std::string message;
+    const std::uint32_t opened = run.Run(message);
+    const auto items = run.ListItems();
+    Check("rule-member-lists", opened == 0 && message.empty() && items == std::vector<std::string>{expected},
+          "ZurvaxOpen -> " + Hex(opened) + " \"" + message + "\", list " + Joined(items));
+    // The download and its commit: scsi_debug takes both (its READ BUFFER is refused, so the
+    // program's own read-back cannot complete here; the upgrade scenario covers that).
+    std::vector<std::uint8_t> chunk(8192, 0x5A);
+    const std::uint32_t written = WriteBuffer(0, BUFFER_MODE_DATA, 0, 0, 8192, chunk.data());
+    const std::uint32_t committed = WriteBuffer(0, BUFFER_MODE_DOWNLOAD_MICROCODE_SAVE, 0, 0, 0, nullptr);
+    Check("rule-member-flashes", written == 0 && committed == 0,
+          "WRITE BUFFER " + Hex(written) + ", commit " + Hex(committed));
+    const std::uint32_t diskReady = TestUnitReady(1);
+    Check("rule-disk-denied", diskReady == ZURVAX_STATUS_PERMISSION_DENIED, "TEST UNIT READY on sg1 " + Hex(diskReady));
 }
 
 }  // namespace
@@ -358,6 +421,8 @@ int main(int argc, char** argv) {
         HoldTape();
     } else if (scenario == "claim-busy") {
         ScenarioClaimBusy();
+    } else if (scenario == "rule-member") {
+        ScenarioRuleMember();
     } else {
         Check("usage", false, "unknown scenario \"" + scenario + "\"");
     }

@@ -4,7 +4,9 @@
 # program's scenarios there and passes only when every expected "KTEST PASS" line came out
 # on the serial console (qemu's exit status says nothing about the tests).
 #
-# Usage: run-vm.sh <kernel test program> <work folder>
+# Usage: run-vm.sh <kernel test program> <work folder> <udev rule>
+# The udev rule (the one the packages install) is applied by Debian's own udevd, copied into
+# the initramfs with its libraries, after a scsi_debug disk joins the drive.
 # The kernel package is downloaded once (apt-get download, never installed) into
 # <work folder>/kernel-cache. Needs qemu-system-x86, busybox-static and cpio.
 # FWUPGRADE_KERNEL_VM_TIMEOUT: seconds one VM run may take (default 240).
@@ -12,6 +14,7 @@ set -euo pipefail
 
 program=$(realpath "$1")
 work=$(realpath -m "$2")
+rule=$(realpath "$3")
 cache=$work/kernel-cache
 vm_timeout=${FWUPGRADE_KERNEL_VM_TIMEOUT:-240}
 
@@ -29,11 +32,13 @@ expected=(
   member-opens member-writes
   read-only-opens read-only-write-denied
   claim-holds-tape release-frees-tape claim-in-use in-use-drive-still-answers
+  disk-added rule-nodes rule-drive-node rule-disk-untouched rule-member-lists rule-member-flashes
+  rule-disk-denied
 )
 
 fail() { echo "kernel test: $*" >&2; exit 1; }
 
-for tool in qemu-system-x86_64 busybox cpio gzip dpkg-deb apt-get apt-cache timeout; do
+for tool in qemu-system-x86_64 busybox cpio gzip dpkg-deb apt-get apt-cache timeout ldd udevadm; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/install-deps.sh installs it)"
 done
 [ -x "$program" ] || fail "no test program at $program"
@@ -46,7 +51,22 @@ prepare_kernel_initramfs "kernel test" "$cache" "$work" "${modules[@]}" st || ex
 # Without its debug information the program packs and unpacks several times faster.
 strip -o "$root/ktest" "$program" 2>/dev/null || cp "$program" "$root/ktest"
 printf 'root:x:0:0:root:/:/bin/sh\nnobody:x:65534:65534:nobody:/tmp:/bin/sh\n' >"$root/etc/passwd"
-printf 'root:x:0:\ndisk:x:6:\nnogroup:x:65534:\n' >"$root/etc/group"
+# The rule's group, with the id Debian gives it.
+rule_group=$(sed -n 's/.*GROUP="\([^"]*\)".*/\1/p' "$rule")
+[ -n "$rule_group" ] || fail "no GROUP= in $rule"
+printf 'root:x:0:\ndisk:x:6:\n%s:x:26:\nnogroup:x:65534:\n' "$rule_group" >"$root/etc/group"
+
+# Debian's udevd (udevadm started under that name) with its libraries and loader, and the
+# package's rule as the only one.
+udevadm=$(command -v udevadm)
+mkdir -p "$root/usr/bin" "$root/lib/systemd" "$root/etc/udev/rules.d" "$root/run"
+cp "$udevadm" "$root/usr/bin/udevadm"
+ln -s /usr/bin/udevadm "$root/lib/systemd/systemd-udevd"
+for library in $(ldd "$udevadm" | grep -o '/[^ ]*'); do
+  mkdir -p "$root$(dirname "$library")"
+  cp -L "$library" "$root$library"
+done
+cp "$rule" "$root/etc/udev/rules.d/"
 cat >"$root/init" <<EOF
 $(init_start_lines KTEST)
 $(scsi_debug_drive_lines KTEST)
@@ -72,6 +92,31 @@ tries=0
 while [ ! -e /tmp/held ] && [ \$tries -lt 100 ]; do sleep 0.1; tries=\$((tries + 1)); done
 /ktest claim-busy
 kill \$holder
+# A disk beside the drive, from the same vendor: a second scsi_debug host, added once the
+# identity it answers with is a disk's.
+printf 0 >/sys/bus/pseudo/drivers/scsi_debug/ptype
+printf DISK >/sys/module/scsi_debug/parameters/inq_product
+printf 1 >/sys/bus/pseudo/drivers/scsi_debug/add_host
+tries=0
+while [ ! -c /dev/sg1 ] && [ \$tries -lt 100 ]; do sleep 0.1; tries=\$((tries + 1)); done
+if [ -c /dev/sg1 ] && [ "\$(cat /sys/class/scsi_generic/sg1/device/type)" = 0 ]; then
+  echo "KTEST PASS disk-added"
+else
+  echo "KTEST FAIL disk-added: no type 0 device on /dev/sg1"
+fi
+# scsi_debug answers INQUIRY from its parameters of the moment: the drive's again. The disk
+# stays a disk where the rule looks, in the identity the kernel read when it found it.
+printf 1 >/sys/bus/pseudo/drivers/scsi_debug/ptype
+printf 'KMR-47000       ' >/sys/module/scsi_debug/parameters/inq_product
+# Both nodes as the kernel makes them, root's alone: what the member gets, the rule gave.
+chown 0:0 /dev/sg0 /dev/sg1
+chmod 0600 /dev/sg0 /dev/sg1
+mount -t tmpfs tmpfs /run
+/lib/systemd/systemd-udevd --daemon || echo "KTEST FAIL udevd: did not start"
+udevadm trigger --action=add --subsystem-match=scsi_generic
+udevadm settle --timeout=30 || echo "KTEST FAIL udev-settle: events still queued"
+echo "KTEST INFO nodes: \$(ls -ln /dev/sg0 /dev/sg1 | tr -s ' ' | cut -d' ' -f1,4 | tr '\n' ' ')"
+/ktest rule-member
 echo "KTEST DONE"
 poweroff -f
 EOF

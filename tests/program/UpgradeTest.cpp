@@ -4,6 +4,8 @@
 #include <sstream>
 
 #include "app/FirmwareApp.h"
+#include "res/BuildInfo.h"
+#include "res/Texts.h"
 #include "tests/program/Harness.h"
 #include "zurvax/EmulatedTransport.h"
 #include "zurvax/EmulationConfig.h"
@@ -517,6 +519,12 @@ TEST(Progress, EnterEscapeAndAMissingClipLeaveItRunning) {
     const auto clip = OpsOf(run, "ACM_OPEN", IDD_PROGRESS);
     ASSERT_EQ(clip.size(), 1u);
     EXPECT_EQ(clip[0].value, 0);
+#ifdef _WIN32
+    EXPECT_EQ(clip[0].text, res::kAnimationName) << "Windows looks in the working folder only";
+#else
+    EXPECT_EQ(clip[0].text, std::string(FWUPGRADE_DATADIR "/") + res::kAnimationName)
+        << "missing from the working folder, the clip is looked for where the package puts it";
+#endif
     EXPECT_EQ(WorkerBoxes(run), (std::vector<std::string>{kSuccess}));
     EXPECT_TRUE(run.ui().Problems().empty());
 }

@@ -567,6 +567,10 @@ TEST_F(SgTransportTest, UnopenableNodeCountsButEveryCommandIsDenied) {
     EXPECT_NE(message.find("/dev/sg0"), std::string::npos) << message;
     EXPECT_NE(message.find("root"), std::string::npos) << message;
     EXPECT_NE(message.find("\"disk\""), std::string::npos) << message;
+    EXPECT_NE(message.find("udev rule gives KMR-47000 drives to the group \"" +
+                           std::string(zurvax::kRuleGroup) + "\"."),
+              std::string::npos)
+        << message;
 
     INQUIRY_DATA inquiry{};
     EXPECT_EQ(ReadRawInquiryData(0, &inquiry), ZURVAX_STATUS_PERMISSION_DENIED);
@@ -589,11 +593,15 @@ TEST_F(SgTransportTest, WarningNamesEveryOwningGroupOnce) {
         node.gid = name[2] == '3' ? 33 : (name[2] == '2' ? 4242 : 6);
         kernel->nodes[name] = node;
     }
-    kernel->groups[33] = "tape";
+    kernel->groups[33] = zurvax::kRuleGroup;
     open();
     const std::string message = openMessage();
     EXPECT_NE(message.find("/dev/sg0 and 3 more"), std::string::npos) << message;
-    EXPECT_NE(message.find("\"disk\", with id 4242 or \"tape\""), std::string::npos) << message;
+    const std::string groups =
+        "\"disk\", with id 4242 or \"" + std::string(zurvax::kRuleGroup) + "\".";
+    EXPECT_NE(message.find(groups), std::string::npos) << message;
+    EXPECT_EQ(message.find("udev"), std::string::npos)
+        << "a node of the rule's group needs no hint: " << message;
 }
 
 TEST_F(SgTransportTest, NoWarningWhenOneNodeOpens) {

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Checks the README's promise of a fresh Debian 12: makes a minimal Debian 12 root
+# (debootstrap --variant=minbase bookworm), clones this repository into it (what is
+# committed, as CI sees it) and runs `bash .ci/run` there, which must install everything it
+# needs through scripts/install-deps.sh and pass. Not part of the test command: it takes
+# about as long as the test command plus the installs. Run it after changing dependencies.
+#
+# Usage (as root): bash scripts/test-in-minimal-root.sh [root folder]
+#   The root (default build/minimal-root) is made once and reused; delete it to start over.
+# Environment: FWUPGRADE_MIRROR  the Debian mirror (default: the one this machine's apt uses)
+# The run's output goes to the terminal and to <root folder>.log.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+[ "$(id -u)" -eq 0 ] || { echo "run as root: debootstrap and chroot need it" >&2; exit 1; }
+repo=$(pwd)
+root=$(realpath -m "${1:-build/minimal-root}")
+log=$root.log
+
+mirror=${FWUPGRADE_MIRROR:-$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
+  /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -E '^(deb|URIs:) ' |
+  grep -oE 'https?://[^ ]+/debian/?$|https?://[^ ]+/debian/? ' | tr -d ' ' | head -n1 || true)}
+mirror=${mirror:-http://deb.debian.org/debian}
+security=${mirror%/debian*}/debian-security
+
+if ! command -v debootstrap >/dev/null; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap
+fi
+
+if [ ! -f "$root/.fw-bootstrapped" ]; then
+  rm -rf "$root"
+  echo "minimal root: debootstrap --variant=minbase bookworm from $mirror"
+  debootstrap --variant=minbase bookworm "$root" "$mirror"
+  printf 'deb %s bookworm main\ndeb %s bookworm-updates main\ndeb %s bookworm-security main\n' \
+    "$mirror" "$mirror" "$security" >"$root/etc/apt/sources.list"
+  touch "$root/.fw-bootstrapped"
+fi
+cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+
+mounted=()
+cleanup() {
+  local i
+  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[i]}" 2>/dev/null || true; done
+}
+trap cleanup EXIT
+mount_in() { mount "$@" && mounted+=("${*: -1}"); }
+mount_in -t proc proc "$root/proc"
+mount_in -t sysfs sys "$root/sys"
+mount_in --bind /dev "$root/dev"
+mount_in -t devpts -o newinstance,ptmxmode=0666 devpts "$root/dev/pts"
+mount_in -t tmpfs tmpfs "$root/dev/shm"
+mount_in -t tmpfs tmpfs "$root/tmp"
+
+rm -rf "$root/src/fwupgrade"
+mkdir -p "$root/src"
+git clone -q --no-hardlinks "$repo" "$root/src/fwupgrade"
+echo "minimal root: bash .ci/run in $root/src/fwupgrade (log: $log)"
+chroot "$root" /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" CI=true \
+  PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+  bash -c 'cd /src/fwupgrade && bash .ci/run' </dev/null 2>&1 | tee "$log"
