@@ -338,6 +338,8 @@ void ScenarioClaimBusy() {
     // Only st is held: the drive itself still answers through sg (GOOD or a unit attention).
     const std::uint32_t ready = TestUnitReady(0);
     Check("in-use-drive-still-answers", ready <= 0xFFFF, "TEST UNIT READY " + Hex(ready));
+}
+
 // The group's id as /etc/group has it (read directly: a static program has no NSS).
 std::optional<gid_t> GroupId(const std::string& name) {
     std::ifstream file("/etc/group");
