@@ -44,6 +44,9 @@ inline constexpr const char kConfirmUpgrade[] =
     "programs\nyou have running before continue.\n\nAre you sure you want to upgrade Current "
     "Firmware?";
 inline constexpr const char kConfirmCaption[] = "VORN - Tape Firmware Upgrade";
+inline constexpr const char kDriveInUse[] =
+    "ERROR: The tape drive is in use by another program !!!\n\nClose the program that uses it "
+    "and try again.";
 inline constexpr const char kThreadNotStarted[] =
     "ERROR: The firmware download could not be started !!!";
 

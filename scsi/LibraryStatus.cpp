@@ -2,6 +2,8 @@
 
 #include "zurvax/ZurvaxStatus.h"
 
+bool DeviceInUse(std::uint32_t status) { return status == ZURVAX_STATUS_DEVICE_IN_USE; }
+
 bool DeviceWentAway(std::uint32_t status) {
     return status == ZURVAX_STATUS_NO_SUCH_DEVICE || status == ZURVAX_STATUS_TRANSPORT_ERROR ||
            status == ZURVAX_STATUS_TIMEOUT;

@@ -7,3 +7,6 @@
 // was reset, went off the bus, or the command timed out), as a drive does while it restarts
 // with new microcode.
 bool DeviceWentAway(std::uint32_t status);
+
+// True for a claim refused because another program (backup software, say) has the drive.
+bool DeviceInUse(std::uint32_t status);

@@ -83,6 +83,15 @@ bool TransferImage(CFile& image, DWORD length) {
     return true;
 }
 
+// Gives the drive the request claimed back when the worker ends, whichever way it ends.
+class ClaimedDevice {
+public:
+    ClaimedDevice() = default;
+    ClaimedDevice(const ClaimedDevice&) = delete;
+    ClaimedDevice& operator=(const ClaimedDevice&) = delete;
+    ~ClaimedDevice() { ReleaseDevice(theApp.m_nDeviceId); }
+};
+
 } // namespace
 
 bool CommitRejected(UINT status) {
@@ -98,6 +107,7 @@ bool CommitRejected(UINT status) {
 
 UINT FirmwareDownloadThread(void* pParam) {
     (void)pParam;
+    const ClaimedDevice claimed;
     CFile image;
     if (!image.Open(res::kFirmwareImageName, CFile::modeRead | CFile::shareExclusive)) {
         AfxMessageBox(res::text::kImageNotOpened);

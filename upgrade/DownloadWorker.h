@@ -5,7 +5,8 @@
 
 #include "framework/afxwin.h"
 
-// Thread procedure for AfxBeginThread; the parameter is not used. Returns 1 when the image
+// Thread procedure for AfxBeginThread; the parameter is not used. The drive was claimed by
+// the request (ClaimDevice); the worker releases it as it ends. Returns 1 when the image
 // could not be opened or is empty (no device command was sent), 0 on every other path.
 UINT FirmwareDownloadThread(void* pParam);
 

@@ -6,6 +6,7 @@
 
 #include "app/FirmwareApp.h"
 #include "res/Texts.h"
+#include "scsi/LibraryStatus.h"
 #include "scsi/TapeError.h"
 #include "ui/DeviceSelectDlg.h"
 #include "ui/ProgressDlg.h"
@@ -57,13 +58,27 @@ void CDeviceSelectDlg::OnUpgradeFirmware() {
             return;
         }
 
+        // Nothing else may talk to the drive while its microcode is replaced: backup software
+        // that opens it mid-download could rewind or reset it. The worker gives it back.
+        const UINT claim = ClaimDevice(theApp.m_nDeviceId);
+        if (claim != SCSI_STATUS_OK) {
+            if (DeviceInUse(claim)) {
+                MessageBox(res::text::kDriveInUse, nullptr, MB_OK | MB_ICONSTOP);
+            } else {
+                ReportTapeError(nullptr, claim);
+            }
+            return;
+        }
+
         if (MessageBox(res::text::kConfirmUpgrade, res::text::kConfirmCaption,
                        MB_YESNO | MB_ICONEXCLAMATION) != IDYES) {
+            ReleaseDevice(theApp.m_nDeviceId);
             return;
         }
 
         if (AfxBeginThread(FirmwareDownloadThread, this, THREAD_PRIORITY_HIGHEST, 0, 0, nullptr) ==
             nullptr) {
+            ReleaseDevice(theApp.m_nDeviceId);
             // The progress window would wait for ever for a worker that does not exist.
             MessageBox(res::text::kThreadNotStarted, nullptr, MB_OK | MB_ICONSTOP);
             return;

@@ -221,6 +221,20 @@ TEST(Download, AnImageChangedWhileItIsSentIsNeverCommitted) {
     }
 }
 
+TEST(Download, ADriveAnotherProgramHasIsNotFlashed) {
+    ProgramRun run(Devices({R"({"check_image":false,"tape_in_use":true})"}));
+    run.WriteImage(SampleImage(kChunk));
+    run.Agree();
+    run.InMain([](Headless& ui) { EXPECT_TRUE(ui.Click(IDC_UPGRADE)); });
+    run.Done();
+    run.Run();
+
+    EXPECT_EQ(Count(run.BoxTexts(), "in use by another program"), 1u);
+    EXPECT_EQ(Count(run.BoxTexts(), kConfirm), 0u) << "refused before the question";
+    EXPECT_TRUE(run.TraceOf("WriteBuffer").empty());
+    EXPECT_TRUE(run.kernel().StartedThreadPriorities().empty());
+}
+
 TEST(Startup, ADeviceSourceThatCannotOpenIsToldAfterTheAgreementAndEndsTheProgram) {
     ProgramRun run(R"({ "devices": [ { "revision": "0100", } ] })");
     run.Agree();
