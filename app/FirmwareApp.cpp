@@ -5,6 +5,8 @@
 
 CFirmwareApp theApp;
 
+CFirmwareApp::CFirmwareApp() : m_strImagePath(res::kFirmwareImageName) {}
+
 #define ID_HELP 0xE146
 BEGIN_MESSAGE_MAP(CFirmwareApp, CWinApp)
 ON_COMMAND(ID_HELP, CWinApp::OnHelp)

@@ -1,11 +1,13 @@
 // The application object and the state the windows and the download worker share.
 #pragma once
 
+#include <atomic>
+
 #include "framework/afxwin.h"
 
 class CFirmwareApp : public CWinApp {
 public:
-    CFirmwareApp() = default;
+    CFirmwareApp();
     ~CFirmwareApp() override = default;
 
     // The whole life of the program: one modal run of the main dialog. Returns FALSE so
@@ -24,6 +26,16 @@ public:
 
     static constexpr int kExitNoDeviceLibrary = 2; // the device source could not be opened
     int m_nExitCode = 0;
+
+    // The image the worker sends: the fixed name in the current folder, unless the unattended
+    // command line names another file.
+    CString m_strImagePath;
+    // What the worker got to, for the unattended commands to tell apart a download that failed
+    // with the old firmware still running from one whose commit the drive took: written by the
+    // worker, read once it has ended (or, the chunk count, while it runs).
+    std::atomic<UINT> m_nChunksSent{0};
+    UINT m_nChunksTotal = 0;
+    BOOL m_bCommitTaken = 0; // the commit was sent and not refused
 
     DECLARE_MESSAGE_MAP()
 };

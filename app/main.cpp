@@ -1,11 +1,16 @@
-// Process entry: installs the backend this program is built with, then runs the application.
+// Process entry. With arguments, the unattended command line, which never draws a window;
+// without, the interactive program on the backend this program is built with.
 #include <string>
+#include <vector>
 
 #include "app/FirmwareApp.h"
+#include "cli/Unattended.h"
 #include "framework/Backend.h"
 
 int main(int argc, char** argv) {
-    (void)argc;
+    if (argc > 1) {
+        return cli::RunUnattended(std::vector<std::string>(argv + 1, argv + argc));
+    }
     fw::BackendRun backend = fw::StartBackend();
     const std::string module = fw::ModuleFileName(argv[0]);
     return fw::AfxWinMain(module.c_str());

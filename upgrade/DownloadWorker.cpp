@@ -79,17 +79,30 @@ bool TransferImage(CFile& image, DWORD length) {
             return false;
         }
         offset += bytesRead;
+        ++theApp.m_nChunksSent;
     }
     return true;
 }
 
-// Gives the drive the request claimed back when the worker ends, whichever way it ends.
+// The drive the request claimed, given back once the download is over (or as the worker
+// ends, whichever way). The index is kept: after the worker's signal the main window may
+// already have chosen another drive.
 class ClaimedDevice {
 public:
-    ClaimedDevice() = default;
+    ClaimedDevice() : m_index(theApp.m_nDeviceId) {}
     ClaimedDevice(const ClaimedDevice&) = delete;
     ClaimedDevice& operator=(const ClaimedDevice&) = delete;
-    ~ClaimedDevice() { ReleaseDevice(theApp.m_nDeviceId); }
+    ~ClaimedDevice() { Release(); }
+    void Release() {
+        if (m_claimed) {
+            ReleaseDevice(m_index);
+            m_claimed = false;
+        }
+    }
+
+private:
+    UINT m_index;
+    bool m_claimed = true;
 };
 
 } // namespace
@@ -107,14 +120,17 @@ bool CommitRejected(UINT status) {
 
 UINT FirmwareDownloadThread(void* pParam) {
     (void)pParam;
-    const ClaimedDevice claimed;
+    ClaimedDevice claimed;
     CFile image;
-    if (!image.Open(res::kFirmwareImageName, CFile::modeRead | CFile::shareExclusive)) {
+    theApp.m_nChunksSent = 0;
+    theApp.m_bCommitTaken = 0;
+    if (!image.Open(theApp.m_strImagePath, CFile::modeRead | CFile::shareExclusive)) {
         AfxMessageBox(res::text::kImageNotOpened);
         SetEvent(theApp.m_hUpgradeEvent);
         return 1;
     }
     const DWORD length = image.GetLength();
+    theApp.m_nChunksTotal = length / kChunkSize + (length % kChunkSize != 0 ? 1 : 0);
     if (length == 0) {
         // Nothing to send, but a commit would make the drive activate whatever an earlier,
         // aborted download left in its buffer: refuse before any device command.
@@ -139,6 +155,7 @@ UINT FirmwareDownloadThread(void* pParam) {
                 // A drive that refuses the image keeps its old code: never call that a success.
                 ReportTapeError(nullptr, status);
             } else {
+                theApp.m_bCommitTaken = 1;
                 Sleep(kSettleMs);
                 theApp.m_bUpgradeDone = 1;
                 complete = true;
@@ -159,6 +176,7 @@ UINT FirmwareDownloadThread(void* pParam) {
         theApp.m_bUpgradeDone = 0;
     }
 
+    claimed.Release();
     SetEvent(theApp.m_hUpgradeEvent);
     Sleep(kSignalHoldMs);
     ResetEvent(theApp.m_hUpgradeEvent);

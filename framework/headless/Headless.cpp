@@ -17,6 +17,11 @@ void Headless::Answer(std::string textPart, int answer) {
     m_answers.push_back(Answered{std::move(textPart), answer});
 }
 
+void Headless::AnswerBy(std::function<std::optional<int>(const MessageBoxRecord&)> policy) {
+    std::lock_guard lock(m_mutex);
+    m_policy = std::move(policy);
+}
+
 void Headless::OnMessageBox(std::function<void(const MessageBoxRecord&)> observer) {
     std::lock_guard lock(m_mutex);
     m_observer = std::move(observer);
@@ -53,6 +58,12 @@ int Headless::MessageBox(HWND owner, const char* text, const char* caption, UINT
             m_answers.erase(it);
             answered = true;
             break;
+        }
+    }
+    if (!answered && m_policy) {
+        if (const std::optional<int> answer = m_policy(record)) {
+            record.answer = *answer;
+            answered = true;
         }
     }
     if (!answered) {

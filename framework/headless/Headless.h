@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +42,9 @@ public:
     // time, as an operator needs a moment to read it: answered at once, a worker could
     // race ahead of the user-interface thread in a way no person could make it.
     void Answer(std::string textPart, int answer);
+    // Answers every box that no Answer() matches: policy returns the button pressed, or
+    // nothing for the rule above.
+    void AnswerBy(std::function<std::optional<int>(const MessageBoxRecord&)> policy);
     // Calls observer for every message box as it is shown (before it is answered), on the
     // thread that shows it.
     void OnMessageBox(std::function<void(const MessageBoxRecord&)> observer);
@@ -84,6 +88,7 @@ private:
     std::vector<MessageBoxRecord> m_boxes;
     std::vector<std::string> m_problems;
     std::function<void(const MessageBoxRecord&)> m_observer;
+    std::function<std::optional<int>(const MessageBoxRecord&)> m_policy;
     bool m_echo = false;
     std::thread::id m_userInterfaceThread;
 };

@@ -83,6 +83,8 @@ TEST(UnderADownload, NothingTheOperatorOrAnotherProgramDoesReachesTheDriveOrTheW
         EXPECT_TRUE(run.TraceOf("ReadBuffer 0").empty());
         EXPECT_EQ(run.TraceOf("WriteBuffer 1 mode=2").size(), 3u);
         EXPECT_EQ(run.TraceOf("WriteBuffer 1 mode=5").size(), 1u);
+        EXPECT_EQ(run.TraceOf("ClaimDevice 1 -> 0").size(), 1u);
+        EXPECT_EQ(run.TraceOf("ReleaseDevice 1 -> 0").size(), 1u) << "the drive claimed is the drive given back";
         // The window ended once, on the worker's signal, 2000 ms before its outcome.
         const auto ended = OpsOf(run, "EndDialog", IDD_PROGRESS);
         ASSERT_EQ(ended.size(), 1u);

@@ -1,0 +1,42 @@
+// The little the unattended commands need of the operating system beyond the framework: this
+// program's own path, the host's name, and child processes of itself whose standard output
+// is collected (one per drive, for --jobs).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// The running executable's full path.
+std::string SelfPath();
+std::string HostName();
+
+// One child process running program with arguments, its standard output collected; its
+// standard error is the parent's. Not copyable: it owns the process, which it waits for
+// when destroyed.
+class Child {
+public:
+    Child(const std::string& program, const std::vector<std::string>& arguments);
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool Started() const;
+    // Reads what is ready of the output without blocking; true once the child has ended and
+    // all its output is in.
+    bool Poll();
+    const std::string& Output() const { return m_output; }
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+    std::string m_output;
+};
+
+// On Windows, a GUI-subsystem program has no console of its own: standard output and error
+// go to the console of the program that started it, where there is one. Elsewhere nothing.
+void AttachParentConsole();
+
+} // namespace cli

@@ -1,0 +1,24 @@
+// The unattended commands: list, check and upgrade many drives from a script, with JSON
+// results and exit statuses a script can act on. They go through the very scan, selection,
+// upgrade request and download worker the windows run, with the headless window system
+// playing the operator by policy: it agrees only when told to, confirms only an upgrade,
+// always asks for the sense data, and keeps every message box as the drive's record.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// Exit statuses.
+inline constexpr int kExitDone = 0;         // every selected drive upgraded, current or would-upgrade
+inline constexpr int kExitFailed = 1;       // a drive failed or needs attention
+inline constexpr int kExitUsage = 2;        // usage error or bad input
+inline constexpr int kExitRefused = 3;      // a drive was refused, none failed
+inline constexpr int kExitNoDrive = 4;      // no drive matched
+
+// Runs the command the arguments (without the program's name) give; never draws a window.
+// Returns the exit status.
+int RunUnattended(const std::vector<std::string>& arguments);
+
+} // namespace cli
