@@ -15,6 +15,7 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   qemu-system-x86 busybox-static cpio linux-libc-dev sg3-utils
   clang libclang-rt-14-dev
+  ansible-core python3-jsonschema
 )
 
 missing=()
