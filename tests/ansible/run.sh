@@ -19,6 +19,13 @@ if [ ! -x "$FWUPGRADE" ]; then
     echo "run.sh: $FWUPGRADE is not an executable program (build the linux preset first)" >&2
     exit 2
 fi
+# A program without the command-line interface would start its terminal screen and wait for
+# a key: fail at once instead of hanging every playbook.
+if ! ZURVAX_EMULATION=demo timeout 30 "$FWUPGRADE" list --json </dev/null 2>/dev/null | grep -q '"format_version"'; then
+    echo "run.sh: $FWUPGRADE list --json gives no JSON document: not the command-line fwupgrade" >&2
+    echo "ansible: 0 passed, 1 failed"
+    exit 1
+fi
 # Debian's python3 has the packages ansible-core and python3-jsonschema installed for it.
 PY=${PYTHON:-/usr/bin/python3}
 for tool in ansible-playbook ansible-galaxy ansible-doc; do
@@ -111,10 +118,10 @@ EOF
 IMAGE_0200=$(image 0200)
 IMAGE_0300=$(image 0300)
 
-writes() { grep -c '^WriteBuffer' "$(trace "$1")" 2>/dev/null; }
+writes() { grep -Ec '(^|[[:space:]])WriteBuffer ' "$(trace "$1")" 2>/dev/null; }
 no_writes() { [ "$(writes "$1")" = 0 ] || [ ! -s "$(trace "$1")" ]; }
 # A commit (WRITE BUFFER mode 5) reached the host's drives.
-committed() { grep -q '^WriteBuffer .*mode=5' "$(trace "$1")" 2>/dev/null; }
+committed() { grep -Eq '(^|[[:space:]])WriteBuffer .*mode=5' "$(trace "$1")" 2>/dev/null; }
 clear_traces() { for h in "${HOSTS[@]}"; do : >"$(trace "$h")"; done; }
 
 # play NAME ARGS...: ansible-playbook with its output in logs/NAME.log; returns its status.
