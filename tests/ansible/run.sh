@@ -21,7 +21,8 @@ if [ ! -x "$FWUPGRADE" ]; then
 fi
 # A program without the command-line interface would start its terminal screen and wait for
 # a key: fail at once instead of hanging every playbook.
-if ! ZURVAX_EMULATION=demo timeout 30 "$FWUPGRADE" list --json </dev/null 2>/dev/null | grep -q '"format_version"'; then
+PREFLIGHT=$(ZURVAX_EMULATION=demo timeout 30 "$FWUPGRADE" list --json </dev/null 2>/dev/null)
+if ! grep -q '"format_version"' <<<"$PREFLIGHT"; then
     echo "run.sh: $FWUPGRADE list --json gives no JSON document: not the command-line fwupgrade" >&2
     echo "ansible: 0 passed, 1 failed"
     exit 1
@@ -117,12 +118,15 @@ EOF
 }
 IMAGE_0200=$(image 0200)
 IMAGE_0300=$(image 0300)
+IMAGE_0100=$(image 0100)
 
 writes() { grep -Ec '(^|[[:space:]])WriteBuffer ' "$(trace "$1")" 2>/dev/null; }
 no_writes() { [ "$(writes "$1")" = 0 ] || [ ! -s "$(trace "$1")" ]; }
 # A commit (WRITE BUFFER mode 5) reached the host's drives.
 committed() { grep -Eq '(^|[[:space:]])WriteBuffer .*mode=5' "$(trace "$1")" 2>/dev/null; }
 clear_traces() { for h in "${HOSTS[@]}"; do : >"$(trace "$h")"; done; }
+# Every drive back at 0100, so that a phase does not depend on what an earlier one did wrong.
+reset_drives() { for h in "${HOSTS[@]}"; do rm -f "$(hostdir "$h")/state.json"; done; }
 
 # play NAME ARGS...: ansible-playbook with its output in logs/NAME.log; returns its status.
 play() {
@@ -207,6 +211,7 @@ if play facts-before "$HERE/facts.yml" -e expect_revision=0100; then
 else
     bad "facts: every host lists its drives at 0100"; show facts-before
 fi
+reset_drives
 clear_traces
 if play module "$HERE/module.yml" -e "image=$IMAGE_0200" -e "image_sha256=$SHA_0200"; then
     ok "module: digest mismatch refused unrun, check mode, drives by serial, no match"
@@ -216,6 +221,7 @@ fi
 for h in "${HOSTS[@]}"; do check "module: no WRITE BUFFER on $h" no_writes "$h"; done
 
 # --- the rollout in check mode changes nothing --------------------------------------------
+reset_drives
 clear_traces
 if play rollout-check vorn.tape.rollout --check -e "firmware_image_src=$IMAGE_0200"; then
     ok "check-mode rollout succeeds"
@@ -232,6 +238,7 @@ else
 fi
 
 # --- the rollout upgrades every host, canary first ------------------------------------------
+reset_drives
 clear_traces
 if play rollout vorn.tape.rollout -e "firmware_image_src=$IMAGE_0200"; then
     ok "rollout succeeds"
@@ -248,6 +255,14 @@ if play facts-after-rollout "$HERE/facts.yml" -e expect_revision=0200; then
 else
     bad "rollout: every drive reports 0200 in a later run"; show facts-after-rollout
 fi
+
+clear_traces
+if play refused "$HERE/refused.yml" -e "image=$IMAGE_0100"; then
+    ok "an older image is refused: the task fails unless accept_refused"
+else
+    bad "an older image is refused: the task fails unless accept_refused"; show refused
+fi
+for h in "${HOSTS[@]}"; do check "refused: no WRITE BUFFER on $h" no_writes "$h"; done
 
 # --- a second rollout has nothing to do ----------------------------------------------------
 clear_traces

@@ -323,6 +323,9 @@ def main():
             argv[1], rc, meaning, ": %s" % detail if detail else "")
         module.fail_json(**result)
 
+    # Ansible takes a nonzero rc without an explicit failed key as a failure, which would
+    # undo accept_refused.
+    result["failed"] = False
     if rc == EXIT_OK:
         result["msg"] = "ok"
     else:
