@@ -203,6 +203,15 @@ check "upgrade --json with a rejecting drive validates (exit 1)" \
 check "the schema rejects a document with a result it does not know" bash -c '
     sed "s/\"upgraded\"/\"done\"/" "$1" | "${@:2}" - 2>/dev/null; [ $? = 1 ]' _ "$WORK/logs/upgrade.json" "${VALIDATE[@]}"
 
+cat >"$WORK/nodrives.json" <<'EOF'
+{"devices": [{"type": 8, "vendor": "ACMELIB", "product": "AUTOLOADER-8", "revision": "2.10"}]}
+EOF
+if play nodrives "$HERE/nodrives.yml" -e "emulation=$WORK/nodrives.json"; then
+    ok "facts: a host without drives gets an empty list"
+else
+    bad "facts: a host without drives gets an empty list"; show nodrives
+fi
+
 # --- the modules on their own ---------------------------------------------------------
 SHA_0200=$(sha256sum "$IMAGE_0200" | cut -d' ' -f1)
 clear_traces

@@ -129,8 +129,10 @@ def main():
     drives = document.get("drives") or []
     if not isinstance(drives, list):
         module.fail_json(msg="fwupgrade list --json: 'drives' is not a list", rc=rc, cmd=argv, stdout=out)
+    # failed stated outright: Ansible would otherwise fail the task on rc 4 (no drive).
     module.exit_json(
         changed=False,
+        failed=False,
         rc=rc,
         ansible_facts={"tape_drives": [drive_fact(d) for d in drives if isinstance(d, dict)]},
     )
