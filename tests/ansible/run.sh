@@ -144,7 +144,7 @@ task_hosts() {
         inside && index($0, status ": [") == 1 { sub(/^[a-z]+: \[/, ""); sub(/\].*/, ""); print }
     ' "$WORK/logs/$1.log"
 }
-# every_host_changed LOG: the recap shows changed=0 for every host.
+# every_host_unchanged LOG: the recap shows changed=0 for every host.
 every_host_unchanged() {
     local h
     for h in "${HOSTS[@]}"; do
