@@ -72,12 +72,13 @@ hostdir() { echo "$WORK/hosts/$1"; }
 trace() { echo "$(hostdir "$1")/trace.log"; }
 
 # emulation HOST [FAULTS-JSON]: the host's drives, all at 0100 unless their state file says
-# otherwise; FAULTS-JSON goes on every drive of the host.
+# otherwise (it keeps revisions by serial number); FAULTS-JSON goes on every drive of the host.
 emulation() {
     local host=$1 faults=${2:-} dir devices="" i
     dir=$(hostdir "$host")
     for ((i = 0; i < DRIVES[$host]; i++)); do
-        devices+="${devices:+,}{\"revision\": \"0100\", \"host_adapter\": 2, \"target\": $((i + 1)), \"activation_polls\": 0${faults:+, \"faults\": $faults}}"
+        devices+="${devices:+,}{\"serial\": \"VRN-$host-$i\", \"revision\": \"0100\", \"host_adapter\": 2,"
+        devices+=" \"target\": $((i + 1)), \"activation_polls\": 0${faults:+, \"faults\": $faults}}"
     done
     printf '{\n  "state_file": "%s",\n  "devices": [%s]\n}\n' "$dir/state.json" "$devices" >"$dir/emulation.json"
 }
