@@ -14,7 +14,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-STEPS=(deps linux static linux_asan linux_tsan win32 fuzz package)
+STEPS=(deps linux ansible static linux_asan linux_tsan win32 fuzz package)
 
 PASSED=0
 FAILED=0
@@ -61,6 +61,17 @@ step_linux() { build_preset linux && run_ctest linux; }
 # programs run inside the virtual machine, built statically without sanitizers.
 step_static() {
     if bash scripts/static-analysis.sh build/linux; then
+        PASSED=$((PASSED + 1))
+    else
+        FAILED=$((FAILED + 1))
+        return 1
+    fi
+}
+# The Ansible collection (tests/ansible/run.sh) against the linux build's fwupgrade on
+# emulated drives, four local hosts; counts as one test.
+step_ansible() {
+    [ -x build/linux/bin/fwupgrade ] || build_preset linux || return
+    if bash tests/ansible/run.sh build/linux/bin/fwupgrade; then
         PASSED=$((PASSED + 1))
     else
         FAILED=$((FAILED + 1))
