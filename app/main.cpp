@@ -6,10 +6,12 @@
 #include "app/FirmwareApp.h"
 #include "cli/Unattended.h"
 #include "framework/Backend.h"
+#include "framework/kernel/RealKernel.h"
 
 int main(int argc, char** argv) {
     if (argc > 1) {
-        return cli::RunUnattended(std::vector<std::string>(argv + 1, argv + argc));
+        fw::RealKernel kernel;
+        return cli::RunUnattended(std::vector<std::string>(argv + 1, argv + argc), kernel);
     }
     fw::BackendRun backend = fw::StartBackend();
     const std::string module = fw::ModuleFileName(argv[0]);

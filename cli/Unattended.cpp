@@ -1,11 +1,12 @@
 #include "cli/Unattended.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <thread>
@@ -16,7 +17,6 @@
 #include "devices/DeviceList.h"
 #include "devices/ListEntry.h"
 #include "framework/headless/Headless.h"
-#include "framework/kernel/RealKernel.h"
 #include "res/BuildInfo.h"
 #include "res/Texts.h"
 #include "res/resource.h"
@@ -139,8 +139,8 @@ struct DialogRun {
 // Runs the program's windows once for one drive: agree, choose the drive's entry, press
 // Upgrade, confirm (or, for a check, decline at the confirmation), then DONE. The program
 // returns once its worker has ended.
-DialogRun RunWindows(const Drive& drive, const std::string& image, bool confirm, bool progress) {
-    fw::RealKernel kernel;
+DialogRun RunWindows(fw::Kernel& kernel, const Drive& drive, const std::string& image, bool confirm,
+                     bool progress) {
     Headless windows(kernel);
     fw::InstallPlatform(&windows, &kernel);
     theApp.m_strImagePath = image.c_str();
@@ -174,23 +174,31 @@ DialogRun RunWindows(const Drive& drive, const std::string& image, bool confirm,
         return std::nullopt;
     });
 
-    std::atomic<bool> ended{false};
+    // The download's progress, said as it moves; the ticker is an observer in real time,
+    // outside the program's own threads and waits.
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool ended = false;
     std::thread ticker;
     if (progress) {
         ticker = std::thread([&] {
             UINT shown = 0;
-            while (!ended) {
+            std::unique_lock lock(mutex);
+            while (!wake.wait_for(lock, kProgressEvery, [&] { return ended; })) {
                 const UINT sent = theApp.m_nChunksSent;
                 if (sent != shown) {
                     shown = sent;
                     std::fprintf(stderr, "%s: sent %u of %u chunks\n", drive.Name().c_str(), sent, theApp.m_nChunksTotal);
                 }
-                std::this_thread::sleep_for(kProgressEvery);
             }
         });
     }
     fw::AfxWinMain("fwupgrade");
-    ended = true;
+    {
+        std::lock_guard lock(mutex);
+        ended = true;
+    }
+    wake.notify_all();
     if (ticker.joinable()) {
         ticker.join();
     }
@@ -222,7 +230,7 @@ void Decide(Json& record, const char* result, const std::string& reason) {
 }
 
 // Checks or upgrades one drive in this process.
-Json HandleDrive(const Drive& drive, const CommandLine& line) {
+Json HandleDrive(fw::Kernel& kernel, const Drive& drive, const CommandLine& line) {
     const auto started = std::chrono::steady_clock::now();
     const bool upgrading = line.command == Command::Upgrade;
     Json record = DriveJson(drive);
@@ -235,7 +243,7 @@ Json HandleDrive(const Drive& drive, const CommandLine& line) {
         if (!line.json) {
             std::fprintf(stderr, "%s: %s\n", drive.Name().c_str(), upgrading ? "upgrading" : "checking");
         }
-        const DialogRun run = RunWindows(drive, line.image, upgrading, upgrading && !line.json);
+        const DialogRun run = RunWindows(kernel, drive, line.image, upgrading, upgrading && !line.json);
         for (const auto& box : run.boxes) {
             record["messages"].push_back(Json{{"caption", box.caption}, {"text", box.text}});
             if (box.caption == res::text::kSenseCaption) {
@@ -404,7 +412,7 @@ int ExitStatus(const std::vector<Drive*>& drives) {
 
 } // namespace
 
-int RunUnattended(const std::vector<std::string>& arguments) {
+int RunUnattended(const std::vector<std::string>& arguments, fw::Kernel& kernel) {
     AttachParentConsole();
     const auto parsed = ParseCommandLine(arguments);
     if (const auto* error = std::get_if<UsageError>(&parsed)) {
@@ -461,7 +469,7 @@ int RunUnattended(const std::vector<std::string>& arguments) {
                     children.push_back(drive);
                     continue;
                 }
-                drive->record = HandleDrive(*drive, line);
+                drive->record = HandleDrive(kernel, *drive, line);
                 if (!line.json) {
                     std::fprintf(stderr, "%s: %s%s%s\n", drive->Name().c_str(), drive->record["result"].get<std::string>().c_str(),
                                  drive->record["reason"].is_string() ? ": " : "",

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "framework/Platform.h"
+
 namespace cli {
 
 // Exit statuses.
@@ -18,7 +20,8 @@ inline constexpr int kExitRefused = 3;      // a drive was refused, none failed
 inline constexpr int kExitNoDrive = 4;      // no drive matched
 
 // Runs the command the arguments (without the program's name) give; never draws a window.
+// The program's windows run on kernel (the program's: a real-time one; tests: virtual time).
 // Returns the exit status.
-int RunUnattended(const std::vector<std::string>& arguments);
+int RunUnattended(const std::vector<std::string>& arguments, fw::Kernel& kernel);
 
 } // namespace cli

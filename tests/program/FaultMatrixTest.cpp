@@ -6,7 +6,11 @@
 #include <cstdio>
 #include <sstream>
 
+#include <fstream>
+#include <nlohmann/json.hpp>
+
 #include "app/FirmwareApp.h"
+#include "cli/Unattended.h"
 #include "tests/program/Harness.h"
 #include "zurvax/Zurvax.h"
 
@@ -182,6 +186,34 @@ void CheckOneRun(const std::vector<std::uint8_t>& image, const Fault& fault) {
     EXPECT_EQ(resets, 2);
 }
 
+// The same fault through the unattended command line: it may call a drive upgraded only
+// where the program itself said "Congratulations !" and the drive took exactly the image.
+void CheckUnattendedRun(const std::vector<std::uint8_t>& image, const Fault& fault) {
+    SCOPED_TRACE("unattended, " + std::to_string(image.size()) + " bytes, " + fault.description);
+    ProgramRun run(Devices({std::string(R"({"faults":[)") + fault.json + "]}"}));
+    run.WriteImage(image);
+    const int status = cli::RunUnattended({"upgrade", "--image", "kmr47000_0200.gbf", "--accept-agreement", "--yes",
+                                           "--report", "report.json"},
+                                          run.kernel());
+    std::ifstream file(run.folder() / "report.json");
+    const auto report = nlohmann::json::parse(file, nullptr, false);
+    ASSERT_FALSE(report.is_discarded());
+    ASSERT_EQ(report["drives"].size(), 1u);
+    const auto& drive = report["drives"][0];
+    const std::string result = drive["result"].get<std::string>();
+    bool congratulated = false;
+    for (const auto& message : drive["messages"]) congratulated = congratulated || message["text"] == kSuccess;
+    if (result == "upgraded") {
+        EXPECT_TRUE(congratulated);
+        const auto state = zurvax::EmulatedDriveState(0);
+        ASSERT_TRUE(state);
+        EXPECT_EQ(state->lastImage, image);
+    }
+    const int expected = result == "upgraded" ? 0 : result == "refused" ? 3 : 1;
+    EXPECT_EQ(status, expected) << result;
+    EXPECT_EQ(report["exit_status"], status);
+}
+
 // A header, then chunks that are all alike (0xFF padding, common in firmware): a read-back
 // that delivers nothing would find the previous chunk's bytes still in place.
 std::vector<std::uint8_t> RepeatingImage(std::size_t size) {
@@ -198,6 +230,7 @@ TEST(FaultMatrix, NoFaultMakesTheProgramLieOrAbandonTheDrive) {
         const std::size_t chunks = (image.size() + kChunk - 1) / kChunk;
         for (const auto& fault : FaultsFor(chunks)) {
             CheckOneRun(image, fault);
+            CheckUnattendedRun(image, fault);
             ++cases;
             if (::testing::Test::HasFatalFailure()) return;
         }
