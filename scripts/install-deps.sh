@@ -15,7 +15,6 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   qemu-system-x86 busybox-static cpio linux-libc-dev sg3-utils
   clang libclang-rt-14-dev
-<<<<<<< HEAD
   # The static step (scripts/static-analysis.sh).
   git clang-tidy cppcheck
   # The udev rule's test in qemu runs Debian's udevd.
@@ -23,9 +22,9 @@ packages=(
   # scripts/package.sh and the package step: the Debian package, its checks, the Windows
   # installer, and the Ansible collection where the tree has one.
   dpkg-dev debhelper lintian man-db groff-base nsis ansible-core
-=======
-  ansible-core python3-jsonschema
->>>>>>> ansible
+  # The ansible step (tests/ansible/run.sh) checks the program's --json documents against
+  # docs/fwupgrade-result.schema.json.
+  python3-jsonschema
 )
 
 missing=()
