@@ -157,8 +157,13 @@ FIRMWARE_TASK="vorn.tape.firmware_rollout : Upgrade the drives' firmware"
 # --- the collection builds, installs and documents itself -------------------------------
 check "collection builds" \
     ansible-galaxy collection build "$ROOT/ansible" --output-path "$WORK/dist" >"$WORK/logs/build.log" 2>&1
+COLLECTION_VERSION=$(sed -nE 's/^version: *"?([0-9.]+)"?.*/\1/p' "$ROOT/ansible/galaxy.yml")
+PROJECT_VERSION=$(sed -nE 's/^project\(fwupgrade VERSION ([0-9.]+).*/\1/p' "$ROOT/CMakeLists.txt")
+PROGRAM_VERSION=$("$PY" -c 'import json,sys; print(json.loads(sys.argv[1])["version"])' "$PREFLIGHT")
+check "collection, project and program have one version ($COLLECTION_VERSION, $PROJECT_VERSION, $PROGRAM_VERSION)" \
+    test -n "$COLLECTION_VERSION" -a "$COLLECTION_VERSION" = "$PROJECT_VERSION" -a "$PROJECT_VERSION" = "$PROGRAM_VERSION"
 check "collection installs into a folder" \
-    ansible-galaxy collection install -p "$WORK/collections" "$WORK/dist/vorn-tape-1.3.0.tar.gz" \
+    ansible-galaxy collection install -p "$WORK/collections" "$WORK/dist/vorn-tape-$COLLECTION_VERSION.tar.gz" \
     >"$WORK/logs/install.log" 2>&1
 [ "$FAILED" -eq 0 ] || { cat "$WORK/logs/build.log" "$WORK/logs/install.log"; finish; }
 
