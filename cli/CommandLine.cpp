@@ -127,7 +127,7 @@ std::variant<CommandLine, UsageError> ParseCommandLine(const std::vector<std::st
                 return UsageError{"--jobs needs a number from 1 to " + std::to_string(kMostJobs)};
             }
             line.jobs = jobs;
-        } else if (name == "--report" && upgrading) {
+        } else if (name == "--report") {
             const auto file = take();
             if (!file || file->empty()) return UsageError{"--report needs a file"};
             line.report = *file;

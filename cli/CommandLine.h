@@ -2,6 +2,8 @@
 //
 //   fwupgrade list   [--json]
 //   fwupgrade check  --image FILE [--device SEL]... [--revision R] [--json]
+// (--report FILE, which writes the JSON document to a file as well, is taken by every
+// command)
 //   fwupgrade upgrade --image FILE [--device SEL]... [--revision R] --accept-agreement --yes
 //                     [--allow-older] [--jobs N] [--json] [--report FILE]
 //   fwupgrade --help | --version

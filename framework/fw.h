@@ -334,14 +334,15 @@ class CFile {
 public:
     enum OpenFlags : UINT {
         modeRead = 0x0000,
-        shareExclusive = 0x0010,
+        shareDenyWrite = 0x0020,
     };
     CFile();
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
     ~CFile();
 
-    // Opens an existing file; with shareExclusive no other opener may have it meanwhile.
+    // Opens an existing file; with shareDenyWrite no other program may write to it meanwhile
+    // (readers may: one image can go to several drives at once).
     BOOL Open(const char* fileName, UINT flags);
     // Length in bytes. A file of 4 GiB or more reads as 0xFFFFFFFF: cut to 32 bits it could
     // pass for a small file and be sent as a whole image.
@@ -350,9 +351,9 @@ public:
     // read failed.
     UINT Read(void* buffer, UINT count);
     // TRUE when another program may have written to the file since it was opened with
-    // shareExclusive: what was read before then and what is read after may come from two
-    // different contents. On Windows the exclusive open keeps every writer out; on POSIX
-    // systems, where it is only advisory, writes are watched for from the open on.
+    // shareDenyWrite: what was read before then and what is read after may come from two
+    // different contents. On Windows the open keeps every writer out; on POSIX systems, where
+    // locks are only advisory, writes are watched for from the open on.
     BOOL HasChanged() const;
     void Close();
 

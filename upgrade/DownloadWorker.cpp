@@ -124,7 +124,8 @@ UINT FirmwareDownloadThread(void* pParam) {
     CFile image;
     theApp.m_nChunksSent = 0;
     theApp.m_bCommitTaken = 0;
-    if (!image.Open(theApp.m_strImagePath, CFile::modeRead | CFile::shareExclusive)) {
+    // Other readers are welcome (one image may go to several drives at once), writers not.
+    if (!image.Open(theApp.m_strImagePath, CFile::modeRead | CFile::shareDenyWrite)) {
         AfxMessageBox(res::text::kImageNotOpened);
         SetEvent(theApp.m_hUpgradeEvent);
         return 1;
@@ -144,7 +145,7 @@ UINT FirmwareDownloadThread(void* pParam) {
     if (!IsGood(status)) {
         ReportTapeError(nullptr, status);
     } else if (TransferImage(image, length)) {
-        // Where the exclusive open is only advisory, another program may have rewritten the
+        // Where the open keeps writers out only by advice, another program may have rewritten the
         // image meanwhile: the drive would hold chunks of two files, each verified.
         if (image.HasChanged()) {
             AfxMessageBox(res::text::kImageChanged);

@@ -21,7 +21,7 @@ void EmulatedTransport::keep(Device& device) {
     std::string revision = device.drive.firmwareRevision();
     if (revision == device.keptRevision) return;
     kept_.revisions[device.drive.serial()] = revision;
-    stateError_ = SaveKeptState(stateFile_, kept_);
+    stateError_ = UpdateKeptState(stateFile_, device.drive.serial(), revision);
     device.keptRevision = std::move(revision);
 }
 

@@ -1,6 +1,7 @@
 #include "zurvax/EmulationConfig.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -9,6 +10,7 @@
 #include <limits>
 #include <map>
 #include <sstream>
+#include <thread>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -394,6 +396,33 @@ std::string SaveKeptState(const std::string& path, const KeptState& state) {
         return (written ? path : temporary) + ": " + why;
     }
     return {};
+}
+
+std::string UpdateKeptState(const std::string& path, const std::string& serial, const std::string& revision) {
+    // Creating a folder is atomic on every system: the one process that made it holds the
+    // lock. One left by a process that died is broken after a while.
+    const std::filesystem::path lock = path + ".lock";
+    constexpr auto kPatience = std::chrono::seconds(10);
+    const auto since = std::chrono::steady_clock::now();
+    std::error_code error;
+    while (!std::filesystem::create_directory(lock, error)) {
+        if (error) return lock.string() + ": " + error.message();
+        if (std::chrono::steady_clock::now() - since > kPatience) {
+            std::filesystem::remove(lock, error);
+            continue;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    KeptStateOutcome loaded = LoadKeptState(path);
+    std::string outcome;
+    if (auto* state = std::get_if<KeptState>(&loaded)) {
+        state->revisions[serial] = revision;
+        outcome = SaveKeptState(path, *state);
+    } else {
+        outcome = std::get<ConfigError>(loaded).message;
+    }
+    std::filesystem::remove(lock, error);
+    return outcome;
 }
 
 void ApplyKeptState(const KeptState& state, EmulationConfig& config) {

@@ -100,6 +100,11 @@ KeptStateOutcome LoadKeptState(const std::string& path);
 // path, so that a crash leaves the old file or the new one, never a part. Empty on success,
 // else why not.
 std::string SaveKeptState(const std::string& path, const KeptState& state);
+// Sets one drive's revision in the state at path, as it is on the disk now: drives of other
+// processes (one per drive, for a command line's --jobs) keep theirs in the same file, so it
+// is read afresh and written under a lock (a folder beside it, path + ".lock"), never written
+// back from an older copy. Empty on success, else why not.
+std::string UpdateKeptState(const std::string& path, const std::string& serial, const std::string& revision);
 // Every device of config whose serial number state knows starts with the revision kept.
 void ApplyKeptState(const KeptState& state, EmulationConfig& config);
 

@@ -1,6 +1,6 @@
-// Files on POSIX systems. "Exclusive" is an advisory lock held while the file is open, so
-// that two copies of the program cannot download the same image at once; other writers are
-// not kept out, only noticed (HasChanged).
+// Files on POSIX systems. "Deny write" is a shared advisory lock held while the file is open,
+// which keeps out writers that lock exclusively first; the others are not kept out, only
+// noticed (HasChanged).
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -72,14 +72,14 @@ BOOL CFile::Open(const char* fileName, UINT flags) {
         ::close(fd);
         return FALSE;
     }
-    if ((flags & shareExclusive) != 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if ((flags & shareDenyWrite) != 0 && ::flock(fd, LOCK_SH | LOCK_NB) != 0) {
         ::close(fd);
         return FALSE;
     }
     m_impl = std::make_unique<Impl>();
     m_impl->fd = fd;
     m_impl->opened = info;
-    if ((flags & shareExclusive) != 0) {
+    if ((flags & shareDenyWrite) != 0) {
         m_impl->watch = WatchWrites(fd);
     }
     return TRUE;

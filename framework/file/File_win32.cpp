@@ -1,4 +1,5 @@
-// Files on Windows: opened with no sharing, as the image must not change while it is sent.
+// Files on Windows: opened sharing reading alone, as the image must not change while it is
+// sent (several downloads may read it at once).
 #include <windows.h>
 
 #include "framework/fw.h"
@@ -14,7 +15,9 @@ CFile::~CFile() { Close(); }
 
 BOOL CFile::Open(const char* fileName, UINT flags) {
     Close();
-    const ::DWORD share = (flags & shareExclusive) != 0 ? 0 : FILE_SHARE_READ;
+    // Every open shares reading alone: no writer while the file is open.
+    (void)flags;
+    const ::DWORD share = FILE_SHARE_READ;
     ::HANDLE handle = ::CreateFileA(fileName, GENERIC_READ, share, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {

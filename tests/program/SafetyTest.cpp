@@ -212,7 +212,7 @@ TEST(Download, AnImageChangedWhileItIsSentIsNeverCommitted) {
         run.Run();
 
 #ifdef _WIN32
-        // The exclusive open keeps every other writer out.
+        // The open keeps every writer out.
         EXPECT_FALSE(rewriting.rewritten());
 #else
         ASSERT_TRUE(rewriting.rewritten()) << "the stand-in for another program could not write";

@@ -315,7 +315,7 @@ private:
 };
 
 #ifndef _WIN32
-// Only where the exclusive open is advisory can the file change under the worker at all.
+// Only where the open keeps writers out by advice alone can the file change under the worker.
 TEST(Upgrade, AnImageThatCannotBeReadWholeAbortsAndSendsNothingItDidNotRead) {
     ProgramRun run(Devices({"{}"}));
     run.WriteImage(SampleImage(3 * kChunk));
