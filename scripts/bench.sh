@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset linux >/dev/null
-cmake --build --preset linux --target fwupgrade_bench fwupgrade_sg_bench
+cmake --build --preset linux --target fwupgrade fwupgrade_bench fwupgrade_sg_bench
 echo "Timing WRITE BUFFER through SG_IO in qemu (about half a minute)..."
 if ! sg_line=$(bash bench/run-vm-bench.sh build/linux/bin/fwupgrade_sg_bench build/linux/sg-bench \
   build/linux/kernel/kernel-cache); then
@@ -15,3 +15,5 @@ if ! sg_line=$(bash bench/run-vm-bench.sh build/linux/bin/fwupgrade_sg_bench bui
 fi
 build/linux/bin/fwupgrade_bench --benchmark_repetitions=5 --benchmark_display_aggregates_only=true "$@"
 echo "$sg_line"
+echo "Timing a fleet of 16 emulated drives in real time (about three minutes)..."
+bash bench/fleet-bench.sh build/linux/bin/fwupgrade
