@@ -6,6 +6,7 @@
 #include "cli/CommandLine.h"
 #include "cli/Unattended.h"
 #include "tests/program/Harness.h"
+#include "upgrade/Sha256.h"
 
 namespace program::test {
 namespace {
@@ -122,6 +123,21 @@ TEST(Unattended, TheImagesNameCarriesItsRevision) {
         if (found && revision != nullptr) {
             EXPECT_EQ(*found, revision);
         }
+    }
+}
+
+TEST(Unattended, TheImagesDigestIsSha256) {
+    // The standard's own examples, the second one across a block boundary, fed in pieces.
+    const std::pair<std::string, const char*> cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+    };
+    for (const auto& [text, hex] : cases) {
+        Sha256 digest;
+        for (const char c : text) digest.Update(&c, 1);
+        EXPECT_EQ(Sha256::Hex(digest.Finish()), hex) << text;
     }
 }
 
