@@ -88,9 +88,9 @@ ZURVAX_API uint32_t ReadSerialNumber(uint32_t index, char* serial, uint32_t size
 // Claims the device for this process until ReleaseDevice, so that no other program reaches
 // it through the operating system's tape driver (backup software, mt) while its microcode is
 // replaced: the tape device of the same unit is held open exclusively (Linux /dev/nstN,
-// Windows \\.\TapeN). 0 when claimed, also when
-// the unit has no tape device (nothing is then held); ZURVAX_STATUS_DEVICE_IN_USE when
-// another program, or an earlier ClaimDevice of this one, holds it.
+// Windows \\.\TapeN). 0 when claimed, also when the unit has no tape device (nothing is
+// then held); ZURVAX_STATUS_DEVICE_IN_USE when another program, or an earlier ClaimDevice of
+// this one, holds it; ZURVAX_STATUS_PERMISSION_DENIED when this user may not open it.
 ZURVAX_API uint32_t ClaimDevice(uint32_t index);
 // Gives a claimed device back. 0, also for a device that was not claimed.
 ZURVAX_API uint32_t ReleaseDevice(uint32_t index);
