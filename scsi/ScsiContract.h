@@ -79,17 +79,18 @@ ZURVAX_API uint32_t WriteBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, 
 ZURVAX_API uint32_t ReadBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t offset,
                                uint32_t length, uint8_t* data);
 // The product serial number from the device's Unit Serial Number page (INQUIRY with EVPD,
-// page 80h) into serial, owned by the caller: printable text as the device sent it, blanks
-// the device padded it with on either side removed, zero-terminated. Written only on
+// page 80h) into serial, owned by the caller: the text as the device sent it, the blanks
+// (or zero bytes) it is padded with on either side removed, zero-terminated. Written only on
 // success. ZURVAX_STATUS_INVALID_ARGUMENT with nothing written when serial is null or size
 // cannot hold the number and its zero (SERIAL_NUMBER_SIZE always can); a device without the
 // page answers CHECK CONDITION, e.g. 0x2400.
 ZURVAX_API uint32_t ReadSerialNumber(uint32_t index, char* serial, uint32_t size);
-// Claims the device for this process until ReleaseDevice, so that no other program can talk
-// to it while its microcode is replaced: the operating system's tape device of the same unit
-// is held open exclusively (Linux /dev/nstN, Windows \\.\TapeN). 0 when claimed, also when
-// the unit has no tape device (nothing is then held); ZURVAX_STATUS_DEVICE_IN_USE when
-// another program, or an earlier ClaimDevice of this one, holds it.
+// Claims the device for this process until ReleaseDevice, so that no other program reaches
+// it through the operating system's tape driver (backup software, mt) while its microcode is
+// replaced: the tape device of the same unit is held open exclusively (Linux /dev/nstN,
+// Windows \\.\TapeN). 0 when claimed, also when the unit has no tape device (nothing is
+// then held); ZURVAX_STATUS_DEVICE_IN_USE when another program, or an earlier ClaimDevice of
+// this one, holds it; ZURVAX_STATUS_PERMISSION_DENIED when this user may not open it.
 ZURVAX_API uint32_t ClaimDevice(uint32_t index);
 // Gives a claimed device back. 0, also for a device that was not claimed.
 ZURVAX_API uint32_t ReleaseDevice(uint32_t index);

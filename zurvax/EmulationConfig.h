@@ -18,8 +18,7 @@
 // "tape_in_use": the OS's tape device of the unit is held by another program, so that
 // ClaimDevice answers ZURVAX_STATUS_DEVICE_IN_USE.
 // "state_file" (relative to the emulation file's folder, or absolute): where the drives
-// keep what they took across runs (zurvax/EmulationState.h); without it every run starts
-// afresh.
+// keep what they took across runs (KeptState below); without it every run starts afresh.
 #pragma once
 
 #include <cstdint>
@@ -108,8 +107,8 @@ std::string UpdateKeptState(const std::string& path, const std::string& serial, 
 // Every device of config whose serial number state knows starts with the revision kept.
 void ApplyKeptState(const KeptState& state, EmulationConfig& config);
 
-// The built-in set ZURVAX_EMULATION=demo selects, in index order:
-// (serial numbers DefaultSerial(0..4)):
+// The built-in set ZURVAX_EMULATION=demo selects, in index order, serial numbers
+// DefaultSerial(0..4):
 //   0  VORN KMR-47000 rev 0100, tape (1), path 0/1/5/0, no cartridge
 //   1  VORN KMR-47000 rev 0150, tape (1), path 0/1/6/0, cartridge loaded
 //   2  DISKCO DK-2000 rev 1.00, disk (0), path 0/0/0/0

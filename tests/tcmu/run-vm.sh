@@ -29,6 +29,7 @@ expected=(
   "${common[@]/#/complete/}" complete/every-chunk-written-and-verified complete/commit-accepted
   complete/polled-through-activation complete/success-outcome complete/rescan-shows-new-revision
   complete/quick complete/image-received complete/serial-read complete/sg-vpd-serial
+  complete/firmware-kept
   "${common[@]/#/corrupt/}" corrupt/stopped-at-mismatch corrupt/mismatch-reported corrupt/no-commit
   corrupt/drive-polled corrupt/failure-outcome corrupt/no-image-taken
   "${common[@]/#/rejected/}" rejected/every-chunk-written-and-verified rejected/commit-refused
@@ -100,7 +101,13 @@ run_case() {
   [ -n "\$uio" ] || echo "TCMU FAIL \$name/uio: no uio device for kmr\$n"
   rm -rf /tmp/record /tmp/ready
   mkdir -p /tmp/record
-  /fwupgrade-tcmu --ready /tmp/ready --record /tmp/record "\$@" /dev/\$uio 2>/tmp/handler.log &
+  # The complete case's drive comes from an emulation file that keeps its state.
+  emulation=
+  if [ \$name = complete ]; then
+    echo '{"state_file": "kept.json", "devices": [ {} ]}' >/tmp/kmr.json
+    emulation=/tmp/kmr.json
+  fi
+  ZURVAX_EMULATION=\$emulation /fwupgrade-tcmu --ready /tmp/ready --record /tmp/record "\$@" /dev/\$uio 2>/tmp/handler.log &
   handler=\$!
   waitfor 10 test -e /tmp/ready || echo "TCMU FAIL \$name/handler: not ready"
   wwn=naa.50014050000000\$(printf %02x \$n)
@@ -122,7 +129,9 @@ run_case() {
   case \$name in
     complete)
       if cmp /tmp/record/image0.bin /tmp/image-\$name.gbf; then echo "TCMU PASS \$name/image-received"
-      else echo "TCMU FAIL \$name/image-received: the handler's image differs from the file"; fi ;;
+      else echo "TCMU FAIL \$name/image-received: the handler's image differs from the file"; fi
+      if grep -q '"revision": "0200"' /tmp/kept.json 2>/dev/null; then echo "TCMU PASS \$name/firmware-kept"
+      else echo "TCMU FAIL \$name/firmware-kept: \$(tr '\n' ' ' </tmp/kept.json 2>&1)"; fi ;;
     corrupt|stall)
       if [ -e /tmp/record/image0.bin ]; then echo "TCMU FAIL \$name/no-image-taken: the drive took an image"
       else echo "TCMU PASS \$name/no-image-taken"; fi ;;

@@ -4,8 +4,9 @@
 //
 //   fwupgrade-tcmu [options] /dev/uio0 [/dev/uio1 ...]
 //
-// The i-th uio device is served by device i of the file (without ZURVAX_EMULATION: one
-// drive with the model's defaults). Options:
+// The i-th uio device is served by device i of the file (without ZURVAX_EMULATION: drives
+// with the model's defaults, serial numbers by position). A state_file in the file is read
+// at start and rewritten whenever a drive's firmware revision changes. Options:
 //   --ready FILE            create FILE once every device is mapped (configfs may then
 //                           export the LUN: the kernel's scan needs a running handler)
 //   --record DIR            write DIR/image<i>.bin, the image device i took, after each
@@ -83,6 +84,7 @@ struct Served {
     bool stalled = false;
     bool stallDone = false;
     std::optional<Clock::time_point> stallEnd;
+    std::string keptRevision;  // the firmware revision the state file has
 };
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -128,23 +130,37 @@ Options Parse(int argc, char** argv) {
     return options;
 }
 
-std::vector<zurvax::DriveModelConfig> DriveConfigs(std::size_t count) {
+// The drives to serve and what they keep across runs.
+struct Emulation {
     std::vector<zurvax::DriveModelConfig> configs;
+    std::string stateFile;
+    zurvax::KeptState kept;
+};
+
+Emulation DriveConfigs(std::size_t count) {
+    Emulation emulation;
     const char* file = std::getenv("ZURVAX_EMULATION");
     if (file == nullptr || *file == '\0') {
-        configs.resize(count);
-        for (std::size_t i = 0; i < count; ++i) configs[i].serial = zurvax::DefaultSerial(i);
-        return configs;
+        emulation.configs.resize(count);
+        for (std::size_t i = 0; i < count; ++i) emulation.configs[i].serial = zurvax::DefaultSerial(i);
+        return emulation;
     }
-    const auto outcome = zurvax::LoadEmulationFile(file);
+    auto outcome = zurvax::LoadEmulationFile(file);
     if (const auto* error = std::get_if<zurvax::ConfigError>(&outcome)) Fail(error->message);
-    const auto& config = std::get<zurvax::EmulationConfig>(outcome);
+    auto& config = std::get<zurvax::EmulationConfig>(outcome);
     if (config.devices.size() < count) {
         Fail(std::string(file) + " describes " + std::to_string(config.devices.size()) + " device(s), " +
              std::to_string(count) + " uio device(s) given");
     }
-    for (std::size_t i = 0; i < count; ++i) configs.push_back(config.devices[i].drive);
-    return configs;
+    if (!config.stateFile.empty()) {
+        auto loaded = zurvax::LoadKeptState(config.stateFile);
+        if (const auto* error = std::get_if<zurvax::ConfigError>(&loaded)) Fail(error->message);
+        emulation.kept = std::move(std::get<zurvax::KeptState>(loaded));
+        zurvax::ApplyKeptState(emulation.kept, config);
+        emulation.stateFile = config.stateFile;
+    }
+    for (std::size_t i = 0; i < count; ++i) emulation.configs.push_back(config.devices[i].drive);
+    return emulation;
 }
 
 // The size of the uio device's only map, as sysfs gives it ("0x...").
@@ -196,7 +212,8 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
 
 class Server {
 public:
-    Server(const Options& options, std::vector<Served>& devices) : options_(options), devices_(devices) {}
+    Server(const Options& options, std::vector<Served>& devices, Emulation& emulation)
+        : options_(options), devices_(devices), emulation_(emulation) {}
 
     // Serves whatever the device's ring holds; true when the kernel must be kicked.
     bool Walk(Served& served) {
@@ -250,11 +267,22 @@ private:
                          reply.dataIn.size(), Hex(reply.sense).c_str());
         }
         if (opcode == kWriteBuffer && mode == kMicrocodeSaveMode) Record(options_, devices_);
+        if (!emulation_.stateFile.empty()) Keep(served);
         return true;
+    }
+
+    void Keep(Served& served) {
+        std::string revision = served.drive.firmwareRevision();
+        if (revision == served.keptRevision) return;
+        emulation_.kept.revisions[served.drive.serial()] = revision;
+        const std::string error = zurvax::SaveKeptState(emulation_.stateFile, emulation_.kept);
+        if (!error.empty()) std::fprintf(stderr, "fwupgrade-tcmu: %s\n", error.c_str());
+        served.keptRevision = std::move(revision);
     }
 
     const Options& options_;
     std::vector<Served>& devices_;
+    Emulation& emulation_;
 };
 
 void Kick(const Served& served) {
@@ -280,13 +308,14 @@ int Serve(int argc, char** argv) {
     sigaction(SIGUSR1, &action, nullptr);
 
     std::vector<Served> devices;
-    auto configs = DriveConfigs(options.devices.size());
+    Emulation emulation = DriveConfigs(options.devices.size());
     for (std::size_t i = 0; i < options.devices.size(); ++i) {
-        devices.push_back(Served{options.devices[i], -1, nullptr, 0, zurvax::EmulatedDrive(configs[i]), 0, 0,
-                                 false, false, std::nullopt});
+        devices.push_back(Served{options.devices[i], -1, nullptr, 0, zurvax::EmulatedDrive(emulation.configs[i]), 0,
+                                 0, false, false, std::nullopt, {}});
+        devices.back().keptRevision = devices.back().drive.firmwareRevision();
         Map(devices.back());
     }
-    Server server(options, devices);
+    Server server(options, devices, emulation);
 
     // Commands may already wait in a ring whose interrupt came before we opened it.
     for (Served& served : devices) {
