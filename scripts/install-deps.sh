@@ -22,6 +22,8 @@ packages=(
   # scripts/package.sh and the package step: the Debian package, its checks, the Windows
   # installer, and the Ansible collection where the tree has one.
   dpkg-dev debhelper lintian man-db groff-base nsis ansible-core
+  # scripts/test-in-minimal-root.sh (not a step: the check of this list on a fresh root).
+  debootstrap
 )
 
 missing=()

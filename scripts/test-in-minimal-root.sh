@@ -25,9 +25,7 @@ mirror=${FWUPGRADE_MIRROR:-$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*
 mirror=${mirror:-http://deb.debian.org/debian}
 security=${mirror%/debian*}/debian-security
 
-if ! command -v debootstrap >/dev/null; then
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap
-fi
+command -v debootstrap >/dev/null || bash scripts/install-deps.sh
 
 if grep -q " $root/" /proc/mounts; then
   echo "$root still has file systems mounted (an earlier run killed?): unmount them first" >&2
