@@ -25,6 +25,8 @@ packages=(
   # The ansible step (tests/ansible/run.sh) checks the program's --json documents against
   # docs/fwupgrade-result.schema.json.
   python3-jsonschema
+  # scripts/test-in-minimal-root.sh (not a step: the check of this list on a fresh root).
+  debootstrap
 )
 
 missing=()

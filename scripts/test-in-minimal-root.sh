@@ -6,7 +6,9 @@
 # about as long as the test command plus the installs. Run it after changing dependencies.
 #
 # Usage (as root): bash scripts/test-in-minimal-root.sh [root folder]
-#   The root (default build/minimal-root) is made once and reused; delete it to start over.
+#   The root (default /var/tmp/fwupgrade-minimal-root, outside the tree: while the script runs
+#   it holds bind mounts of /dev, which a careless rm -rf must never reach) is made once and
+#   reused; delete it to start over.
 # Environment: FWUPGRADE_MIRROR  the Debian mirror (default: the one this machine's apt uses)
 # The run's output goes to the terminal and to <root folder>.log.
 set -euo pipefail
@@ -14,7 +16,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 [ "$(id -u)" -eq 0 ] || { echo "run as root: debootstrap and chroot need it" >&2; exit 1; }
 repo=$(pwd)
-root=$(realpath -m "${1:-build/minimal-root}")
+root=$(realpath -m "${1:-/var/tmp/fwupgrade-minimal-root}")
 log=$root.log
 
 mirror=${FWUPGRADE_MIRROR:-$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
@@ -23,12 +25,14 @@ mirror=${FWUPGRADE_MIRROR:-$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*
 mirror=${mirror:-http://deb.debian.org/debian}
 security=${mirror%/debian*}/debian-security
 
-if ! command -v debootstrap >/dev/null; then
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap
-fi
+command -v debootstrap >/dev/null || bash scripts/install-deps.sh
 
+if grep -q " $root/" /proc/mounts; then
+  echo "$root still has file systems mounted (an earlier run killed?): unmount them first" >&2
+  exit 1
+fi
 if [ ! -f "$root/.fw-bootstrapped" ]; then
-  rm -rf "$root"
+  rm -rf --one-file-system "$root"
   echo "minimal root: debootstrap --variant=minbase bookworm from $mirror"
   debootstrap --variant=minbase bookworm "$root" "$mirror"
   printf 'deb %s bookworm main\ndeb %s bookworm-updates main\ndeb %s bookworm-security main\n' \
@@ -43,6 +47,7 @@ cleanup() {
   for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[i]}" 2>/dev/null || true; done
 }
 trap cleanup EXIT
+trap 'exit 143' INT TERM
 mount_in() { mount "$@" && mounted+=("${*: -1}"); }
 mount_in -t proc proc "$root/proc"
 mount_in -t sysfs sys "$root/sys"
@@ -51,7 +56,7 @@ mount_in -t devpts -o newinstance,ptmxmode=0666 devpts "$root/dev/pts"
 mount_in -t tmpfs tmpfs "$root/dev/shm"
 mount_in -t tmpfs tmpfs "$root/tmp"
 
-rm -rf "$root/src/fwupgrade"
+rm -rf --one-file-system "$root/src/fwupgrade"
 mkdir -p "$root/src"
 git clone -q --no-hardlinks "$repo" "$root/src/fwupgrade"
 echo "minimal root: bash .ci/run in $root/src/fwupgrade (log: $log)"
