@@ -90,7 +90,7 @@ TEST(Installed, StartMenuEntryStartsTheProgramInItsFolderAndItListsTheDrives) {
         << entry->file << " starts in \"" << entry->workingFolder << "\"";
 
     // As the shortcut starts it; ZURVAX.dll is found in that folder or not at all.
-    Program program({entry->target, entry->workingFolder, {{"ZURVAX_EMULATION", "demo"}}});
+    Program program({entry->target, entry->workingFolder, {{"ZURVAX_EMULATION", "demo"}}, {}});
     HWND agreement = program.WaitWindow(Caption(IDD_AGREEMENT));
     ASSERT_NE(agreement, nullptr) << program.Describe();
     Click(agreement, IDOK);
