@@ -21,7 +21,7 @@ packages=(
   udev
   # scripts/package.sh and the package step: the Debian package, its checks, the Windows
   # installer, and the Ansible collection where the tree has one.
-  dpkg-dev debhelper lintian man-db groff-base nsis ansible-core
+  build-essential dpkg-dev debhelper lintian man-db groff-base nsis ansible-core
   # The ansible step (tests/ansible/run.sh) checks the program's --json documents against
   # docs/fwupgrade-result.schema.json.
   python3-jsonschema

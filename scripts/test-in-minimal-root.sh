@@ -10,6 +10,7 @@
 #   it holds bind mounts of /dev, which a careless rm -rf must never reach) is made once and
 #   reused; delete it to start over.
 # Environment: FWUPGRADE_MIRROR  the Debian mirror (default: the one this machine's apt uses)
+#              FWUPGRADE_STEPS   passed on: only these steps of the test command run
 # The run's output goes to the terminal and to <root folder>.log.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -61,5 +62,6 @@ mkdir -p "$root/src"
 git clone -q --no-hardlinks "$repo" "$root/src/fwupgrade"
 echo "minimal root: bash .ci/run in $root/src/fwupgrade (log: $log)"
 chroot "$root" /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" CI=true \
+  ${FWUPGRADE_STEPS:+FWUPGRADE_STEPS="$FWUPGRADE_STEPS"} \
   PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
   bash -c 'cd /src/fwupgrade && bash .ci/run' </dev/null 2>&1 | tee "$log"
