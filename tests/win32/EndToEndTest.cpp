@@ -446,8 +446,10 @@ TEST_F(EndToEnd, BoxesAreCaptionedWithTheExecutablesOwnNameWhateverStartedIt) {
     Program::Options options;
     options.argv0 = "C:\\elsewhere\\Launcher Name.exe";
     auto program = Start(R"({ "devices": [] })", options);
-    HWND main = AcceptAgreement(*program);
-    ASSERT_NE(main, nullptr);
+    HWND agreement = WaitAgreement(*program);
+    ASSERT_NE(agreement, nullptr);
+    Click(agreement, IDOK);
+    // Shown by the first scan, while the main window is still being set up.
     HWND none = program->WaitMessageBox(kAppCaption, text::kNoDevicesFound);
     ASSERT_NE(none, nullptr) << program->Describe();
     Answer(*program, none, IDOK);
