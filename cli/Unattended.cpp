@@ -144,6 +144,9 @@ DialogRun RunWindows(fw::Kernel& kernel, const Drive& drive, const std::string& 
     Headless windows(kernel);
     fw::InstallPlatform(&windows, &kernel);
     theApp.m_strImagePath = image.c_str();
+    // What a worker of an earlier drive left must not count for this one.
+    theApp.m_bCommitTaken = 0;
+    theApp.m_nChunksSent = 0;
 
     DialogRun run;
     std::size_t firstBox = 0;
