@@ -1,11 +1,16 @@
 #include "app/FirmwareApp.h"
 
+#include "framework/Templates.h"
+#include "res/Templates.h"
 #include "res/Texts.h"
-#include "ui/DeviceSelectDlg.h"
 
 CFirmwareApp theApp;
 
-CFirmwareApp::CFirmwareApp() : m_strImagePath(res::kFirmwareImageName) {}
+CFirmwareApp::CFirmwareApp() : m_strImagePath(res::kFirmwareImageName) {
+    // The program's windows are made from its own templates wherever a model window system
+    // builds them (on Windows the executable's resources hold the same).
+    fw::InstallDialogTemplates(res::AllDialogTemplates());
+}
 
 #define ID_HELP 0xE146
 BEGIN_MESSAGE_MAP(CFirmwareApp, CWinApp)
@@ -17,7 +22,6 @@ BOOL CFirmwareApp::InitInstance() {
     m_nDeviceId = 0;
     m_nExitCode = 0;
 
-    CDeviceSelectDlg dlg(nullptr);
     m_hUpgradeEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (m_hUpgradeEvent == nullptr) {
         // Without the event the progress window could never learn that a download ended:
@@ -25,8 +29,6 @@ BOOL CFirmwareApp::InitInstance() {
         AfxMessageBox(res::text::kEventNotCreated, MB_OK | MB_ICONSTOP);
         return FALSE;
     }
-    m_pMainWnd = &dlg;
-    dlg.DoModal();
-    m_pMainWnd = nullptr;
+    RunMainWindow();
     return FALSE;
 }

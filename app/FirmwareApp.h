@@ -41,3 +41,8 @@ public:
 };
 
 extern CFirmwareApp theApp;
+
+// The main window's modal run, from its creation to its end, with theApp.m_pMainWnd naming
+// it meanwhile. Defined with the main window (ui/), so that the start-up, which every window
+// reads its shared state from, names no window itself.
+void RunMainWindow();

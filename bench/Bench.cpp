@@ -21,7 +21,7 @@
 #include "app/FirmwareApp.h"
 #include "framework/headless/Headless.h"
 #include "res/resource.h"
-#include "scsi/ScsiContract.h"
+#include "zurvax/ZurvaxApi.h"
 #include "upgrade/DownloadWorker.h"
 #include "zurvax/EmulatedTransport.h"
 #include "zurvax/EmulationConfig.h"

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "scsi/ScsiContract.h"
+#include "zurvax/ZurvaxApi.h"
 #include "zurvax/ZurvaxStatus.h"
 
 extern char** environ;

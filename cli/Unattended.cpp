@@ -20,7 +20,7 @@
 #include "res/BuildInfo.h"
 #include "res/Texts.h"
 #include "res/resource.h"
-#include "scsi/ScsiContract.h"
+#include "zurvax/ZurvaxApi.h"
 #include "upgrade/Sha256.h"
 
 namespace cli {

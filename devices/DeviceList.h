@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "framework/afxwin.h"
-#include "scsi/ScsiContract.h"
+#include "zurvax/ZurvaxApi.h"
 
 struct ListedDevice {
     UINT index = 0;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "app/FirmwareApp.h"
 #include "devices/DeviceList.h"
 #include "devices/ListEntry.h"
 #include "res/Texts.h"
@@ -55,7 +56,7 @@ void CDeviceSelectDlg::OnRescan() {
 void CDeviceSelectDlg::ScanDevices() {
     bool found = false;
     m_lstDevices.ResetContent();
-    WalkListedDevices([](UINT status) { ReportTapeError(nullptr, status); },
+    WalkListedDevices([](UINT status) { ReportTapeError(nullptr, status, theApp.m_nDeviceId); },
                       [&](const ListedDevice& device) {
                           found = true;
                           m_lstDevices.InsertString(-1, FormatListEntry(device.index, device.path, device.inquiry));

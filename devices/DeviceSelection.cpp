@@ -41,7 +41,7 @@ void CDeviceSelectDlg::OnSelchangeDeviceList() {
         // Never fetched when the inquiry failed: an all-zero path then stands in for it.
         SCSI_PATH path{};
         if (status != SCSI_STATUS_OK) {
-            ReportTapeError(GetSafeHwnd(), status);
+            ReportTapeError(GetSafeHwnd(), status, theApp.m_nDeviceId);
         } else {
             path = GetScsiPath(index);
             m_strModel.Format("%.16s", reinterpret_cast<const char*>(&inquiry->bytes[16]));
@@ -73,7 +73,7 @@ void CDeviceSelectDlg::OnSelchangeDeviceList() {
                     m_btnUpgrade.EnableWindow(FALSE);
                 }
             } else {
-                ReportTapeError(GetSafeHwnd(), ready);
+                ReportTapeError(GetSafeHwnd(), ready, theApp.m_nDeviceId);
             }
         }
     } else {

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "framework/afxwin.h"
-#include "scsi/ScsiContract.h"
+#include "zurvax/ZurvaxApi.h"
 
 CString FormatListEntry(UINT index, const SCSI_PATH& path, const INQUIRY_DATA& inquiry);
 

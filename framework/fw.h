@@ -367,8 +367,8 @@ private:
 // The path to open for one of the program's data files (the animation), given its bare name.
 // The working folder comes first, where the operator may put a file of his own: there, and
 // always on Windows, the name is returned unchanged. On Linux a name missing there is taken
-// from the folder the package installs data files in (FWUPGRADE_DATADIR); whether that copy
-// exists is left to the opener.
+// from the folder the package installs data files in (FWUPGRADE_DATADIR, given by the build);
+// whether that copy exists is left to the opener.
 CString DataFilePath(const char* name);
 
 } // namespace fw

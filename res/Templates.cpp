@@ -4,13 +4,13 @@
 
 #include "framework/fwtypes.h"
 #include "res/BuildInfo.h"
-#include "res/Styles.h"
+#include "framework/Styles.h"
 #include "res/resource.h"
 
 namespace res {
 namespace {
 
-using namespace res::style;
+using namespace fw::style;
 using K = ControlKind;
 
 constexpr const char* kFont = "MS Sans Serif";
@@ -91,26 +91,6 @@ const DialogTemplate* FindDialogTemplate(int id) {
         }
     }
     return nullptr;
-}
-
-const char* WindowClassName(ControlKind kind) {
-    switch (kind) {
-    case ControlKind::ListBox:
-        return "LISTBOX";
-    case ControlKind::GroupBox:
-    case ControlKind::PushButton:
-        return "BUTTON";
-    case ControlKind::Static:
-    case ControlKind::Picture:
-        return "STATIC";
-    case ControlKind::Edit:
-        return "EDIT";
-    case ControlKind::Progress:
-        return "msctls_progress32";
-    case ControlKind::Animation:
-        return "SysAnimate32";
-    }
-    return "STATIC";
 }
 
 } // namespace res

@@ -1,6 +1,6 @@
 #include "scsi/DeviceLibrary.h"
 
-#include "scsi/ScsiContract.h"
+#include "zurvax/ZurvaxApi.h"
 
 bool OpenDeviceLibrary(CWnd& owner) {
     char message[512] = {};

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/FirmwareApp.h"
 #include "res/Texts.h"
 
 namespace {
@@ -64,7 +63,7 @@ CString FormatSenseText(const SENSE_DATA& sense) {
     return text;
 }
 
-void ReportTapeError(HWND hWnd, UINT status) {
+void ReportTapeError(HWND hWnd, UINT status, UINT device) {
     char text[128];
     if (status == LOGICAL_UNIT_NOT_READY_CAUSE_NOT_REPORTABLE) {
         std::snprintf(text, sizeof text, "%s%s", res::text::kNotReadyCauseNotReportable,
@@ -86,7 +85,7 @@ void ReportTapeError(HWND hWnd, UINT status) {
     }
     auto sense = std::make_unique<SENSE_DATA>();
     *sense = SENSE_DATA{};
-    RequestSense(theApp.m_nDeviceId, sense.get());
+    RequestSense(device, sense.get());
     const CString senseText = FormatSenseText(*sense);
     MessageBoxA(hWnd, senseText, res::text::kSenseCaption, MB_OK | MB_ICONEXCLAMATION);
 }

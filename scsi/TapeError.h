@@ -2,13 +2,14 @@
 #pragma once
 
 #include "framework/afxwin.h"
-#include "scsi/ScsiContract.h"
+#include "zurvax/ZurvaxApi.h"
 
 // Names the status in a message box owned by hWnd (or by nobody) and, if the operator
-// asks, shows the sense data of the drive theApp.m_nDeviceId names. Safe on either thread.
+// asks, shows the sense data of the drive at library index device (the one the failed
+// call addressed). Safe on either thread.
 // Without an owner on the user-interface thread the main window is still kept from taking
 // clicks while the boxes are up, so no scan or selection can start inside another.
-void ReportTapeError(HWND hWnd, UINT status);
+void ReportTapeError(HWND hWnd, UINT status, UINT device);
 
 // The thirteen lines of the sense display for a sense record.
 CString FormatSenseText(const SENSE_DATA& sense);

@@ -5,6 +5,13 @@
 #include "scsi/DeviceLibrary.h"
 #include "ui/AgreementDlg.h"
 
+void RunMainWindow() {
+    CDeviceSelectDlg dlg(nullptr);
+    theApp.m_pMainWnd = &dlg;
+    dlg.DoModal();
+    theApp.m_pMainWnd = nullptr;
+}
+
 CDeviceSelectDlg::CDeviceSelectDlg(CWnd* pParent)
     : CDialog(IDD_DEVICE_DIALOG, pParent), m_strModel(""), m_strRevision(""), m_strHeading(""),
       m_hIcon(AfxGetApp()->LoadIcon(IDR_MAINFRAME)) {}

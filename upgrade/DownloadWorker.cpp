@@ -7,7 +7,7 @@
 
 #include "app/FirmwareApp.h"
 #include "res/Texts.h"
-#include "scsi/ScsiContract.h"
+#include "zurvax/ZurvaxApi.h"
 #include "scsi/TapeError.h"
 #include "scsi/LibraryStatus.h"
 
@@ -58,7 +58,7 @@ bool TransferImage(CFile& image, DWORD length) {
         UINT status = WriteBuffer(theApp.m_nDeviceId, BUFFER_MODE_DATA, kBufferId, offset, bytesRead,
                                   transfer.get());
         if (!IsGood(status)) {
-            ReportTapeError(nullptr, status);
+            ReportTapeError(nullptr, status, theApp.m_nDeviceId);
             return false;
         }
         // A READ BUFFER that delivers nothing (a failure the status test lets through, such
@@ -69,7 +69,7 @@ bool TransferImage(CFile& image, DWORD length) {
         status = ReadBuffer(theApp.m_nDeviceId, BUFFER_MODE_DATA, kBufferId, offset, bytesRead,
                             readBack.get());
         if (!IsGood(status)) {
-            ReportTapeError(nullptr, status);
+            ReportTapeError(nullptr, status, theApp.m_nDeviceId);
             return false;
         }
         // The whole chunk size is compared, also behind a short last chunk: both buffers
@@ -143,7 +143,7 @@ UINT FirmwareDownloadThread(void* pParam) {
     bool complete = false;
     UINT status = TestUnitReady(theApp.m_nDeviceId);
     if (!IsGood(status)) {
-        ReportTapeError(nullptr, status);
+        ReportTapeError(nullptr, status, theApp.m_nDeviceId);
     } else if (TransferImage(image, length)) {
         // Where the open keeps writers out only by advice, another program may have rewritten the
         // image meanwhile: the drive would hold chunks of two files, each verified.
@@ -154,7 +154,7 @@ UINT FirmwareDownloadThread(void* pParam) {
                                  0, 0, nullptr);
             if (CommitRejected(status)) {
                 // A drive that refuses the image keeps its old code: never call that a success.
-                ReportTapeError(nullptr, status);
+                ReportTapeError(nullptr, status, theApp.m_nDeviceId);
             } else {
                 theApp.m_bCommitTaken = 1;
                 Sleep(kSettleMs);

@@ -40,7 +40,7 @@ void CDeviceSelectDlg::OnUpgradeFirmware() {
     [&] {
         const UINT status = TestUnitReady(theApp.m_nDeviceId);
         if (status != SCSI_STATUS_OK && status != MEDIUM_NOT_PRESENT) {
-            ReportTapeError(nullptr, status);
+            ReportTapeError(nullptr, status, theApp.m_nDeviceId);
             return;
         }
 
@@ -65,7 +65,7 @@ void CDeviceSelectDlg::OnUpgradeFirmware() {
             if (DeviceInUse(claim)) {
                 MessageBox(res::text::kDriveInUse, nullptr, MB_OK | MB_ICONSTOP);
             } else {
-                ReportTapeError(nullptr, claim);
+                ReportTapeError(nullptr, claim, theApp.m_nDeviceId);
             }
             return;
         }

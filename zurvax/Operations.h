@@ -14,7 +14,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "scsi/ScsiContract.h"
+#include "zurvax/ZurvaxApi.h"
 #include "zurvax/Transport.h"
 
 namespace zurvax {

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "scsi/ScsiContract.h"
+#include "zurvax/ZurvaxApi.h"
 #include "zurvax/Operation.h"
 #include "zurvax/ScsiCommand.h"
 

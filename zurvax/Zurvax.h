@@ -1,5 +1,5 @@
 // The library's C++ side, for tests and tools built with zurvax_core (never exported from
-// ZURVAX.dll). The C functions of scsi/ScsiContract.h sit on top of this state.
+// ZURVAX.dll). The C functions of zurvax/ZurvaxApi.h sit on top of this state.
 //
 // Source selection happens once, at the first call after start or after Reset():
 //   ZURVAX_EMULATION unset or empty  -> the OS's devices (MakeRealTransport)

@@ -1,4 +1,4 @@
-// The C functions of scsi/ScsiContract.h and the C++ seam of zurvax/Zurvax.h, over one
+// The C functions of zurvax/ZurvaxApi.h and the C++ seam of zurvax/Zurvax.h, over one
 // process-wide library state guarded by one mutex.
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +10,7 @@
 #include <utility>
 #include <variant>
 
-#include "scsi/ScsiContract.h"
+#include "zurvax/ZurvaxApi.h"
 #include "zurvax/EmulatedTransport.h"
 #include "zurvax/EmulationConfig.h"
 #include "zurvax/Operations.h"

@@ -15,7 +15,6 @@
 #endif
 
 #include "framework/fw.h"
-#include "res/BuildInfo.h"
 
 namespace fw {
 

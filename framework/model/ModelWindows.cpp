@@ -4,7 +4,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "res/Styles.h"
+#include "framework/Styles.h"
 
 namespace fw::model {
 namespace {
@@ -60,7 +60,7 @@ Window* ModelWindowSystem::Find(HWND window) const {
     return found != m_windows.end() ? found->second : nullptr;
 }
 
-std::unique_ptr<Window> ModelWindowSystem::Create(const res::DialogTemplate& dialog) {
+std::unique_ptr<Window> ModelWindowSystem::Create(const DialogTemplate& dialog) {
     auto window = std::make_unique<Window>();
     window->dialog = &dialog;
     window->text = dialog.caption;
@@ -88,7 +88,7 @@ void ModelWindowSystem::Forget(Window& window) {
 }
 
 INT_PTR ModelWindowSystem::RunModalDialog(CDialog& object, int templateId, HWND owner) {
-    const res::DialogTemplate* dialogTemplate = res::FindDialogTemplate(templateId);
+    const DialogTemplate* dialogTemplate = FindDialogTemplate(templateId);
     if (dialogTemplate == nullptr) {
         return -1;
     }
@@ -513,7 +513,7 @@ bool ModelWindowSystem::Click(int controlId) {
     Window* dialog = TopModal();
     Window* control = dialog != nullptr ? dialog->Child(controlId) : nullptr;
     if (control == nullptr || !control->enabled || !dialog->enabled ||
-        control->control->kind != res::ControlKind::PushButton) {
+        control->control->kind != ControlKind::PushButton) {
         return false;
     }
     return SendCommand(*dialog, controlId, BN_CLICKED);
@@ -527,7 +527,7 @@ bool ModelWindowSystem::SelectItem(int listId, int index) {
         return false;
     }
     list->curSel = index;
-    if ((list->control->style & res::style::LBS_NOTIFY) != 0) {
+    if ((list->control->style & style::LBS_NOTIFY) != 0) {
         SendCommand(*dialog, listId, LBN_SELCHANGE);
     }
     return true;
@@ -539,8 +539,8 @@ bool ModelWindowSystem::PressEscape(int focusId) {
         return false;
     }
     const Window* focus = focusId != 0 ? dialog->Child(focusId) : nullptr;
-    if (focus != nullptr && focus->control->kind == res::ControlKind::Edit &&
-        (focus->control->style & res::style::ES_MULTILINE) != 0) {
+    if (focus != nullptr && focus->control->kind == ControlKind::Edit &&
+        (focus->control->style & style::ES_MULTILINE) != 0) {
         return PostMessage(dialog->handle, WM_CLOSE, 0, 0) != FALSE;
     }
     Window* cancel = dialog->Child(IDCANCEL);
@@ -557,8 +557,8 @@ bool ModelWindowSystem::PressEnter() {
     }
     int id = IDOK;
     for (const auto& child : dialog->children) {
-        if (child->control->kind == res::ControlKind::PushButton &&
-            (child->control->style & 0xF) == res::style::BS_DEFPUSHBUTTON) {
+        if (child->control->kind == ControlKind::PushButton &&
+            (child->control->style & 0xF) == style::BS_DEFPUSHBUTTON) {
             id = child->Id();
         }
     }
@@ -572,7 +572,7 @@ bool ModelWindowSystem::PressEnter() {
 bool ModelWindowSystem::PressCloseBox() {
     Window* dialog = TopModal();
     if (dialog == nullptr || !dialog->enabled ||
-        (dialog->dialog->style & res::style::WS_SYSMENU) == 0) {
+        (dialog->dialog->style & style::WS_SYSMENU) == 0) {
         return false;
     }
     SendMessage(dialog->handle, WM_CLOSE, 0, 0);

@@ -20,15 +20,15 @@
 #include <vector>
 
 #include "framework/fw.h"
-#include "res/Templates.h"
+#include "framework/Templates.h"
 
 namespace fw::model {
 
 struct Window {
     HWND handle = nullptr;
     Window* parent = nullptr;                       // the dialog, for a control
-    const res::DialogTemplate* dialog = nullptr;    // set for a dialog
-    const res::ControlTemplate* control = nullptr;  // set for a control
+    const DialogTemplate* dialog = nullptr;    // set for a dialog
+    const ControlTemplate* control = nullptr;  // set for a control
     CDialog* object = nullptr;                      // the dialog's object
     HWND owner = nullptr;                           // a dialog's owner
     std::string text;
@@ -148,7 +148,7 @@ private:
         LPARAM lParam;
         std::function<void()> work;
     };
-    std::unique_ptr<Window> Create(const res::DialogTemplate& dialog);
+    std::unique_ptr<Window> Create(const DialogTemplate& dialog);
     LRESULT ControlMessage(Window& control, UINT message, WPARAM wParam, LPARAM lParam);
     bool DispatchOne(Window& dialog);
     std::optional<std::uint64_t> NextTimer() const;

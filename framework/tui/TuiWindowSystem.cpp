@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include "framework/tui/Signals.h"
-#include "res/Styles.h"
+#include "framework/Styles.h"
 
 // Curses' function-like macros (erase, move, clear, ...) would clash with member calls of
 // the standard library: use the real functions only.
@@ -46,8 +46,8 @@ struct TuiWindowSystem::Hit {
 
 namespace {
 
-namespace st = res::style;
-using res::ControlKind;
+namespace st = fw::style;
+using fw::ControlKind;
 
 constexpr int kEscDelayMs = 25;
 constexpr int kCtrlC = 3;
@@ -72,7 +72,7 @@ bool Focusable(const model::Window& control) {
 }
 
 CellRect ControlCells(const model::Window& control, const CellRect& client) {
-    const res::ControlTemplate& t = *control.control;
+    const ControlTemplate& t = *control.control;
     CellRect rect = ToCells(t.x, t.y, t.cx, t.cy);
     rect.col += client.col;
     rect.row += client.row;

@@ -11,7 +11,7 @@
 #include <iostream>
 #include <string>
 
-#include "res/Styles.h"
+#include "framework/Styles.h"
 #include "res/Templates.h"
 #include "res/resource.h"
 
@@ -48,7 +48,7 @@ std::string FilePath(std::string path) {
 }
 
 void WriteDialog(std::ostream& out, const res::DialogTemplate& dialog) {
-    using namespace res::style;
+    using namespace fw::style;
     out << "// " << dialog.name << "\n";
     out << dialog.id << (dialog.extended ? " DIALOGEX " : " DIALOG ") << dialog.x << ", "
         << dialog.y << ", " << dialog.cx << ", " << dialog.cy << "\n";
@@ -65,7 +65,7 @@ void WriteDialog(std::ostream& out, const res::DialogTemplate& dialog) {
                                      ? std::to_string(control.bitmapId)
                                      : Quoted(control.text);
         out << "    CONTROL " << text << ", " << control.id << ", "
-            << Quoted(res::WindowClassName(control.kind)) << ", "
+            << Quoted(fw::WindowClassName(control.kind)) << ", "
             << Hex(control.style | WS_CHILD | WS_VISIBLE) << ", " << control.x << ", "
             << control.y << ", " << control.cx << ", " << control.cy;
         if (control.exStyle != 0) {

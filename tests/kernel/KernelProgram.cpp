@@ -38,7 +38,7 @@
 #include "app/FirmwareApp.h"
 #include "framework/headless/Headless.h"
 #include "res/resource.h"
-#include "scsi/ScsiContract.h"
+#include "zurvax/ZurvaxApi.h"
 #include "tests/vm/VmProgram.h"
 #include "zurvax/Cdb.h"
 #include "zurvax/Classify.h"

@@ -89,7 +89,7 @@ class StatusText : public ::testing::TestWithParam<StatusCase> {};
 TEST_P(StatusText, FirstBoxNamesTheStatusAndAsksForSense) {
     ProgramRun run(Devices({"{}"}));
     run.Agree();
-    run.InMain([](Headless&) { ReportTapeError(nullptr, GetParam().status); });
+    run.InMain([](Headless&) { ReportTapeError(nullptr, GetParam().status, theApp.m_nDeviceId); });
     run.Done();
     run.Run();
 
@@ -117,7 +117,7 @@ TEST(ErrorReport, YesShowsTheSenseOfTheCurrentDevice) {
     run.InMain([](Headless& ui) {
         // The second drive becomes current; the failing call named another device.
         EXPECT_TRUE(ui.SelectItem(IDC_DEVICE_LIST, 1));
-        ReportTapeError(ui.Dialog(IDD_DEVICE_DIALOG)->handle, 0x2400);
+        ReportTapeError(ui.Dialog(IDD_DEVICE_DIALOG)->handle, 0x2400, theApp.m_nDeviceId);
     });
     run.ui().Answer("Error: 2400", IDYES);
     run.Done();
@@ -137,7 +137,7 @@ TEST(ErrorReport, YesShowsTheSenseOfTheCurrentDevice) {
 TEST(ErrorReport, AFailedSenseRequestShowsAZeroRecord) {
     ProgramRun run(Devices({R"({"faults":[{"op":"RequestSense","status":"0x10003"}]})"}));
     run.Agree();
-    run.InMain([](Headless&) { ReportTapeError(nullptr, 0x10003); });
+    run.InMain([](Headless&) { ReportTapeError(nullptr, 0x10003, theApp.m_nDeviceId); });
     run.ui().Answer("Error: 10003", IDYES);
     run.Done();
     run.Run();
@@ -162,7 +162,7 @@ TEST(ErrorReport, WithoutOwnerTheMainWindowTakesNoClicksWhileTheBoxesAreUp) {
     });
     bool enabledAfter = false;
     run.InMain([&](Headless& ui) {
-        ReportTapeError(nullptr, 0x3A00);
+        ReportTapeError(nullptr, 0x3A00, theApp.m_nDeviceId);
         enabledAfter = ui.Dialog(IDD_DEVICE_DIALOG)->enabled;
     });
     run.ui().Answer("MEDIUM_NOT_PRESENT", IDYES);

@@ -24,7 +24,7 @@
 #include "app/FirmwareApp.h"
 #include "framework/headless/Headless.h"
 #include "res/resource.h"
-#include "scsi/ScsiContract.h"
+#include "zurvax/ZurvaxApi.h"
 #include "tests/vm/VmProgram.h"
 #include "zurvax/Zurvax.h"
 

@@ -8,7 +8,7 @@
 
 #include "app/FirmwareApp.h"
 #include "res/resource.h"
-#include "scsi/ScsiContract.h"
+#include "zurvax/ZurvaxApi.h"
 #include "tests/ScratchFolder.h"
 #include "zurvax/Zurvax.h"
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "scsi/ScsiContract.h"
+#include "zurvax/ZurvaxApi.h"
 #include "zurvax/Cdb.h"
 #include "zurvax/Classify.h"
 #include "zurvax/CommandTimeouts.h"

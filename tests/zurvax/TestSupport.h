@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "scsi/ScsiContract.h"
+#include "zurvax/ZurvaxApi.h"
 #include "tests/ScratchFolder.h"
 #include "zurvax/Transport.h"
 #include "zurvax/Zurvax.h"

@@ -1,11 +1,11 @@
-// Window and control style bits the dialog templates use, with their Win32 values, so that
-// the resource script generated from the templates and the model-based backends read the
-// same numbers.
+// Window and control style bits dialog templates use, with their Win32 values, so that a
+// resource script generated from the templates and the model-based backends read the same
+// numbers.
 #pragma once
 
 #include <cstdint>
 
-namespace res::style {
+namespace fw::style {
 
 constexpr std::uint32_t WS_POPUP = 0x80000000u;
 constexpr std::uint32_t WS_CHILD = 0x40000000u;
@@ -43,4 +43,4 @@ constexpr std::uint32_t LBS_NOINTEGRALHEIGHT = 0x100u;
 
 constexpr std::uint32_t ACS_AUTOPLAY = 0x4u;
 
-} // namespace res::style
+} // namespace fw::style

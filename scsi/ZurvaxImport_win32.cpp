@@ -8,15 +8,17 @@
 // missing DLL is simply missing: ZurvaxOpen reports it, the program tells the operator
 // and stops. LOAD_WITH_ALTERED_SEARCH_PATH makes the DLL's own imports resolve from its
 // folder too (it needs only system DLLs).
-#include "framework/win32/Win32Native.h"
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
 
-#include "scsi/ScsiContract.h"
-#include "zurvax/ZurvaxStatus.h"
+#include "zurvax/ZurvaxApi.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// Library status values beyond those the contract names (scsi/ScsiContract.h).
+// Library status values beyond those the contract names (ZurvaxApi.h).
 //
 // A status is 0 for success, (ASC << 8) | ASCQ for a CHECK CONDITION that carries an
 // additional sense code, END_OF_DEVICE_LIST (0xAA82) from ReadRawInquiryData past the last

@@ -1,12 +1,15 @@
-// The contract between the program and the SCSI pass-through library ZURVAX.
+// The contract between a program and the SCSI pass-through library ZURVAX: the library's
+// public interface, with ZurvaxStatus.h beside it. Nothing else of the library is public.
 //
-// Both sides include this header: the program imports the operations below, the library
-// (zurvax/) exports them. Every operation names its device by a library device index
+// The library exports the operations below; a program imports them (from ZURVAX.dll on
+// Windows, linked statically elsewhere). Every operation names its device by a library device index
 // counted from 0. All records are owned by the caller, who zero-fills them before a call;
 // the library writes into them only on success (GetScsiPath returns its record by value).
 #pragma once
 
 #include <stdint.h>
+
+#include "zurvax/ZurvaxStatus.h"
 
 #if defined(_WIN32) && defined(ZURVAX_BUILDING_DLL)
 #define ZURVAX_API __declspec(dllexport)
@@ -37,7 +40,7 @@ typedef struct _SCSI_PATH {
 // Library status values. 0 is success, the named codes below are the ones callers
 // accept or test for; every other value is a failure. A CHECK CONDITION is reported as
 // (ASC << 8) | ASCQ; failures the library detects itself are above 0xFFFF
-// (zurvax/ZurvaxStatus.h lists them).
+// (ZurvaxStatus.h lists them).
 enum : uint32_t {
     SCSI_STATUS_OK = 0,
     MEDIUM_NOT_PRESENT = 0x3A00,
