@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <optional>
 
 #include "zurvax/tcmu/TcmuLayout.h"
 
@@ -51,6 +52,75 @@ struct Span {
     std::uint64_t offset;
     std::uint64_t length;
 };
+
+// A command entry read whole: what the server is handed, and where its data lies.
+struct Request {
+    RingCommand command;
+    std::vector<Span> spans;
+};
+
+// Reads the command entry of the given length at entry; nothing when it points outside
+// the shared area or is too short to take its response.
+std::optional<Request> ReadRequest(std::span<std::uint8_t> area, const std::uint8_t* entry,
+                                   std::uint32_t length) {
+    // The response needs the whole fixed entry, whatever the request used of it.
+    if (length < ZTCMU_ENTRY_SIZE) {
+        return std::nullopt;
+    }
+    const std::uint8_t* base = area.data();
+    const std::size_t size = area.size();
+    const auto iovCount = ReadAt<std::uint32_t>(entry + ZTCMU_REQ_IOV_CNT);
+    const auto cdbOffset = ReadAt<std::uint64_t>(entry + ZTCMU_REQ_CDB_OFF);
+    if (iovCount > (length - kIovOffset) / ZTCMU_IOVEC_SIZE || !Inside(size, cdbOffset, 1)) {
+        return std::nullopt;
+    }
+    // Fields are copied out, never cast: nothing but the entry's start is promised any
+    // alignment.
+    Request request;
+    for (std::uint32_t i = 0; i < iovCount; ++i) {
+        // iov_base holds an offset into the shared area, not an address.
+        const std::uint8_t* vector = entry + kIovOffset + std::size_t{i} * ZTCMU_IOVEC_SIZE;
+        const auto offset = ReadAt<std::uint64_t>(vector);
+        const auto bytes = ReadAt<std::uint64_t>(vector + ZTCMU_IOVEC_LEN);
+        if (!Inside(size, offset, bytes)) {
+            return std::nullopt;
+        }
+        request.spans.push_back({offset, bytes});
+        request.command.capacity += bytes;
+    }
+    const std::uint8_t* cdb = base + cdbOffset;
+    request.command.cdb.assign(cdb, cdb + CdbLength(cdb, size - cdbOffset));
+    request.command.data.reserve(request.command.capacity);
+    for (const Span& span : request.spans) {
+        request.command.data.insert(request.command.data.end(), base + span.offset,
+                                    base + span.offset + span.length);
+    }
+    return request;
+}
+
+// Writes the reply over its request: data-in scattered into the iovecs, status, sense and,
+// where the kernel takes it, the length actually read.
+void WriteResponse(std::uint8_t* base, std::uint8_t* entry, const Request& request,
+                   const RingReply& reply, bool readLenCapable) {
+    std::size_t copied = 0;
+    for (const Span& span : request.spans) {
+        if (copied >= reply.dataIn.size()) break;
+        const std::size_t now = std::min<std::size_t>(span.length, reply.dataIn.size() - copied);
+        std::memcpy(base + span.offset, reply.dataIn.data() + copied, now);
+        copied += now;
+    }
+    entry[kStatusOffset] = reply.status;
+    std::uint8_t sense[kSenseSize] = {};
+    std::copy_n(reply.sense.begin(), std::min<std::size_t>(reply.sense.size(), sizeof sense), sense);
+    std::memcpy(entry + kSenseOffset, sense, sizeof sense);
+    std::uint8_t flags = 0;
+    if (readLenCapable && reply.dataInCommand && copied < request.command.capacity) {
+        // Without the flag the kernel reports the whole buffer as transferred.
+        WriteAt(entry + kReadLenOffset, static_cast<std::uint32_t>(copied));
+        flags |= ZTCMU_UFLAG_READ_LEN;
+    }
+    entry[kUflagsOffset] = flags;
+}
 
 }  // namespace
 
@@ -102,69 +172,17 @@ WalkResult WalkRing(std::span<std::uint8_t> area, const RingServer& server) {
         }
         // PAD entries fill the ring's end, TMR entries only inform: both are skipped.
         if ((lenOp & ZTCMU_OP_MASK) == ZTCMU_OP_CMD) {
-            // The response needs the whole fixed entry, whatever the request used of it.
-            if (length < ZTCMU_ENTRY_SIZE) {
+            const std::optional<Request> request = ReadRequest(area, entry, length);
+            if (!request) {
                 result.broken = true;
                 break;
             }
-            const auto iovCount = ReadAt<std::uint32_t>(entry + ZTCMU_REQ_IOV_CNT);
-            const auto cdbOffset = ReadAt<std::uint64_t>(entry + ZTCMU_REQ_CDB_OFF);
-            if (iovCount > (length - kIovOffset) / ZTCMU_IOVEC_SIZE || !Inside(size, cdbOffset, 1)) {
-                result.broken = true;
-                break;
-            }
-            // Fields are copied out, never cast: nothing but the entry's start is promised
-            // any alignment.
-            std::vector<Span> spans;
-            RingCommand command;
-            bool bad = false;
-            for (std::uint32_t i = 0; i < iovCount; ++i) {
-                // iov_base holds an offset into the shared area, not an address.
-                const std::uint8_t* vector = entry + kIovOffset + std::size_t{i} * ZTCMU_IOVEC_SIZE;
-                const auto offset = ReadAt<std::uint64_t>(vector);
-                const auto bytes = ReadAt<std::uint64_t>(vector + ZTCMU_IOVEC_LEN);
-                if (!Inside(size, offset, bytes)) {
-                    bad = true;
-                    break;
-                }
-                spans.push_back({offset, bytes});
-                command.capacity += bytes;
-            }
-            if (bad) {
-                result.broken = true;
-                break;
-            }
-            const std::uint8_t* cdb = base + cdbOffset;
-            command.cdb.assign(cdb, cdb + CdbLength(cdb, size - cdbOffset));
-            command.data.reserve(command.capacity);
-            for (const Span& span : spans) {
-                command.data.insert(command.data.end(), base + span.offset, base + span.offset + span.length);
-            }
-
             RingReply reply;
-            if (!server(command, reply)) {
+            if (!server(request->command, reply)) {
                 result.stopped = true;
                 break;
             }
-
-            std::size_t copied = 0;
-            for (const Span& span : spans) {
-                if (copied >= reply.dataIn.size()) break;
-                const std::size_t now = std::min<std::size_t>(span.length, reply.dataIn.size() - copied);
-                std::memcpy(base + span.offset, reply.dataIn.data() + copied, now);
-                copied += now;
-            }
-            entry[kStatusOffset] = reply.status;
-            std::uint8_t sense[kSenseSize] = {};
-            std::copy_n(reply.sense.begin(), std::min<std::size_t>(reply.sense.size(), sizeof sense), sense);
-            std::memcpy(entry + kSenseOffset, sense, sizeof sense);
-            std::uint8_t flags = 0;
-            if (readLenCapable && reply.dataInCommand && copied < command.capacity) {
-                // Without the flag the kernel reports the whole buffer as transferred.
-                WriteAt(entry + kReadLenOffset, static_cast<std::uint32_t>(copied));
-                flags |= ZTCMU_UFLAG_READ_LEN;
-            }
-            entry[kUflagsOffset] = flags;
+            WriteResponse(base, entry, *request, reply, readLenCapable);
             ++result.completed;
         }
         tail = (tail + length) % ringSize;
