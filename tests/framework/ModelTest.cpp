@@ -147,7 +147,8 @@ TEST(Model, TimersTickInVirtualTimeAndADialogCanEndDuringItsInitialisation) {
 // it disables while it sets up.
 class KeyProbe : public ProbeDialog {
 public:
-    KeyProbe(UINT id, std::vector<int> disabled) : ProbeDialog(id), m_disabled(std::move(disabled)) {}
+    KeyProbe(UINT id, std::vector<int> disabled)
+        : ProbeDialog(id), m_disabled(std::move(disabled)) {}
     std::vector<std::pair<int, int>> seen; // (id, notification) of every WM_COMMAND
 
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
@@ -183,73 +184,125 @@ struct Key {
 
 struct DialogKeyCase {
     const char* name;
-    int dialogId;
-    std::vector<int> disabledAtStart;
-    int focusId;     // focused before the keys; 0 keeps the initial focus
-    int disableId;   // disabled after that; 0 for none
-    int defId;       // sent with DM_SETDEFID after that; 0 for none
-    std::vector<Key> keys;
-    int focusIndex;  // template position of the focused control after the keys; -1 none
-    std::vector<std::pair<int, int>> commands;
-    int selection;   // of the device list after the keys; -2 when it does not matter
+    int dialogId = IDD_DEVICE_DIALOG;
+    std::vector<int> disabledAtStart = {};
+    int focusId = 0;   // focused before the keys; 0 keeps the initial focus
+    int disableId = 0; // disabled after that; 0 for none
+    int defId = 0;     // sent with DM_SETDEFID after that; 0 for none
+    std::vector<Key> keys = {};
+    int focusIndex = -1; // template position of the focused control after the keys; -1 none
+    std::vector<std::pair<int, int>> commands = {};
+    int selection = -2; // of the device list after the keys; -2 when it does not matter
 };
 
 constexpr Key Down(WPARAM key, bool shift = false) { return Key{WM_KEYDOWN, key, shift}; }
 constexpr Key Up(WPARAM key) { return Key{WM_KEYUP, key}; }
 constexpr Key Alt(char letter) { return Key{WM_SYSCHAR, static_cast<WPARAM>(letter)}; }
 
-// Template positions: device dialog list 0, heading 2, DONE 3, picture 4, Upgrade 5,
-// Rescan 10; agreement dialog Agree 0, Disagree 1, text 3.
-constexpr int kNone = -1, kList = 0, kHeading = 2, kDone = 3, kUpgrade = 5, kRescan = 10;
+// Template positions: device dialog list 0, heading 2, DONE 3, Upgrade 5, Rescan 10;
+// agreement dialog Agree 0, Disagree 1, text 3.
+constexpr int kList = 0, kHeading = 2, kDone = 3, kUpgrade = 5, kRescan = 10;
 constexpr int kAgree = 0, kDisagree = 1, kText = 3;
-constexpr int kAny = -2;
 const std::pair<int, int> kOk{IDOK, BN_CLICKED}, kCancel{IDCANCEL, BN_CLICKED},
     kUpgradeClick{IDC_UPGRADE, BN_CLICKED}, kSelChange{IDC_DEVICE_LIST, LBN_SELCHANGE};
 
 const DialogKeyCase kDialogKeyCases[] = {
-    {"initial focus: the first enabled tab stop", IDD_DEVICE_DIALOG, {}, 0, 0, 0, {}, kList, {}, -1},
-    {"initial focus passes over a stop disabled during set-up", IDD_DEVICE_DIALOG,
-     {IDC_DEVICE_LIST}, 0, 0, 0, {}, kDone, {}, kAny},
-    {"Tab passes over a disabled stop", IDD_DEVICE_DIALOG, {IDC_UPGRADE}, 0, 0, 0,
-     {Down(VK_TAB), Down(VK_TAB)}, kRescan, {}, kAny},
-    {"Tab from the last stop wraps to the first", IDD_DEVICE_DIALOG, {}, IDCANCEL, 0, 0,
-     {Down(VK_TAB)}, kList, {}, kAny},
-    {"Shift-Tab from the first stop wraps to the last", IDD_DEVICE_DIALOG, {}, 0, 0, 0,
-     {Down(VK_TAB, true)}, kRescan, {}, kAny},
-    {"Alt+letter clicks and focuses its button from a list", IDD_DEVICE_DIALOG, {}, 0, 0, 0,
-     {Alt('u')}, kUpgrade, {kUpgradeClick}, kAny},
-    {"a plain letter is a mnemonic on a button", IDD_DEVICE_DIALOG, {}, IDOK, 0, 0,
-     {Down('U')}, kUpgrade, {kUpgradeClick}, kAny},
-    {"a plain letter on a list selects by first letter", IDD_DEVICE_DIALOG, {}, 0, 0, 0,
-     {Down('R')}, kList, {kSelChange}, 2},
-    {"a disabled button's mnemonic does nothing", IDD_DEVICE_DIALOG, {IDC_UPGRADE}, 0, 0, 0,
-     {Alt('u')}, kList, {}, kAny},
-    {"Enter presses the focused push button", IDD_DEVICE_DIALOG, {}, IDC_UPGRADE, 0, 0,
-     {Down(VK_RETURN)}, kUpgrade, {kUpgradeClick}, kAny},
-    {"Enter elsewhere is IDOK when there is no default button", IDD_DEVICE_DIALOG, {}, 0, 0, 0,
-     {Down(VK_RETURN)}, kList, {kOk}, kAny},
-    {"Enter in a multi-line edit goes to the default button", IDD_AGREEMENT, {},
-     IDC_AGREEMENT_TEXT, 0, 0, {Down(VK_RETURN)}, kAgree, {kOk}, kAny},
-    {"DM_SETDEFID moves the default button", IDD_AGREEMENT, {}, IDC_AGREEMENT_TEXT, 0,
-     IDCANCEL, {Down(VK_RETURN)}, kDisagree, {kCancel}, kAny},
-    {"Tab in a multi-line edit moves on", IDD_AGREEMENT, {}, IDC_AGREEMENT_TEXT, 0, 0,
-     {Down(VK_TAB)}, kAgree, {}, kAny},
-    {"Esc is IDCANCEL", IDD_DEVICE_DIALOG, {}, 0, 0, 0, {Down(VK_ESCAPE)}, kList, {kCancel}, kAny},
-    {"Esc in a multi-line edit closes its dialog", IDD_AGREEMENT, {}, IDC_AGREEMENT_TEXT, 0, 0,
-     {Down(VK_ESCAPE)}, kText, {kCancel}, kAny},
-    {"Esc does nothing while Cancel is disabled", IDD_DEVICE_DIALOG, {IDCANCEL}, 0, 0, 0,
-     {Down(VK_ESCAPE)}, kList, {}, kAny},
-    {"arrows move a list's selection, telling only of changes", IDD_DEVICE_DIALOG, {}, 0, 0, 0,
-     {Down(VK_DOWN), Down(VK_DOWN), Down(VK_DOWN), Down(VK_DOWN)}, kList,
-     {kSelChange, kSelChange, kSelChange}, 2},
-    {"arrows on a button stay within its group", IDD_DEVICE_DIALOG, {}, IDC_UPGRADE, 0, 0,
-     {Down(VK_DOWN)}, kHeading, {}, kAny},
-    {"a focused control that is disabled leaves no focus", IDD_DEVICE_DIALOG, {}, IDC_UPGRADE,
-     IDC_UPGRADE, 0, {}, kNone, {}, kAny},
-    {"with no focus, Tab starts at the first stop", IDD_DEVICE_DIALOG, {}, IDC_UPGRADE,
-     IDC_UPGRADE, 0, {Down(VK_TAB)}, kList, {}, kAny},
-    {"space presses the focused button as it comes up", IDD_DEVICE_DIALOG, {}, IDCANCEL, 0, 0,
-     {Down(VK_SPACE), Up(VK_SPACE)}, kRescan, {kCancel}, kAny},
+    {.name = "initial focus: the first enabled tab stop", .focusIndex = kList, .selection = -1},
+    {.name = "initial focus passes over a stop disabled during set-up",
+     .disabledAtStart = {IDC_DEVICE_LIST},
+     .focusIndex = kDone},
+    {.name = "Tab passes over a disabled stop",
+     .disabledAtStart = {IDC_UPGRADE},
+     .keys = {Down(VK_TAB), Down(VK_TAB)},
+     .focusIndex = kRescan},
+    {.name = "Tab from the last stop wraps to the first",
+     .focusId = IDCANCEL,
+     .keys = {Down(VK_TAB)},
+     .focusIndex = kList},
+    {.name = "Shift-Tab from the first stop wraps to the last",
+     .keys = {Down(VK_TAB, true)},
+     .focusIndex = kRescan},
+    {.name = "Alt+letter clicks and focuses its button from a list",
+     .keys = {Alt('u')},
+     .focusIndex = kUpgrade,
+     .commands = {kUpgradeClick}},
+    {.name = "a plain letter is a mnemonic on a button",
+     .focusId = IDOK,
+     .keys = {Down('U')},
+     .focusIndex = kUpgrade,
+     .commands = {kUpgradeClick}},
+    {.name = "a plain letter on a list selects by first letter",
+     .keys = {Down('R')},
+     .focusIndex = kList,
+     .commands = {kSelChange},
+     .selection = 2},
+    {.name = "a disabled button's mnemonic does nothing",
+     .disabledAtStart = {IDC_UPGRADE},
+     .keys = {Alt('u')},
+     .focusIndex = kList},
+    {.name = "Enter presses the focused push button",
+     .focusId = IDC_UPGRADE,
+     .keys = {Down(VK_RETURN)},
+     .focusIndex = kUpgrade,
+     .commands = {kUpgradeClick}},
+    {.name = "Enter elsewhere is IDOK when there is no default button",
+     .keys = {Down(VK_RETURN)},
+     .focusIndex = kList,
+     .commands = {kOk}},
+    {.name = "Enter in a multi-line edit goes to the default button",
+     .dialogId = IDD_AGREEMENT,
+     .focusId = IDC_AGREEMENT_TEXT,
+     .keys = {Down(VK_RETURN)},
+     .focusIndex = kAgree,
+     .commands = {kOk}},
+    {.name = "DM_SETDEFID moves the default button",
+     .dialogId = IDD_AGREEMENT,
+     .focusId = IDC_AGREEMENT_TEXT,
+     .defId = IDCANCEL,
+     .keys = {Down(VK_RETURN)},
+     .focusIndex = kDisagree,
+     .commands = {kCancel}},
+    {.name = "Tab in a multi-line edit moves on",
+     .dialogId = IDD_AGREEMENT,
+     .focusId = IDC_AGREEMENT_TEXT,
+     .keys = {Down(VK_TAB)},
+     .focusIndex = kAgree},
+    {.name = "Esc is IDCANCEL",
+     .keys = {Down(VK_ESCAPE)},
+     .focusIndex = kList,
+     .commands = {kCancel}},
+    {.name = "Esc in a multi-line edit closes its dialog",
+     .dialogId = IDD_AGREEMENT,
+     .focusId = IDC_AGREEMENT_TEXT,
+     .keys = {Down(VK_ESCAPE)},
+     .focusIndex = kText,
+     .commands = {kCancel}},
+    {.name = "Esc does nothing while Cancel is disabled",
+     .disabledAtStart = {IDCANCEL},
+     .keys = {Down(VK_ESCAPE)},
+     .focusIndex = kList},
+    {.name = "arrows move a list's selection, telling only of changes",
+     .keys = {Down(VK_DOWN), Down(VK_DOWN), Down(VK_DOWN), Down(VK_DOWN)},
+     .focusIndex = kList,
+     .commands = {kSelChange, kSelChange, kSelChange},
+     .selection = 2},
+    {.name = "arrows on a button stay within its group",
+     .focusId = IDC_UPGRADE,
+     .keys = {Down(VK_DOWN)},
+     .focusIndex = kHeading},
+    {.name = "a focused control that is disabled leaves no focus",
+     .focusId = IDC_UPGRADE,
+     .disableId = IDC_UPGRADE},
+    {.name = "with no focus, Tab starts at the first stop",
+     .focusId = IDC_UPGRADE,
+     .disableId = IDC_UPGRADE,
+     .keys = {Down(VK_TAB)},
+     .focusIndex = kList},
+    {.name = "space presses the focused button as it comes up",
+     .focusId = IDCANCEL,
+     .keys = {Down(VK_SPACE), Up(VK_SPACE)},
+     .focusIndex = kRescan,
+     .commands = {kCancel}},
 };
 
 TEST(Model, TheDialogManagerTakesKeysPostedToTheFocusAsWin32Does) {
@@ -279,12 +332,11 @@ TEST(Model, TheDialogManagerTakesKeysPostedToTheFocusAsWin32Does) {
         session.windows.Then(c.dialogId, [&](Headless& ui) {
             const model::Window* window = ui.Dialog(c.dialogId);
             const HWND expected =
-                c.focusIndex >= 0
-                    ? window->children[static_cast<std::size_t>(c.focusIndex)]->handle
-                    : nullptr;
+                c.focusIndex >= 0 ? window->children[static_cast<std::size_t>(c.focusIndex)]->handle
+                                  : nullptr;
             EXPECT_EQ(ui.GetFocus(), expected);
             EXPECT_EQ(dialog.seen, c.commands);
-            if (c.selection != kAny) {
+            if (c.selection != -2) {
                 EXPECT_EQ(ui.Control(c.dialogId, IDC_DEVICE_LIST)->curSel, c.selection);
             }
             dialog.EndDialog(IDABORT);
