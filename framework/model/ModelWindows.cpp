@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "framework/Styles.h"
-
 namespace fw::model {
 namespace {
 
