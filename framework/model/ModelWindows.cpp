@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-
-#include "framework/Styles.h"
 
 namespace fw::model {
 namespace {
@@ -110,7 +107,11 @@ INT_PTR ModelWindowSystem::RunModalDialog(CDialog& object, int templateId, HWND 
     m_modal.push_back(dialog.get());
     Record(For(*dialog, "CreateDialog"));
 
-    object.WindowProc(WM_INITDIALOG, 0, 0);
+    // TRUE from WM_INITDIALOG asks for the default focus, chosen once the dialog has set
+    // up (and perhaps disabled) its controls.
+    if (object.WindowProc(WM_INITDIALOG, 0, 0) != FALSE && !dialog->ended) {
+        InitialFocus(*dialog);
+    }
     while (!dialog->ended) {
         if (DispatchOne(*dialog) || FireDueTimer() || OnIdle(*dialog)) {
             continue;
@@ -151,12 +152,13 @@ bool ModelWindowSystem::DispatchOne(Window& dialog) {
         posted = std::move(m_queue.front());
         m_queue.pop_front();
     }
-    (void)dialog;
     if (posted.work) {
         posted.work();
-    } else if (Find(posted.window) != nullptr) {
+    } else if (Window* target = Find(posted.window); target != nullptr) {
         // Messages for windows that have gone are dropped, as the system drops them.
-        SendMessage(posted.window, posted.message, posted.wParam, posted.lParam);
+        if (!DeliverPostedKey(dialog, *target, posted.message, posted.wParam)) {
+            SendMessage(posted.window, posted.message, posted.wParam, posted.lParam);
+        }
     }
     return true;
 }
@@ -241,97 +243,6 @@ LRESULT ModelWindowSystem::SendMessage(HWND handle, UINT message, WPARAM wParam,
     return ControlMessage(*window, message, wParam, lParam);
 }
 
-LRESULT ModelWindowSystem::ControlMessage(Window& control, UINT message, WPARAM wParam,
-                                          LPARAM lParam) {
-    Operation operation = For(control, "");
-    switch (message) {
-    case WM_SETTEXT:
-        SetWindowText(control.handle, reinterpret_cast<const char*>(lParam));
-        return TRUE;
-    case WM_GETTEXT:
-        return GetWindowText(control.handle, reinterpret_cast<char*>(lParam), static_cast<int>(wParam));
-    case WM_GETTEXTLENGTH:
-        return GetWindowTextLength(control.handle);
-    case LB_RESETCONTENT:
-        control.items.clear();
-        control.curSel = -1;
-        operation.what = "LB_RESETCONTENT";
-        Record(operation);
-        return 0;
-    case LB_INSERTSTRING: {
-        const auto index = static_cast<int>(static_cast<std::intptr_t>(wParam));
-        const char* text = reinterpret_cast<const char*>(lParam);
-        if (index < -1 || index > static_cast<int>(control.items.size())) {
-            return LB_ERR;
-        }
-        // Insertion at a given place never sorts, whatever the list's style.
-        const auto at = index == -1 ? control.items.size() : static_cast<std::size_t>(index);
-        control.items.insert(control.items.begin() + static_cast<std::ptrdiff_t>(at), text);
-        if (control.curSel >= static_cast<int>(at)) {
-            ++control.curSel;
-        }
-        operation.what = "LB_INSERTSTRING";
-        operation.text = text;
-        operation.value = static_cast<std::int64_t>(at);
-        Record(operation);
-        return static_cast<LRESULT>(at);
-    }
-    case LB_SETCURSEL: {
-        const auto index = static_cast<int>(static_cast<std::intptr_t>(wParam));
-        const bool valid = index >= 0 && index < static_cast<int>(control.items.size());
-        control.curSel = valid ? index : -1;
-        operation.what = "LB_SETCURSEL";
-        operation.value = index;
-        Record(operation);
-        return valid ? index : LB_ERR;
-    }
-    case LB_GETCURSEL:
-        return control.curSel >= 0 ? control.curSel : LB_ERR;
-    case LB_GETCOUNT:
-        return static_cast<LRESULT>(control.items.size());
-    case LB_GETTEXTLEN:
-    case LB_GETTEXT: {
-        const auto index = static_cast<std::size_t>(wParam);
-        if (index >= control.items.size()) {
-            return LB_ERR;
-        }
-        const std::string& item = control.items[index];
-        if (message == LB_GETTEXT) {
-            std::memcpy(reinterpret_cast<char*>(lParam), item.c_str(), item.size() + 1);
-        }
-        return static_cast<LRESULT>(item.size());
-    }
-    case PBM_SETPOS: {
-        const int previous = control.position;
-        control.position = std::clamp(static_cast<int>(wParam), 0, 100);
-        operation.what = "PBM_SETPOS";
-        operation.value = control.position;
-        Record(operation);
-        return previous;
-    }
-    case ACM_OPENA: {
-        const char* name = reinterpret_cast<const char*>(lParam);
-        std::ifstream file(name != nullptr ? name : "", std::ios::binary);
-        char riff[12] = {};
-        const bool playable = file.read(riff, sizeof riff) && std::memcmp(riff, "RIFF", 4) == 0 &&
-                              std::memcmp(riff + 8, "AVI ", 4) == 0;
-        if (playable) {
-            control.clip = name;
-        } else {
-            control.clip.reset();
-        }
-        operation.what = "ACM_OPEN";
-        operation.text = name != nullptr ? name : "";
-        operation.value = playable ? 1 : 0;
-        operation.extra = static_cast<std::int64_t>(wParam);
-        Record(operation);
-        return playable ? TRUE : FALSE;
-    }
-    default:
-        return 0;
-    }
-}
-
 BOOL ModelWindowSystem::PostMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
     {
         std::lock_guard lock(m_queueMutex);
@@ -347,6 +258,10 @@ LRESULT ModelWindowSystem::DefWindowProc(HWND handle, UINT message, WPARAM wPara
         return 0;
     }
     switch (message) {
+    case DM_GETDEFID:
+    case DM_SETDEFID:
+    case WM_NEXTDLGCTL:
+        return window->IsDialog() ? DefDialogMessage(*window, message, wParam, lParam) : 0;
     case WM_CLOSE:
         // The dialog manager turns a close request into the cancel command.
         if (window->IsDialog()) {
@@ -392,6 +307,10 @@ BOOL ModelWindowSystem::EnableWindow(HWND handle, BOOL enable) {
     Operation operation = For(*window, "EnableWindow");
     operation.value = enable != FALSE ? 1 : 0;
     Record(operation);
+    // A disabled control cannot keep the focus: its dialog is left with none.
+    if (!window->enabled && window->parent != nullptr && window->parent->focus == handle) {
+        FocusOn(*window->parent, nullptr);
+    }
     return wasDisabled ? TRUE : FALSE;
 }
 
@@ -507,76 +426,6 @@ BOOL ModelWindowSystem::DrawIcon(HDC dc, int x, int y, HICON icon) {
 
 HICON ModelWindowSystem::LoadIcon(int resourceId) {
     return reinterpret_cast<HICON>(static_cast<std::intptr_t>(0x10000 + resourceId));
-}
-
-bool ModelWindowSystem::Click(int controlId) {
-    Window* dialog = TopModal();
-    Window* control = dialog != nullptr ? dialog->Child(controlId) : nullptr;
-    if (control == nullptr || !control->enabled || !dialog->enabled ||
-        control->control->kind != ControlKind::PushButton) {
-        return false;
-    }
-    return SendCommand(*dialog, controlId, BN_CLICKED);
-}
-
-bool ModelWindowSystem::SelectItem(int listId, int index) {
-    Window* dialog = TopModal();
-    Window* list = dialog != nullptr ? dialog->Child(listId) : nullptr;
-    if (list == nullptr || !list->enabled || !dialog->enabled || index < 0 ||
-        index >= static_cast<int>(list->items.size())) {
-        return false;
-    }
-    list->curSel = index;
-    if ((list->control->style & style::LBS_NOTIFY) != 0) {
-        SendCommand(*dialog, listId, LBN_SELCHANGE);
-    }
-    return true;
-}
-
-bool ModelWindowSystem::PressEscape(int focusId) {
-    Window* dialog = TopModal();
-    if (dialog == nullptr || !dialog->enabled) {
-        return false;
-    }
-    const Window* focus = focusId != 0 ? dialog->Child(focusId) : nullptr;
-    if (focus != nullptr && focus->control->kind == ControlKind::Edit &&
-        (focus->control->style & style::ES_MULTILINE) != 0) {
-        return PostMessage(dialog->handle, WM_CLOSE, 0, 0) != FALSE;
-    }
-    Window* cancel = dialog->Child(IDCANCEL);
-    if (cancel != nullptr && !cancel->enabled) {
-        return false;
-    }
-    return SendCommand(*dialog, IDCANCEL, BN_CLICKED);
-}
-
-bool ModelWindowSystem::PressEnter() {
-    Window* dialog = TopModal();
-    if (dialog == nullptr || !dialog->enabled) {
-        return false;
-    }
-    int id = IDOK;
-    for (const auto& child : dialog->children) {
-        if (child->control->kind == ControlKind::PushButton &&
-            (child->control->style & 0xF) == style::BS_DEFPUSHBUTTON) {
-            id = child->Id();
-        }
-    }
-    Window* button = dialog->Child(id);
-    if (button != nullptr && !button->enabled) {
-        return false;
-    }
-    return SendCommand(*dialog, id, BN_CLICKED);
-}
-
-bool ModelWindowSystem::PressCloseBox() {
-    Window* dialog = TopModal();
-    if (dialog == nullptr || !dialog->enabled ||
-        (dialog->dialog->style & style::WS_SYSMENU) == 0) {
-        return false;
-    }
-    SendMessage(dialog->handle, WM_CLOSE, 0, 0);
-    return true;
 }
 
 } // namespace fw::model

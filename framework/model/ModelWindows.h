@@ -1,7 +1,8 @@
 // A window system kept as a model in memory: dialogs and their controls built from the
 // dialog templates, with the Win32 behaviour the program relies on (list box, progress bar,
 // animation, texts, enabling, timers, posted messages, modal loops that disable their
-// owner, the dialog manager's Enter, Esc and close handling).
+// owner, and the dialog manager: focus, Tab order, arrows, mnemonics, the default button,
+// Enter, Esc and close handling).
 //
 // The headless backend (tests) and the terminal backend both build on it: they supply an
 // operator (what happens while a modal loop is idle), message boxes and, for the terminal,
@@ -21,6 +22,7 @@
 
 #include "framework/fw.h"
 #include "framework/Templates.h"
+#include "framework/model/Input.h"
 
 namespace fw::model {
 
@@ -33,11 +35,20 @@ struct Window {
     HWND owner = nullptr;                           // a dialog's owner
     std::string text;
     bool enabled = true;
+    // Dialog: the control with the focus while the dialog is active (nullptr: none), and
+    // the id DM_SETDEFID gave (0: the template's BS_DEFPUSHBUTTON, if any).
+    HWND focus = nullptr;
+    int defId = 0;
     // List box.
     std::vector<std::string> items;
     int curSel = -1;
     // Progress bar.
     int position = 0;
+    // Edit: the first line shown. The model knows no line lengths: whoever draws the text
+    // clamps it to the lines there are.
+    int top = 0;
+    // Push button: held down by the space bar, clicked when it comes up.
+    bool pushed = false;
     // Animation control: the clip that is open and playing, if any.
     std::optional<std::string> clip;
     // Dialog placement and state.
@@ -110,14 +121,33 @@ public:
     const std::vector<Window*>& ModalStack() const { return m_modal; }
     Window* TopModal() const { return m_modal.empty() ? nullptr : m_modal.back(); }
 
+    // The dialog manager, on the user-interface thread. Keys enter as they do in Win32:
+    // WM_KEYDOWN, WM_KEYUP, WM_CHAR, WM_SYSKEYDOWN and WM_SYSCHAR posted to the focused
+    // control (or to the dialog when nothing has the focus). The modal loop hands those of
+    // its dialog to the dialog manager (Tab, arrows, Enter, Esc, mnemonics) and what that
+    // leaves to the control, after turning a character key's WM_KEYDOWN (WM_SYSKEYDOWN)
+    // into WM_CHAR (WM_SYSCHAR) as TranslateMessage does.
+    //
+    // The focused control of the top modal dialog; nullptr when none.
+    HWND GetFocus() const;
+    // Focuses an enabled control of a running dialog, as Win32's SetFocus: returns the
+    // control that had that dialog's focus, or nullptr (also when refused: no such window,
+    // a dialog, a disabled control). The dialog's initial focus is its first enabled
+    // WS_TABSTOP control, chosen when WM_INITDIALOG returns TRUE.
+    HWND SetFocus(HWND window);
+    // Holds a key down or lets it go for the dialog manager, which reads it as GetKeyState
+    // does: VK_SHIFT held turns Tab into Shift-Tab and a letter key into a capital.
+    void SetKeyState(int virtualKey, bool down);
+
     // What an operator does, on the user-interface thread, to the top modal dialog. Each
     // returns false when the action is impossible (no such control, disabled, the dialog
-    // is not the top one).
+    // is not the top one). A click focuses its control, as the mouse does.
     bool Click(int controlId);
     bool SelectItem(int listId, int index);
     // Esc with the focus on control focusId (0: on a control that leaves Esc to the dialog
     // manager). A multi-line edit takes Esc itself and posts WM_CLOSE to its dialog.
     bool PressEscape(int focusId = 0);
+    // Enter with the focus on a control that is not a push button: the default button.
     bool PressEnter();
     bool PressCloseBox();
 
@@ -149,8 +179,35 @@ private:
         std::function<void()> work;
     };
     std::unique_ptr<Window> Create(const DialogTemplate& dialog);
-    LRESULT ControlMessage(Window& control, UINT message, WPARAM wParam, LPARAM lParam);
     bool DispatchOne(Window& dialog);
+
+    // Controls, one window procedure per kind (Controls.cpp).
+    LRESULT ControlMessage(Window& control, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT ListBoxMessage(Window& list, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT ButtonMessage(Window& button, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT TextMessage(Window& text, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT ProgressMessage(Window& bar, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT AnimationMessage(Window& animation, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT CommonMessage(Window& control, UINT message, WPARAM wParam, LPARAM lParam);
+    // Selects an item as the person at the list does; LBN_SELCHANGE when LBS_NOTIFY.
+    void ChooseItem(Window& list, int index);
+
+    // The dialog manager (DialogManager.cpp).
+    // IsDialogMessage: true when the key was the dialog manager's, false to deliver it.
+    bool IsDialogMessage(Window& dialog, Window& target, UINT message, WPARAM key);
+    // A posted key, as the modal loop of dialog takes it: true when the dialog manager
+    // used it, false when it goes on to its window (its character posted after it).
+    bool DeliverPostedKey(Window& dialog, Window& target, UINT message, WPARAM key);
+    void TranslateKey(HWND window, UINT message, WPARAM key);
+    LRESULT DefDialogMessage(Window& dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    void FocusOn(Window& dialog, Window* control);
+    void InitialFocus(Window& dialog);
+    Window* NextTabItem(Window& dialog, const Window* from, bool previous) const;
+    Window* NextGroupItem(Window& dialog, const Window* from, bool previous) const;
+    bool PressMnemonic(Window& dialog, const Window& from, WPARAM key);
+    bool PressDefault(Window& dialog, const Window* focus);
+    bool PressCancel(Window& dialog);
+    bool KeyDown(int virtualKey) const;
     std::optional<std::uint64_t> NextTimer() const;
     bool FireDueTimer();
     bool SendCommand(Window& dialog, int id, UINT code);
@@ -162,6 +219,7 @@ private:
     std::uintptr_t m_nextHandle = 0x100;
     std::mutex m_queueMutex;
     std::deque<Posted> m_queue;
+    std::vector<int> m_keysDown; // SetKeyState
     HANDLE m_activity = nullptr; // signalled while the queue holds something
 };
 
