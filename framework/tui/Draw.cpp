@@ -1,0 +1,83 @@
+#include "framework/tui/Draw.h"
+
+#include <algorithm>
+
+#include "framework/tui/Curses.h"
+
+namespace fw::tui::draw {
+
+void Put(int row, int col, std::string_view text, Attr attr, int maxCols) {
+    if (row < 0 || row >= LINES) {
+        return;
+    }
+    int count = static_cast<int>(text.size());
+    if (maxCols >= 0) {
+        count = std::min(count, maxCols);
+    }
+    for (int i = 0; i < count; ++i) {
+        const int c = col + i;
+        if (c >= 0 && c < COLS) {
+            mvwaddch(stdscr, row, c,
+                     static_cast<chtype>(
+                         static_cast<unsigned char>(text[static_cast<std::size_t>(i)]) | attr));
+        }
+    }
+}
+
+void PutChar(int row, int col, unsigned long ch) {
+    if (row >= 0 && row < LINES && col >= 0 && col < COLS) {
+        mvwaddch(stdscr, row, col, static_cast<chtype>(ch));
+    }
+}
+
+void Fill(const CellRect& rect, Attr attr) {
+    for (int r = rect.row; r < rect.row + rect.height; ++r) {
+        for (int c = rect.col; c < rect.col + rect.width; ++c) {
+            PutChar(r, c, ' ' | attr);
+        }
+    }
+}
+
+void Frame(const CellRect& rect, Attr attr) {
+    if (rect.width < 2 || rect.height < 2) {
+        return;
+    }
+    const int right = rect.col + rect.width - 1;
+    const int bottom = rect.row + rect.height - 1;
+    for (int c = rect.col + 1; c < right; ++c) {
+        PutChar(rect.row, c, ACS_HLINE | attr);
+        PutChar(bottom, c, ACS_HLINE | attr);
+    }
+    for (int r = rect.row + 1; r < bottom; ++r) {
+        PutChar(r, rect.col, ACS_VLINE | attr);
+        PutChar(r, right, ACS_VLINE | attr);
+    }
+    PutChar(rect.row, rect.col, ACS_ULCORNER | attr);
+    PutChar(rect.row, right, ACS_URCORNER | attr);
+    PutChar(bottom, rect.col, ACS_LLCORNER | attr);
+    PutChar(bottom, right, ACS_LRCORNER | attr);
+}
+
+void ScrollBar(int col, int row, int height, int top, int range) {
+    if (height < 2) {
+        return;
+    }
+    PutChar(row, col, ACS_UARROW);
+    PutChar(row + height - 1, col, ACS_DARROW);
+    const int track = height - 2;
+    for (int r = 0; r < track; ++r) {
+        PutChar(row + 1 + r, col, ACS_CKBOARD);
+    }
+    if (track > 0 && range > 0) {
+        const int thumb = std::min(track - 1, top * track / (range + 1));
+        PutChar(row + 1 + thumb, col, ' ' | A_REVERSE);
+    }
+}
+
+std::string Padded(const std::string& text, int width) {
+    std::string out = text.substr(0, static_cast<std::size_t>(std::max(width, 0)));
+    out.resize(static_cast<std::size_t>(std::max(width, 0)), ' ');
+    return out;
+}
+
+} // namespace fw::tui::draw
