@@ -9,6 +9,7 @@
 #include "framework/Styles.h"
 #include "framework/tui/Curses.h"
 #include "framework/tui/Draw.h"
+#include "framework/tui/Fit.h"
 
 namespace fw::tui {
 namespace {
@@ -24,12 +25,18 @@ constexpr std::uint64_t kAnimationFrameMs = 150;
 constexpr int kPixelsPerColumn = 6;
 constexpr int kPixelsPerRow = 13;
 
-CellRect ControlCells(const model::Window& control, const CellRect& client) {
-    const ControlTemplate& t = *control.control;
-    CellRect rect = ToCells(t.x, t.y, t.cx, t.cy);
-    rect.col += client.col;
-    rect.row += client.row;
+CellRect Offset(CellRect rect, const CellRect& by) {
+    rect.col += by.col;
+    rect.row += by.row;
     return rect;
+}
+
+std::vector<ControlContent> ContentOf(const model::Window& dialog) {
+    std::vector<ControlContent> content;
+    for (const auto& child : dialog.children) {
+        content.push_back(ControlContent{child->text, child->items});
+    }
+    return content;
 }
 
 CellRect Inner(const CellRect& rect) {
@@ -39,7 +46,8 @@ CellRect Inner(const CellRect& rect) {
 
 } // namespace
 
-std::vector<Painter::Placed> Painter::PlaceDialogs(const std::set<HWND>& shown) const {
+std::vector<Painter::Placed> Painter::PlaceDialogs(const std::set<HWND>& shown,
+                                                   ScreenSize& need) const {
     std::vector<Placed> placed;
     // A dialog sits at its owner's client origin plus its template offset; one without an
     // owner where SetWindowPos put it.
@@ -60,34 +68,46 @@ std::vector<Painter::Placed> Painter::PlaceDialogs(const std::set<HWND>& shown) 
         if (!shown.contains(dialog->handle)) {
             continue;
         }
-        const CellRect client = ToCells(0, 0, dialog->dialog->cx, dialog->dialog->cy);
-        CellRect frame{0, 0, client.width + 2, client.height + 2};
+        const auto content = ContentOf(*dialog);
+        auto cells = FitDialog(*dialog->dialog, dialog->text, content, COLS, LINES);
+        if (!cells) {
+            const ScreenSize smallest = SmallestScreen(*dialog->dialog, dialog->text, content);
+            need.cols = std::max(need.cols, smallest.cols);
+            need.rows = std::max(need.rows, smallest.rows);
+            continue;
+        }
+        CellRect frame{0, 0, cells->FrameWidth(), cells->FrameHeight()};
         const auto [col, row] = origin(*dialog);
         frame.col = std::max(0, std::min(col, COLS - frame.width));
         frame.row = std::max(0, std::min(row, LINES - frame.height));
-        placed.push_back(Placed{dialog, frame});
+        placed.push_back(Placed{dialog, frame, std::move(*cells)});
     }
     return placed;
+}
+
+std::size_t Painter::PlacesWanted(const std::set<HWND>& shown) const {
+    const auto& stack = m_windows.ModalStack();
+    return static_cast<std::size_t>(
+        std::count_if(stack.begin(), stack.end(), [&shown](const model::Window* dialog) {
+            return shown.contains(dialog->handle);
+        }));
 }
 
 bool Painter::Paint(const std::set<HWND>& shown) {
     m_moving = false;
     m_scene.hits.clear();
     werase(stdscr);
-    const auto placed = PlaceDialogs(shown);
+    ScreenSize need;
+    const auto placed = PlaceDialogs(shown, need);
     const int boxWidth = std::min(COLS, kBoxMaxWidth);
-    int needCols = 0;
-    int needRows = 0;
-    for (const auto& p : placed) {
-        needCols = std::max(needCols, p.frame.width);
-        needRows = std::max(needRows, p.frame.height);
-    }
+    int& needCols = need.cols;
+    int& needRows = need.rows;
     for (const auto& box : m_scene.boxes) {
         const auto layout = LayOutMessageBox(box->text, box->caption, box->type, boxWidth);
         needCols = std::max(needCols, layout.width);
         needRows = std::max(needRows, layout.height);
     }
-    if (needCols > COLS || needRows > LINES) {
+    if (needCols > COLS || needRows > LINES || placed.size() < PlacesWanted(shown)) {
         char message[64];
         std::snprintf(message, sizeof message, "Terminal too small: need %dx%d", needCols,
                       needRows);
@@ -121,22 +141,20 @@ void Painter::DrawDialog(const Placed& placed, bool active) {
             m_scene.hits.push_back(Hit{CellRect{col, frame.row, 3, 1}, Hit::CloseBox});
         }
     }
-    const CellRect client = Inner(frame);
     // Group boxes first: the controls they hold are drawn over their insides.
-    for (const auto& child : dialog.children) {
-        if (child->control->kind == ControlKind::GroupBox) {
-            DrawControl(*child, client, active);
-        }
-    }
-    for (const auto& child : dialog.children) {
-        if (child->control->kind != ControlKind::GroupBox) {
-            DrawControl(*child, client, active);
+    for (const bool groups : {true, false}) {
+        for (std::size_t i = 0; i < dialog.children.size(); ++i) {
+            if ((dialog.children[i]->control->kind == ControlKind::GroupBox) == groups) {
+                DrawControl(placed, i, active);
+            }
         }
     }
 }
 
-void Painter::DrawControl(model::Window& control, const CellRect& client, bool active) {
-    const CellRect rect = ControlCells(control, client);
+void Painter::DrawControl(const Placed& placed, std::size_t index, bool active) {
+    model::Window& control = *placed.dialog->children[index];
+    const CellRect client = Inner(placed.frame);
+    const CellRect rect = Offset(placed.cells.controls[index], client);
     const chtype dim = control.enabled ? A_NORMAL : A_DIM;
     const auto found = m_scene.focus.find(control.parent->handle);
     const bool focused = active && found != m_scene.focus.end() && found->second == control.handle;
@@ -170,7 +188,7 @@ void Painter::DrawControl(model::Window& control, const CellRect& client, bool a
         break;
     }
     case ControlKind::Static:
-        DrawStatic(control, client, rect);
+        DrawStatic(control, rect, StaticRoom(placed.cells, placed.dialog->dialog->controls, index));
         break;
     case ControlKind::Progress: {
         const int filled = control.position * rect.width / 100;
@@ -272,10 +290,9 @@ void Painter::DrawButton(model::Window& button, const CellRect& client, const Ce
     const Mnemonic mnemonic = ParseMnemonic(button.text);
     const std::string label = "[ " + mnemonic.label + " ]";
     const int width = static_cast<int>(label.size());
-    // Wider than its template when the text needs it, around the same centre.
-    int col = rect.col + rect.width / 2 - width / 2;
-    col = std::max(client.col, std::min(col, client.col + client.width - width));
-    const int row = rect.row + (rect.height - 1) / 2;
+    const CellRect drawn = ButtonCells(rect, client, width);
+    const int col = drawn.col;
+    const int row = drawn.row;
     chtype attr = button.enabled ? A_NORMAL : A_DIM;
     if (focused && button.enabled) {
         attr |= A_REVERSE;
@@ -293,7 +310,7 @@ void Painter::DrawButton(model::Window& button, const CellRect& client, const Ce
     }
 }
 
-void Painter::DrawStatic(model::Window& text, const CellRect& client, const CellRect& rect) {
+void Painter::DrawStatic(model::Window& text, const CellRect& rect, int room) {
     const std::uint32_t style = text.control->style;
     const chtype attr = text.enabled ? A_NORMAL : A_DIM;
     const bool sunken = (style & st::SS_SUNKEN) != 0;
@@ -304,25 +321,8 @@ void Painter::DrawStatic(model::Window& text, const CellRect& client, const Cell
         }
         return;
     }
-    // One line, which may run on to the right up to the next control on that row, the
-    // group box around it or the dialog's edge: character cells are wider than the
-    // template's proportional font.
-    int limit = client.col + client.width;
+    // One line, which may run on to the right (room).
     const int row = rect.row + (rect.height - 1) / 2;
-    for (const auto& sibling : text.parent->children) {
-        if (sibling.get() == &text) {
-            continue;
-        }
-        const CellRect other = ControlCells(*sibling, client);
-        if (sibling->control->kind == ControlKind::GroupBox) {
-            if (other.Contains(rect.col, row) && other.col < rect.col) {
-                limit = std::min(limit, other.col + other.width - 1);
-            }
-        } else if (row >= other.row && row < other.row + other.height && other.col > rect.col) {
-            limit = std::min(limit, other.col - 1);
-        }
-    }
-    const int room = std::max(rect.width, limit - rect.col);
     const std::string line = ExpandTabs(text.text);
     if (sunken) {
         const int width = std::min(room, std::max(rect.width, static_cast<int>(line.size())));

@@ -10,6 +10,7 @@
 
 #include "framework/Platform.h"
 #include "framework/model/ModelWindows.h"
+#include "framework/tui/Fit.h"
 #include "framework/tui/Scene.h"
 
 namespace fw::tui {
@@ -30,15 +31,19 @@ private:
     struct Placed {
         model::Window* dialog;
         CellRect frame;
+        DialogCells cells; // the dialog fitted to the screen
     };
-    std::vector<Placed> PlaceDialogs(const std::set<HWND>& shown) const;
+    // The shown dialogs fitted to the screen; those that do not fit are left out and the
+    // screen they need is added to need.
+    std::vector<Placed> PlaceDialogs(const std::set<HWND>& shown, ScreenSize& need) const;
+    std::size_t PlacesWanted(const std::set<HWND>& shown) const;
     void DrawDialog(const Placed& placed, bool active);
-    void DrawControl(model::Window& control, const CellRect& client, bool active);
+    void DrawControl(const Placed& placed, std::size_t index, bool active);
     void DrawListBox(model::Window& list, const CellRect& rect, bool focused, bool active);
     void DrawEdit(model::Window& edit, const CellRect& rect);
     void DrawButton(model::Window& button, const CellRect& client, const CellRect& rect,
                     bool focused, bool active);
-    void DrawStatic(model::Window& text, const CellRect& client, const CellRect& rect);
+    void DrawStatic(model::Window& text, const CellRect& rect, int room);
     void DrawAnimation(model::Window& animation, const CellRect& rect);
     void DrawBox(Box& box, bool active);
 
