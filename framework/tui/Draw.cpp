@@ -1,10 +1,53 @@
 #include "framework/tui/Draw.h"
 
 #include <algorithm>
+#include <langinfo.h>
+#include <map>
+#include <string_view>
+#include <utility>
 
 #include "framework/tui/Curses.h"
 
 namespace fw::tui::draw {
+namespace {
+
+constexpr wchar_t kUpperHalf[] = L"\u2580";
+constexpr wchar_t kBlank[] = L" ";
+
+// Colour pairs made so far, by foreground and background; pair 0 is the terminal's own.
+std::map<std::pair<int, int>, int>& Pairs() {
+    static std::map<std::pair<int, int>, int> pairs;
+    return pairs;
+}
+
+// The pair for these colours; 0 (the terminal's colours) when the terminal has no more.
+int PairFor(int foreground, int background) {
+    auto& pairs = Pairs();
+    const auto found = pairs.find({foreground, background});
+    if (found != pairs.end()) {
+        return found->second;
+    }
+    const int pair = static_cast<int>(pairs.size()) + 1;
+    if (pair >= COLOR_PAIRS || init_pair(static_cast<short>(pair), static_cast<short>(foreground),
+                                         static_cast<short>(background)) != OK) {
+        return 0;
+    }
+    pairs.emplace(std::pair{foreground, background}, pair);
+    return pair;
+}
+
+int TerminalColour(Rgb colour) { return COLORS >= 256 ? Nearest256(colour) : Nearest8(colour); }
+
+void PutCell(int row, int col, const wchar_t* text, int pair) {
+    if (row < 0 || row >= LINES || col < 0 || col >= COLS) {
+        return;
+    }
+    cchar_t cell{};
+    setcchar(&cell, text, A_NORMAL, static_cast<short>(pair), nullptr);
+    mvwadd_wch(stdscr, row, col, &cell);
+}
+
+} // namespace
 
 void Put(int row, int col, std::string_view text, Attr attr, int maxCols) {
     if (row < 0 || row >= LINES) {
@@ -71,6 +114,29 @@ void ScrollBar(int col, int row, int height, int top, int range) {
     if (track > 0 && range > 0) {
         const int thumb = std::min(track - 1, top * track / (range + 1));
         PutChar(row + 1 + thumb, col, ' ' | A_REVERSE);
+    }
+}
+
+bool ShowsPictures() { return has_colors() && COLORS >= 8; }
+
+void PutPicture(const CellRect& rect, const Picture& picture) {
+    const char* codeset = nl_langinfo(CODESET);
+    const bool halves = codeset != nullptr && std::string_view(codeset) == "UTF-8";
+    const int pixelRows = rect.height * (halves ? 2 : 1);
+    const std::vector<Rgb> pixels = Resize(picture, rect.width, pixelRows);
+    const auto at = [&](int x, int y) {
+        return TerminalColour(pixels[static_cast<std::size_t>(y * rect.width + x)]);
+    };
+    for (int r = 0; r < rect.height; ++r) {
+        for (int c = 0; c < rect.width; ++c) {
+            if (halves) {
+                PutCell(rect.row + r, rect.col + c, kUpperHalf,
+                        PairFor(at(c, 2 * r), at(c, 2 * r + 1)));
+            } else {
+                const int colour = at(c, r);
+                PutCell(rect.row + r, rect.col + c, kBlank, PairFor(colour, colour));
+            }
+        }
     }
 }
 

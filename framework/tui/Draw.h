@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "framework/tui/Layout.h"
+#include "framework/tui/Pictures.h"
 
 namespace fw::tui::draw {
 
@@ -21,6 +22,12 @@ void Fill(const CellRect& rect, Attr attr);
 void Frame(const CellRect& rect, Attr attr);
 // A scroll bar in one column: arrows at the ends, the thumb where top lies in the range.
 void ScrollBar(int col, int row, int height, int top, int range);
+// The terminal has colours enough for pictures (8 or more).
+bool ShowsPictures();
+// picture resized into rect: in a UTF-8 locale two pixels a cell (the upper half block with
+// the upper pixel as foreground and the lower one as background), elsewhere one colour a
+// cell. Colours are the nearest the terminal has (256 or 8).
+void PutPicture(const CellRect& rect, const Picture& picture);
 // text cut or padded with blanks to width.
 std::string Padded(const std::string& text, int width);
 

@@ -178,6 +178,11 @@ void Painter::DrawControl(const Placed& placed, std::size_t index, bool active) 
         DrawButton(control, client, rect, focused, active);
         break;
     case ControlKind::Picture: {
+        if (const Picture* picture = FindPicture(control.control->bitmapId);
+            picture != nullptr && ShowsPictures()) {
+            PutPicture(rect, *picture);
+            break;
+        }
         Frame(rect, dim);
         const std::string label = "(picture)";
         const CellRect inner = Inner(rect);

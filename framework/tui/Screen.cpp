@@ -64,6 +64,11 @@ bool Screen::Start() {
     nodelay(stdscr, TRUE);
     set_escdelay(kEscDelayMs);
     curs_set(0);
+    // Colours for the pictures; everything else keeps the terminal's own.
+    if (has_colors()) {
+        start_color();
+        use_default_colors();
+    }
     // Home and End as terminal multiplexers and rxvt send them, whatever TERM says.
     for (const auto& [sequence, code] :
          {std::pair{"\033[1~", KEY_HOME}, std::pair{"\033[4~", KEY_END},

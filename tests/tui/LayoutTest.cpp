@@ -6,6 +6,7 @@
 #include "framework/Styles.h"
 #include "framework/tui/Fit.h"
 #include "framework/tui/Layout.h"
+#include "framework/tui/Pictures.h"
 #include "res/Templates.h"
 #include "res/Texts.h"
 #include "res/resource.h"
@@ -430,5 +431,53 @@ TEST(Fit, ATextThatWouldLoseCharactersStopsTheShrinking) {
         const ScreenSize least = SmallestScreen(dialog, dialog.caption, content);
         EXPECT_EQ(least.cols, fault.least.cols) << fault.what;
         EXPECT_EQ(least.rows, fault.least.rows) << fault.what;
+    }
+}
+
+TEST(Pictures, InstalledPicturesAreFoundByTheirResourceId) {
+    const std::uint8_t pixel[] = {1, 2, 3};
+    const Picture table[] = {{IDB_DRIVE_PICTURE, 1, 1, pixel}};
+    InstallPictures(table);
+    ASSERT_NE(FindPicture(IDB_DRIVE_PICTURE), nullptr);
+    EXPECT_EQ(FindPicture(IDB_DRIVE_PICTURE)->rgb, pixel);
+    EXPECT_EQ(FindPicture(IDB_AGREEMENT_PICTURE), nullptr);
+    InstallPictures({});
+    EXPECT_EQ(FindPicture(IDB_DRIVE_PICTURE), nullptr);
+}
+
+TEST(Pictures, EachPixelOfTheResizedPictureIsTheMeanOfThoseItCovers) {
+    // 4 x 2: a black and white left half, a red right half.
+    const std::uint8_t rgb[] = {0,   0,   0,   255, 255, 255, 200, 0, 0, 200, 0, 0,
+                                255, 255, 255, 0,   0,   0,   100, 0, 0, 100, 0, 0};
+    const Picture picture{1, 4, 2, rgb};
+    const auto halves = Resize(picture, 2, 1);
+    ASSERT_EQ(halves.size(), 2u);
+    EXPECT_EQ(halves[0], (Rgb{128, 128, 128}));
+    EXPECT_EQ(halves[1], (Rgb{150, 0, 0}));
+    // Larger than the picture: each pixel repeated.
+    const auto doubled = Resize(picture, 8, 4);
+    ASSERT_EQ(doubled.size(), 32u);
+    EXPECT_EQ(doubled[0], (Rgb{0, 0, 0}));
+    EXPECT_EQ(doubled[2], (Rgb{255, 255, 255}));
+    EXPECT_EQ(doubled[31], (Rgb{100, 0, 0}));
+}
+
+TEST(Pictures, ColoursMapToTheNearestOfTheTerminalsPalette) {
+    const struct {
+        Rgb colour;
+        int of256;
+        int of8;
+    } cases[] = {
+        {{255, 0, 0}, 196, 1},     // cube corner; red
+        {{0, 0, 0}, 16, 0},        // black from the cube, not the changeable first 16
+        {{128, 128, 128}, 244, 7}, // a grey of the ramp; a light one is white of the 8
+        {{70, 70, 80}, 239, 0},    // a dark one black, not blue
+        {{200, 200, 200}, 251, 7}, // white of the 8
+        {{60, 200, 90}, 77, 2},    // the agreement's arrow: green
+        {{0, 0, 128}, 18, 4},      // navy: blue
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Nearest256(c.colour), c.of256) << int{c.colour.r} << "," << int{c.colour.g};
+        EXPECT_EQ(Nearest8(c.colour), c.of8) << int{c.colour.r} << "," << int{c.colour.g};
     }
 }

@@ -438,6 +438,9 @@ case_fits_80x24() {
   wait_for "[ Agree ]" || return
   wait_for "[ Disagree ]" || return
   no_small_note
+  # In colour, the picture in half blocks rather than its placeholder.
+  screen | grep -qF "▀" || fail "the agreement picture is not drawn"
+  screen | grep -qF "(picture)" && fail "a placeholder where colours are"
   keys Tab Tab End
   wait_for "6. General." || return
   keys Enter
@@ -462,6 +465,16 @@ case_fits_80x24() {
   keys Enter
   wait_for "Firmware Revision    0200" 10 || return
   no_small_note
+}
+
+case_no_colours() {
+  # A terminal without colours shows where the pictures are.
+  begin no_colours 100 40 demo TERM=vt100
+  wait_for "User Agreement" || return
+  wait_for "(picture)" || return
+  agree || return
+  wait_for "(picture)" || return
+  screen | grep -qF "▀" && fail "half blocks without colours"
 }
 
 case_hangup_during_download() {
@@ -517,7 +530,8 @@ case_hangup_idle() {
 }
 
 ALL=(startup_failure hangup_idle agreement_declined list rejected_device sense_report upgrade read_back_mismatch
-     missing_image revision_gate escape_rescans small_terminal fits_80x24 hangup_during_download)
+     missing_image revision_gate escape_rescans small_terminal fits_80x24 no_colours
+     hangup_during_download)
 for name in "${ALL[@]}"; do
   if (( ${#ONLY[@]} > 0 )) && [[ " ${ONLY[*]} " != *" $name "* ]]; then continue; fi
   "case_$name"
