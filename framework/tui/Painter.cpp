@@ -100,17 +100,15 @@ bool Painter::Paint(const std::set<HWND>& shown) {
     ScreenSize need;
     const auto placed = PlaceDialogs(shown, need);
     const int boxWidth = std::min(COLS, kBoxMaxWidth);
-    int& needCols = need.cols;
-    int& needRows = need.rows;
     for (const auto& box : m_scene.boxes) {
         const auto layout = LayOutMessageBox(box->text, box->caption, box->type, boxWidth);
-        needCols = std::max(needCols, layout.width);
-        needRows = std::max(needRows, layout.height);
+        need.cols = std::max(need.cols, layout.width);
+        need.rows = std::max(need.rows, layout.height);
     }
-    if (needCols > COLS || needRows > LINES || placed.size() < PlacesWanted(shown)) {
+    if (need.cols > COLS || need.rows > LINES || placed.size() < PlacesWanted(shown)) {
         char message[64];
-        std::snprintf(message, sizeof message, "Terminal too small: need %dx%d", needCols,
-                      needRows);
+        std::snprintf(message, sizeof message, "Terminal too small: need %dx%d", need.cols,
+                      need.rows);
         Put(0, 0, message, A_BOLD, COLS);
         wrefresh(stdscr);
         return false;
