@@ -6,12 +6,13 @@
 namespace fw::tui {
 namespace {
 
-constexpr int kColumnUnits = 4;
-constexpr int kRowUnits = 8;
 constexpr int kButtonGap = 2;
 constexpr int kMinimumBoxWidth = 24;
 
-int RoundedCells(int units, int perCell) { return (units * 2 + perCell) / (perCell * 2); }
+// units / (sixteenths / 16), rounded to the nearest whole cell, halves up.
+int RoundedCells(int units, int sixteenths) {
+    return (units * CellScale::kSixteenths * 2 + sixteenths) / (sixteenths * 2);
+}
 
 std::vector<std::string> SplitLines(std::string_view text) {
     std::vector<std::string> lines;
@@ -59,12 +60,12 @@ void WrapLine(const std::string& line, int width, std::vector<std::string>& out)
 
 } // namespace
 
-CellRect ToCells(int x, int y, int cx, int cy) {
+CellRect ToCells(int x, int y, int cx, int cy, CellScale scale) {
     CellRect rect;
-    rect.col = RoundedCells(x, kColumnUnits);
-    rect.row = RoundedCells(y, kRowUnits);
-    rect.width = std::max(1, RoundedCells(x + cx, kColumnUnits) - rect.col);
-    rect.height = std::max(1, RoundedCells(y + cy, kRowUnits) - rect.row);
+    rect.col = RoundedCells(x, scale.column);
+    rect.row = RoundedCells(y, scale.row);
+    rect.width = std::max(1, RoundedCells(x + cx, scale.column) - rect.col);
+    rect.height = std::max(1, RoundedCells(y + cy, scale.row) - rect.row);
     return rect;
 }
 

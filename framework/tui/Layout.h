@@ -21,10 +21,20 @@ struct CellRect {
     }
 };
 
-// Dialog units to character cells: 4 units a column, 8 units a row. Both edges are rounded
-// to the nearest cell (halves up), so controls that touch or nearly touch in the template
-// keep their order; every rectangle is at least one cell in each direction.
-CellRect ToCells(int x, int y, int cx, int cy);
+// How many dialog units one character cell stands for, in sixteenths of a unit. Windows
+// are drawn at 4 units a column and 8 a row where the terminal has the room; larger
+// numbers draw them smaller.
+struct CellScale {
+    static constexpr int kSixteenths = 16;
+    int column = 4 * kSixteenths;
+    int row = 8 * kSixteenths;
+    bool operator==(const CellScale&) const = default;
+};
+
+// Dialog units to character cells at scale. Both edges are rounded to the nearest cell
+// (halves up), so controls that touch or nearly touch in the template keep their order;
+// every rectangle is at least one cell in each direction.
+CellRect ToCells(int x, int y, int cx, int cy, CellScale scale = {});
 
 // A label with its `&` letter: the text without the marker, the position of the marked
 // character in it (-1: none) and that character in lower case (0: none). "&&" is a plain

@@ -8,19 +8,19 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
-#include <string>
 #include <thread>
 #include <vector>
 
 #include "framework/model/ModelWindows.h"
-#include "framework/tui/Layout.h"
+#include "framework/tui/Input.h"
+#include "framework/tui/Painter.h"
+#include "framework/tui/Scene.h"
+#include "framework/tui/Screen.h"
 #include "framework/tui/WorkerKernel.h"
 
 namespace fw::tui {
@@ -37,7 +37,7 @@ public:
     int MessageBox(HWND owner, const char* text, const char* caption, UINT type) override;
 
     // Restores the terminal; safe to call more than once.
-    void EndScreen();
+    void EndScreen() { m_screen.End(); }
     // Keeps showing and answering worker message boxes until no worker is left (the
     // program's windows are all gone by then).
     void FinishWorkers();
@@ -53,67 +53,32 @@ protected:
     void WaitForActivity(std::optional<std::uint64_t> deadline) override;
 
 private:
-    struct Box;
-    struct Hit;
-    struct Placed {
-        model::Window* dialog;
-        CellRect frame;
-    };
-
-    bool StartScreen();
-    bool OnUserInterfaceThread() const { return std::this_thread::get_id() == m_userInterfaceThread; }
+    bool OnUserInterfaceThread() const {
+        return std::this_thread::get_id() == m_userInterfaceThread;
+    }
     void ScheduleService();
     // Acts on signals, worker boxes and keys, then redraws when something changed.
     // Returns true when a key was handled.
     bool Service();
     void TakeSignals();
     void AdoptWorkerBoxes();
-    bool ReadKeys();
-    void WaitForInput(int timeoutMs);
-    void TerminalGone();
+    void HandleKey(int key);
     void AnswerAllSafely();
     void Answer(const std::shared_ptr<Box>& box, int answer);
-    [[noreturn]] void Quit(int code);
-
-    void HandleKey(int key, bool alt);
-    void HandleBoxKey(Box& box, int key);
-    void HandleDialogKey(model::Window& dialog, int key, bool alt);
-    void HandleMouse();
-    bool PressMnemonic(model::Window& dialog, int key);
-    void MoveFocus(model::Window& dialog, int step);
-    model::Window* Focus(model::Window& dialog);
-    void MoveSelection(model::Window& list, int step);
-    void ScrollEdit(model::Window& edit, int step);
-
     void Redraw();
-    std::vector<Placed> PlaceDialogs() const;
-    void DrawDialog(const Placed& placed, bool active);
-    void DrawControl(model::Window& control, const CellRect& client, bool active);
-    void DrawListBox(model::Window& list, const CellRect& rect, bool focused, bool active);
-    void DrawEdit(model::Window& edit, const CellRect& rect);
-    void DrawButton(model::Window& button, const CellRect& client, const CellRect& rect,
-                    bool focused, bool active);
-    void DrawStatic(model::Window& text, const CellRect& client, const CellRect& rect);
-    void DrawAnimation(model::Window& animation, const CellRect& rect);
-    void DrawBox(Box& box, bool active);
 
     WorkerKernel& m_workers;
     std::thread::id m_userInterfaceThread;
-    int m_wakePipe[2] = {-1, -1};
-    bool m_screen = false;
-    std::atomic<bool> m_gone{false};
+    Screen m_screen;
     bool m_finishing = false;
     std::atomic<bool> m_dirty{true};
     std::atomic<bool> m_servicePosted{false};
 
     // User-interface thread only.
-    std::vector<std::shared_ptr<Box>> m_boxes; // on top of the dialogs, oldest first
-    std::set<HWND> m_shown;                    // dialogs whose modal loop has started
-    std::map<HWND, HWND> m_focus;              // dialog -> focused control
-    std::map<HWND, int> m_top;                 // list box or edit -> first visible line
-    std::map<HWND, int> m_listSeen;            // list box -> selection when last drawn
-    std::map<HWND, std::size_t> m_editSeen;    // edit -> hash of its text when last drawn
-    std::vector<Hit> m_hits;                   // mouse targets of the active window
+    Scene m_scene;
+    std::set<HWND> m_shown; // dialogs whose modal loop has started
+    Input m_input;
+    Painter m_painter;
 
     std::mutex m_incomingMutex;
     std::vector<std::shared_ptr<Box>> m_incoming; // worker boxes not yet shown

@@ -1,11 +1,16 @@
 #!/usr/bin/env python3
-"""Draws the program's pictures and writes them as Windows bitmap and icon files.
+"""Draws the program's pictures and writes them as Windows bitmap and icon files, or as a
+C++ source file of pixels for the terminal program.
 
     pictures.py <output folder>
+    pictures.py --terminal <output .cpp file>
 
 drive.bmp      65 x 52, 16 colours: the front of a tape drive with a cartridge half in.
 agreement.bmp  192 x 281, 24-bit: a tape cartridge over a dark gradient, an upward arrow.
 fwupgrade.ico  32 x 32 and 16 x 16, 32-bit with mask: a cartridge with a green arrow.
+
+The C++ file defines res::TerminalPictures() (res/TerminalPictures.h): the drive and the
+agreement picture, pixel for pixel as in the bitmaps, by their resource ids.
 
 Only the standard library is used; every byte of the files is written here.
 """
@@ -226,14 +231,45 @@ def icon_picture(size):
     return c
 
 
+def rgb_rows(canvas):
+    """The pixels as RGB tuples, top row first (palette indexes looked up)."""
+    return [[PALETTE16[p] if isinstance(p, int) else p for p in row] for row in canvas.pixels]
+
+
+def terminal_source(pictures):
+    """C++ source of (resource id macro, canvas) pairs as fw::tui::Picture entries."""
+    out = ["// Written by res/tools/pictures.py from the drawings of the Windows bitmaps.",
+           '#include "res/TerminalPictures.h"', "", "#include <cstdint>", "",
+           '#include "res/resource.h"', "", "namespace res {", "namespace {", ""]
+    entries = []
+    for index, (resource, canvas) in enumerate(pictures):
+        data = [value for row in rgb_rows(canvas) for pixel in row for value in pixel]
+        out.append(f"constexpr std::uint8_t kPixels{index}[] = {{")
+        for start in range(0, len(data), 24):
+            out.append("    " + ", ".join(str(v) for v in data[start:start + 24]) + ",")
+        out.append("};")
+        out.append("")
+        entries.append(f"    {{{resource}, {canvas.width}, {canvas.height}, kPixels{index}}},")
+    out += ["constexpr fw::tui::Picture kPictures[] = {"] + entries + ["};", "",
+            "} // namespace", "",
+            "std::span<const fw::tui::Picture> TerminalPictures() { return kPictures; }", "",
+            "} // namespace res", ""]
+    return "\n".join(out).encode()
+
+
 def write(path, data):
     with open(path, "wb") as out:
         out.write(data)
 
 
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--terminal":
+        os.makedirs(os.path.dirname(os.path.abspath(sys.argv[2])), exist_ok=True)
+        write(sys.argv[2], terminal_source([("IDB_DRIVE_PICTURE", drive_picture()),
+                                            ("IDB_AGREEMENT_PICTURE", agreement_picture())]))
+        return
     if len(sys.argv) != 2:
-        sys.exit("usage: pictures.py <output folder>")
+        sys.exit("usage: pictures.py <output folder> | --terminal <output .cpp file>")
     folder = sys.argv[1]
     os.makedirs(folder, exist_ok=True)
     write(os.path.join(folder, "drive.bmp"), bmp_file(drive_picture(), 4))

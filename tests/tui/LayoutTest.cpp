@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <set>
 
+#include "framework/Styles.h"
+#include "framework/tui/Fit.h"
 #include "framework/tui/Layout.h"
+#include "framework/tui/Pictures.h"
 #include "res/Templates.h"
 #include "res/Texts.h"
 #include "res/resource.h"
@@ -241,8 +244,8 @@ TEST(MessageBoxes, LayoutHoldsTextAndButtonsCentred) {
 }
 
 TEST(MessageBoxes, NarrowScreensWrapTheTextAndDropTrailingEmptyLines) {
-    const auto layout =
-        LayOutMessageBox(res::text::kWrongDevice, "VORN - Firmware Upgrade Utility", MB_OK | MB_ICONSTOP, 30);
+    const auto layout = LayOutMessageBox(res::text::kWrongDevice, "VORN - Firmware Upgrade Utility",
+                                         MB_OK | MB_ICONSTOP, 30);
     EXPECT_LE(layout.width, 30);
     EXPECT_GT(layout.lines.size(), 2u);
     EXPECT_FALSE(layout.lines.back().empty());
@@ -254,4 +257,227 @@ TEST(MessageBoxes, NarrowScreensWrapTheTextAndDropTrailingEmptyLines) {
 TEST(MessageBoxes, ALongCaptionWidensTheBox) {
     const auto layout = LayOutMessageBox("x", "A caption that is rather long indeed", MB_OK, 76);
     EXPECT_GE(layout.width, 36 + 6);
+}
+
+namespace {
+
+// The dialogs with the texts the program puts in them while it runs (a drive's product
+// name is padded to 16 characters).
+struct Shown {
+    int dialogId;
+    std::vector<std::pair<int, std::string>> texts; // control id -> text
+    std::vector<std::string> items;                 // of the list box
+};
+
+const std::vector<Shown>& ShownDialogs() {
+    static const std::vector<Shown> shown{
+        {IDD_AGREEMENT, {{IDC_AGREEMENT_TEXT, res::text::kAgreement}}, {}},
+        {IDD_DEVICE_DIALOG,
+         {{IDC_HEADING, "Firmware Upgrade tool for Model KMR-47000        "},
+          {IDC_MODEL, "KMR-47000       "},
+          {IDC_REVISION, "0100"}},
+         {"00:HA#01 TID#05 VORN     KMR-47000        ",
+          "15:HA#15 TID#15 VORN     KMR-47000        "}},
+        {IDD_PROGRESS, {{IDC_WARNING_TEXT, res::text::kDownloadWarning}}, {}},
+    };
+    return shown;
+}
+
+struct Content {
+    const res::DialogTemplate* dialog;
+    std::vector<std::string> texts;
+    std::vector<ControlContent> controls;
+};
+
+Content ContentOf(const Shown& shown) {
+    Content content{res::FindDialogTemplate(shown.dialogId), {}, {}};
+    for (const auto& control : content.dialog->controls) {
+        std::string text = control.text;
+        for (const auto& [id, value] : shown.texts) {
+            if (id == control.id) {
+                text = value;
+            }
+        }
+        content.texts.push_back(text);
+    }
+    for (std::size_t i = 0; i < content.texts.size(); ++i) {
+        const bool list = content.dialog->controls[i].kind == res::ControlKind::ListBox;
+        content.controls.push_back(
+            ControlContent{content.texts[i], list ? std::span<const std::string>(shown.items)
+                                                  : std::span<const std::string>()});
+    }
+    return content;
+}
+
+} // namespace
+
+TEST(Fit, EveryDialogFitsEveryTerminalFromEightyByTwentyFourWithNoTextCut) {
+    const std::pair<int, int> sizes[] = {{80, 24}, {81, 26}, {100, 40}, {80, 40}, {132, 24}};
+    for (const auto& shown : ShownDialogs()) {
+        const Content content = ContentOf(shown);
+        for (const auto& [cols, rows] : sizes) {
+            const auto where = std::string(content.dialog->name) + " at " + std::to_string(cols) +
+                               "x" + std::to_string(rows);
+            const auto cells =
+                FitDialog(*content.dialog, content.dialog->caption, content.controls, cols, rows);
+            ASSERT_TRUE(cells.has_value()) << where;
+            EXPECT_LE(cells->FrameWidth(), cols) << where;
+            EXPECT_LE(cells->FrameHeight(), rows) << where;
+            for (std::size_t i = 0; i < cells->controls.size(); ++i) {
+                const CellRect& rect = cells->controls[i];
+                EXPECT_GE(rect.col, 0) << where << " control " << i;
+                EXPECT_GE(rect.row, 0) << where << " control " << i;
+                EXPECT_LE(rect.col + rect.width, cells->client.width) << where << " control " << i;
+                EXPECT_LE(rect.row + rect.height, cells->client.height)
+                    << where << " control " << i;
+            }
+            const auto cut =
+                FirstCutText(*content.dialog, *cells, content.dialog->caption, content.controls);
+            EXPECT_FALSE(cut.has_value()) << where << ": " << (cut ? cut->text : "");
+        }
+    }
+}
+
+TEST(Fit, TheSmallestScreenIsTheRealMinimum) {
+    for (const auto& shown : ShownDialogs()) {
+        const Content content = ContentOf(shown);
+        const res::DialogTemplate& dialog = *content.dialog;
+        const ScreenSize least = SmallestScreen(dialog, dialog.caption, content.controls);
+        const int fullRows = LayOutDialog(dialog, CellScale{}).FrameHeight();
+        EXPECT_TRUE(FitDialog(dialog, dialog.caption, content.controls, least.cols, least.rows))
+            << dialog.name;
+        EXPECT_FALSE(FitDialog(dialog, dialog.caption, content.controls, least.cols - 1, fullRows))
+            << dialog.name;
+        EXPECT_FALSE(
+            FitDialog(dialog, dialog.caption, content.controls, least.cols, least.rows - 1))
+            << dialog.name;
+    }
+}
+
+TEST(Fit, AControlRoundedOntoItsGroupBoxFrameIsNotAFit) {
+    // At this scale "Firmware Revision" lands on the bottom line of "Device Information".
+    const res::DialogTemplate& dialog = *res::FindDialogTemplate(IDD_DEVICE_DIALOG);
+    const auto content = TemplateContent(dialog);
+    const auto cut =
+        FirstCutText(dialog, LayOutDialog(dialog, CellScale{64, 129}), dialog.caption, content);
+    ASSERT_TRUE(cut.has_value());
+    EXPECT_EQ(cut->text, "Firmware Revision");
+    const auto cells = FitDialog(dialog, dialog.caption, content, 80, 24);
+    ASSERT_TRUE(cells.has_value());
+    EXPECT_FALSE(FirstCutText(dialog, *cells, dialog.caption, content));
+}
+
+namespace {
+
+using res::ControlKind;
+using res::ControlTemplate;
+
+// A dialog of one fault: 160 x 80 units, 40 x 10 cells at full size. Five rows (a quarter of
+// the full size) is as small as any dialog gets.
+struct Fault {
+    const char* what;
+    std::vector<ControlTemplate> controls;
+    std::uint32_t style;
+    const char* caption;
+    ScreenSize least; // the smallest screen that shows every text whole
+};
+
+} // namespace
+
+TEST(Fit, ATextThatWouldLoseCharactersStopsTheShrinking) {
+    const std::vector<Fault> faults{
+        {"one-line text up to the dialog's edge",
+         {{1, ControlKind::Static, "twenty-eight characters....", 0, 0, 60, 8, 0, 0, 0}},
+         0,
+         "",
+         {29, 5}},
+        {"one-line text up to the next control",
+         {{1, ControlKind::Static, "sixteen chars...", 0, 0, 40, 8, 0, 0, 0},
+          {2, ControlKind::Progress, "", 80, 0, 80, 8, 0, 0, 0}},
+         0,
+         "",
+         {35, 5}},
+        {"wrapped text that needs its three rows",
+         {{1, ControlKind::Static, "one two three four five six seven", 0, 0, 64, 24, 0, 0, 0}},
+         0,
+         "",
+         {34, 10}},
+        {"button label as wide as the dialog",
+         {{1, ControlKind::PushButton, "&A rather long button", 40, 40, 80, 16, 0, 0, 0}},
+         0,
+         "",
+         {26, 5}},
+        {"buttons side by side",
+         {{1, ControlKind::PushButton, "&Continue", 0, 40, 60, 16, 0, 0, 0},
+          {2, ControlKind::PushButton, "&Stop now", 64, 40, 60, 16, 0, 0, 0}},
+         0,
+         "",
+         {32, 5}},
+        {"edit without a scroll bar",
+         {{1, ControlKind::Edit, "line one\r\nline two\r\nline three", 0, 0, 160, 24, 0, 0, 0}},
+         0,
+         "",
+         {12, 10}},
+        {"caption clear of the close box",
+         {},
+         fw::style::WS_SYSMENU,
+         "A caption of thirty characters",
+         {40, 5}},
+    };
+    for (const Fault& fault : faults) {
+        const res::DialogTemplate dialog{
+            1, "FAULT", false, fault.caption, 0, 0, 160, 80, fault.style, 0, "", 8, fault.controls};
+        const auto content = TemplateContent(dialog);
+        const ScreenSize least = SmallestScreen(dialog, dialog.caption, content);
+        EXPECT_EQ(least.cols, fault.least.cols) << fault.what;
+        EXPECT_EQ(least.rows, fault.least.rows) << fault.what;
+    }
+}
+
+TEST(Pictures, InstalledPicturesAreFoundByTheirResourceId) {
+    const std::uint8_t pixel[] = {1, 2, 3};
+    const Picture table[] = {{IDB_DRIVE_PICTURE, 1, 1, pixel}};
+    InstallPictures(table);
+    ASSERT_NE(FindPicture(IDB_DRIVE_PICTURE), nullptr);
+    EXPECT_EQ(FindPicture(IDB_DRIVE_PICTURE)->rgb, pixel);
+    EXPECT_EQ(FindPicture(IDB_AGREEMENT_PICTURE), nullptr);
+    InstallPictures({});
+    EXPECT_EQ(FindPicture(IDB_DRIVE_PICTURE), nullptr);
+}
+
+TEST(Pictures, EachPixelOfTheResizedPictureIsTheMeanOfThoseItCovers) {
+    // 4 x 2: a black and white left half, a red right half.
+    const std::uint8_t rgb[] = {0,   0,   0,   255, 255, 255, 200, 0, 0, 200, 0, 0,
+                                255, 255, 255, 0,   0,   0,   100, 0, 0, 100, 0, 0};
+    const Picture picture{1, 4, 2, rgb};
+    const auto halves = Resize(picture, 2, 1);
+    ASSERT_EQ(halves.size(), 2u);
+    EXPECT_EQ(halves[0], (Rgb{128, 128, 128}));
+    EXPECT_EQ(halves[1], (Rgb{150, 0, 0}));
+    // Larger than the picture: each pixel repeated.
+    const auto doubled = Resize(picture, 8, 4);
+    ASSERT_EQ(doubled.size(), 32u);
+    EXPECT_EQ(doubled[0], (Rgb{0, 0, 0}));
+    EXPECT_EQ(doubled[2], (Rgb{255, 255, 255}));
+    EXPECT_EQ(doubled[31], (Rgb{100, 0, 0}));
+}
+
+TEST(Pictures, ColoursMapToTheNearestOfTheTerminalsPalette) {
+    const struct {
+        Rgb colour;
+        int of256;
+        int of8;
+    } cases[] = {
+        {{255, 0, 0}, 196, 1},     // cube corner; red
+        {{0, 0, 0}, 16, 0},        // black from the cube, not the changeable first 16
+        {{128, 128, 128}, 244, 7}, // a grey of the ramp; a light one is white of the 8
+        {{70, 70, 80}, 239, 0},    // a dark one black, not blue
+        {{200, 200, 200}, 251, 7}, // white of the 8
+        {{60, 200, 90}, 77, 2},    // the agreement's arrow: green
+        {{0, 0, 128}, 18, 4},      // navy: blue
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Nearest256(c.colour), c.of256) << int{c.colour.r} << "," << int{c.colour.g};
+        EXPECT_EQ(Nearest8(c.colour), c.of8) << int{c.colour.r} << "," << int{c.colour.g};
+    }
 }

@@ -405,7 +405,14 @@ case_escape_rescans() {
 
 case_small_terminal() {
   begin small_terminal 60 20 demo
-  wait_for "Terminal too small: need 81x26" || return
+  # The agreement shrinks down to 68 columns and 8 rows and no further: its caption would
+  # be cut.
+  wait_for "Terminal too small: need 68x8" || return
+  T resize-window -t "$CASE" -x 67 -y 20
+  wait_for "Terminal too small: need 68x8" || return
+  T resize-window -t "$CASE" -x 68 -y 20
+  wait_for "User Agreement" || return
+  screen | grep -qF "Terminal too small" && fail "too small at the minimum"
   T resize-window -t "$CASE" -x 100 -y 40
   wait_for "User Agreement" || return
   keys C-c
@@ -413,6 +420,61 @@ case_small_terminal() {
   status=$(wait_exit 10)
   [[ "$status" == 130 ]] || fail "Ctrl-C outside a download: exit status $status, wanted 130"
   screen | grep -qF "User Agreement" && fail "the terminal was not given back after Ctrl-C"
+}
+
+# no_small_note: fails when the screen shows the note for too small a terminal.
+no_small_note() {
+  screen | grep -qF "Terminal too small" && fail "too small: $(screen | head -1)"
+}
+
+case_fits_80x24() {
+  # The operators' terminal: every window shrinks to fit, every text whole.
+  begin fits_80x24 80 24 "$WORK/fits_80x24/drives.json"
+  one_drive '"revision": "0100"'
+  write_image
+  printf 'RIFF\0\0\0\0AVI LIST' > "$DIR/dl.avi"
+  wait_for "VORN - Tape Device Firmware Upgrade Utility User Agreement" || return
+  wait_for "VORN ELECTRONICS INC. FIRMWARE" || return
+  wait_for "[ Agree ]" || return
+  wait_for "[ Disagree ]" || return
+  no_small_note
+  # In colour, the picture in half blocks rather than its placeholder.
+  screen | grep -qF "▀" || fail "the agreement picture is not drawn"
+  screen | grep -qF "(picture)" && fail "a placeholder where colours are"
+  keys Tab Tab End
+  wait_for "6. General." || return
+  keys Enter
+  wait_for "VORN TAPE FIRMWARE UPGRADE UTILITY - Ver." || return
+  wait_for "Firmware Upgrade tool for Model" || return
+  wait_for "00:HA#00 TID#00 VORN     KMR-47000" || return
+  wait_for "Firmware Revision    0100" || return
+  for text in "[ Upgrade Firmware ]" "[ Rescan ]" "[ DONE ]" "Device Information" "Model"; do
+    screen | grep -qF -- "$text" || fail "not shown whole: $text"
+  done
+  no_small_note
+  keys u
+  wait_for "Are you sure you want to upgrade Current Firmware?" || return
+  keys y
+  wait_for "Firmware Upgrade in Progress ..." || return
+  # The warning keeps all its lines.
+  for text in "WARNING !!!" "DO NOT INTERRUPT - When downloading firmware" "damage to the drive."; do
+    wait_for "$text" || return
+  done
+  no_small_note
+  wait_for "Congratulations !" 40 || return
+  keys Enter
+  wait_for "Firmware Revision    0200" 10 || return
+  no_small_note
+}
+
+case_no_colours() {
+  # A terminal without colours shows where the pictures are.
+  begin no_colours 100 40 demo TERM=vt100
+  wait_for "User Agreement" || return
+  wait_for "(picture)" || return
+  agree || return
+  wait_for "(picture)" || return
+  screen | grep -qF "▀" && fail "half blocks without colours"
 }
 
 case_hangup_during_download() {
@@ -468,7 +530,8 @@ case_hangup_idle() {
 }
 
 ALL=(startup_failure hangup_idle agreement_declined list rejected_device sense_report upgrade read_back_mismatch
-     missing_image revision_gate escape_rescans small_terminal hangup_during_download)
+     missing_image revision_gate escape_rescans small_terminal fits_80x24 no_colours
+     hangup_during_download)
 for name in "${ALL[@]}"; do
   if (( ${#ONLY[@]} > 0 )) && [[ " ${ONLY[*]} " != *" $name "* ]]; then continue; fi
   "case_$name"
