@@ -1,15 +1,18 @@
 #include "app/FirmwareApp.h"
 
+#include "framework/Pictures.h"
 #include "framework/Templates.h"
 #include "res/Templates.h"
+#include "res/TerminalPictures.h"
 #include "res/Texts.h"
 
 CFirmwareApp theApp;
 
 CFirmwareApp::CFirmwareApp() : m_strImagePath(res::kFirmwareImageName) {
-    // The program's windows are made from its own templates wherever a model window system
-    // builds them (on Windows the executable's resources hold the same).
+    // The program's windows are made from its own templates and pictures wherever a model
+    // window system builds them (on Windows the executable's resources hold the same).
     fw::InstallDialogTemplates(res::AllDialogTemplates());
+    fw::InstallPictures(res::TerminalPictures());
 }
 
 #define ID_HELP 0xE146

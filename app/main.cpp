@@ -7,20 +7,12 @@
 #include "cli/Unattended.h"
 #include "framework/Backend.h"
 #include "framework/kernel/RealKernel.h"
-#ifndef _WIN32
-#include "framework/tui/Pictures.h"
-#include "res/TerminalPictures.h"
-#endif
 
 int main(int argc, char** argv) {
     if (argc > 1) {
         fw::RealKernel kernel;
         return cli::RunUnattended(std::vector<std::string>(argv + 1, argv + argc), kernel);
     }
-#ifndef _WIN32
-    // The terminal draws the pictures the Windows program has as bitmap resources.
-    fw::tui::InstallPictures(res::TerminalPictures());
-#endif
     fw::BackendRun backend = fw::StartBackend();
     const std::string module = fw::ModuleFileName(argv[0]);
     return fw::AfxWinMain(module.c_str());

@@ -1,14 +1,14 @@
-// The program's pictures for the terminal program, drawn by res/tools/pictures.py (the
-// same drawings as the Windows bitmaps) into a source file of the build. Linux builds only;
-// hand them to fw::tui::InstallPictures before the first window.
+// The program's pictures as pixels (fw::InstallPictures), drawn by res/tools/pictures.py
+// from the same drawings as the Windows bitmaps into a source file of the build. The Windows
+// program draws its bitmap resources and has none here.
 #pragma once
 
 #include <span>
 
-#include "framework/tui/Pictures.h"
+#include "framework/Pictures.h"
 
 namespace res {
 
-std::span<const fw::tui::Picture> TerminalPictures();
+std::span<const fw::Picture> TerminalPictures();
 
 } // namespace res

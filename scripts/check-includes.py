@@ -33,6 +33,9 @@ ALLOWED = {
 ENTRY = {"app/main.cpp": ALLOWED["cli"] + ["cli"]}
 # The framework's back ends build on its core and never on each other; the core knows none.
 BACKENDS = ("framework/headless/", "framework/tui/", "framework/win32/")
+# The program is written against the core; only the unattended command line, which plays
+# the program's windows on the headless back end, names one.
+BACKEND_USERS = {"framework/headless/": ("cli",)}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 SOURCES = ("*.h", "*.hpp", "*.cpp", "*.c", "*.h.in")
@@ -59,6 +62,9 @@ def wrong(path, include):
         return None
     if folder == "zurvax" and target == "zurvax-api":
         return None
+    backend = next((b for b in BACKENDS if include.startswith(b)), None)
+    if backend is not None and folder not in BACKEND_USERS.get(backend, ()):
+        return f"{folder}/ may not name the framework's back end {backend}"
     allowed = ENTRY.get(path, ALLOWED[folder])
     if target in allowed or (target == "zurvax-api" and "zurvax" in allowed):
         return None

@@ -6,8 +6,6 @@
 namespace fw::tui {
 namespace {
 
-std::span<const Picture> g_pictures;
-
 // The six levels of each primary in the 256-colour cube.
 constexpr std::array<int, 6> kCubeLevels{0, 95, 135, 175, 215, 255};
 constexpr int kCubeStart = 16;
@@ -54,17 +52,6 @@ std::uint8_t Level(int index) {
 }
 
 } // namespace
-
-void InstallPictures(std::span<const Picture> pictures) { g_pictures = pictures; }
-
-const Picture* FindPicture(int resourceId) {
-    for (const Picture& picture : g_pictures) {
-        if (picture.resourceId == resourceId) {
-            return &picture;
-        }
-    }
-    return nullptr;
-}
 
 std::vector<Rgb> Resize(const Picture& picture, int width, int height) {
     std::vector<Rgb> out;

@@ -1,27 +1,13 @@
-// The pictures of Picture controls, for terminals with colours. The program hands its
-// pictures over by resource id (the framework knows none of its own); where a picture is
-// missing, or the terminal has no colours, the control shows a placeholder.
+// Pictures (framework/Pictures.h) in terminal cells: resized to the cells a control has and
+// mapped to the colours the terminal has.
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <vector>
 
+#include "framework/Pictures.h"
+
 namespace fw::tui {
-
-// One picture: width x height pixels, 3 bytes each (red, green, blue), top row first.
-struct Picture {
-    int resourceId;
-    int width;
-    int height;
-    const std::uint8_t* rgb;
-};
-
-// The program's pictures; call before the first window. The table and its pixels are not
-// copied and must outlive the windows. A later call replaces an earlier one.
-void InstallPictures(std::span<const Picture> pictures);
-// The installed picture with this id, or nullptr.
-const Picture* FindPicture(int resourceId);
 
 struct Rgb {
     std::uint8_t r = 0;

@@ -237,7 +237,7 @@ def rgb_rows(canvas):
 
 
 def terminal_source(pictures):
-    """C++ source of (resource id macro, canvas) pairs as fw::tui::Picture entries."""
+    """C++ source of (resource id macro, canvas) pairs as fw::Picture entries."""
     out = ["// Written by res/tools/pictures.py from the drawings of the Windows bitmaps.",
            '#include "res/TerminalPictures.h"', "", "#include <cstdint>", "",
            '#include "res/resource.h"', "", "namespace res {", "namespace {", ""]
@@ -250,9 +250,9 @@ def terminal_source(pictures):
         out.append("};")
         out.append("")
         entries.append(f"    {{{resource}, {canvas.width}, {canvas.height}, kPixels{index}}},")
-    out += ["constexpr fw::tui::Picture kPictures[] = {"] + entries + ["};", "",
+    out += ["constexpr fw::Picture kPictures[] = {"] + entries + ["};", "",
             "} // namespace", "",
-            "std::span<const fw::tui::Picture> TerminalPictures() { return kPictures; }", "",
+            "std::span<const fw::Picture> TerminalPictures() { return kPictures; }", "",
             "} // namespace res", ""]
     return "\n".join(out).encode()
 

@@ -12,6 +12,9 @@
 #include "res/resource.h"
 
 using namespace fw::tui;
+using fw::FindPicture;
+using fw::InstallPictures;
+using fw::Picture;
 using fw::UINT;
 
 namespace {
