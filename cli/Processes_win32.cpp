@@ -33,9 +33,10 @@ void AttachParentConsole() {
         return;
     }
     if (::AttachConsole(ATTACH_PARENT_PROCESS)) {
+        // A stream the console refuses stays as it was: there is nowhere else to say so.
         std::FILE* ignored = nullptr;
-        freopen_s(&ignored, "CONOUT$", "w", stdout);
-        freopen_s(&ignored, "CONOUT$", "w", stderr);
+        static_cast<void>(freopen_s(&ignored, "CONOUT$", "w", stdout));
+        static_cast<void>(freopen_s(&ignored, "CONOUT$", "w", stderr));
     }
 }
 

@@ -136,11 +136,14 @@ int CWnd::MessageBox(const char* text, const char* caption, UINT type) {
 
 CDialog::CDialog(UINT templateId, CWnd* parent) : m_templateId(templateId), m_pParentWnd(parent) {}
 
+// A row written out in full, which the formatter cannot tell from a statement.
+// clang-format off
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
-{WM_INITDIALOG, 0, 0, FW_THUNK(return self->HandleInitDialog())},
-ON_COMMAND(IDOK, OnOK)
-ON_COMMAND(IDCANCEL, OnCancel)
+    {WM_INITDIALOG, 0, 0, FW_THUNK(return self->HandleInitDialog())},
+    ON_COMMAND(IDOK, OnOK)
+    ON_COMMAND(IDCANCEL, OnCancel)
 END_MESSAGE_MAP()
+// clang-format on
 
 INT_PTR CDialog::DoModal() {
     const INT_PTR result = Windows().RunModalDialog(*this, static_cast<int>(m_templateId),

@@ -37,6 +37,9 @@ struct MessageMap {
     const MessageMapEntry* entries;
 };
 
+// The message-map macros expand to table rows ("{...},"), which the formatter takes for
+// statements and splits; they keep the layout they are written in.
+// clang-format off
 #define DECLARE_MESSAGE_MAP()                                                                  \
 public:                                                                                        \
     static const ::fw::MessageMap* GetThisMessageMap();                                        \
@@ -79,6 +82,7 @@ public:                                                                         
 #define ON_WM_QUERYDRAGICON()                                                                  \
     {WM_QUERYDRAGICON, 0, 0,                                                                   \
      FW_THUNK(return reinterpret_cast<::fw::LRESULT>(self->OnQueryDragIcon()))},
+// clang-format on
 
 class CCmdTarget {
 public:

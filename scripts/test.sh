@@ -56,16 +56,29 @@ host_runs_wine32() {
 
 step_deps() { bash scripts/install-deps.sh; }
 step_linux() { build_preset linux && run_ctest linux; }
-# clang-tidy and cppcheck over the project's code as the linux preset compiles it; counts as
-# one test. The sanitizer presets leave the qemu tests (label "kernel") to step linux: their
-# programs run inside the virtual machine, built statically without sanitizers.
-step_static() {
-    if bash scripts/static-analysis.sh build/linux; then
+# Runs one check (a command) and counts it as one test.
+count_check() {
+    if "$@"; then
         PASSED=$((PASSED + 1))
     else
         FAILED=$((FAILED + 1))
         return 1
     fi
+}
+# Static checks, one counted test per line: clang-tidy and cppcheck over the project's code
+# as the linux preset compiles it and as the win32 preset does (its compile database comes
+# from configuring alone: nothing it reads is made by the build), then the format check.
+# Every check runs; the step fails if any did.
+step_static() {
+    local rc=0
+    count_check static_analysis linux || rc=1
+    count_check static_analysis win32 || rc=1
+    count_check bash scripts/check-format.sh || rc=1
+    return "$rc"
+}
+# A preset's build configured (never built) and analysed by scripts/static-analysis.sh.
+static_analysis() {
+    cmake --preset "$1" >/dev/null && bash scripts/static-analysis.sh "build/$1"
 }
 # The Ansible collection (tests/ansible/run.sh) against the linux build's fwupgrade on
 # emulated drives, four local hosts; counts as one test.
@@ -78,6 +91,8 @@ step_ansible() {
         return 1
     fi
 }
+# The sanitizer presets leave the qemu tests (label "kernel") to step linux: their programs
+# run inside the virtual machine, built statically without sanitizers.
 step_linux_asan() { build_preset linux-asan && run_ctest linux-asan; }
 # ThreadSanitizer of g++ 12 cannot map its shadow memory when the kernel randomises mmap
 # with more than 28 bits; without address randomisation it always can.

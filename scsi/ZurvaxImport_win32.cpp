@@ -85,22 +85,24 @@ private:
             m_failure = path + " could not be loaded" + text;
             return;
         }
-        const bool bound = Bind(module, m_imports.getDeviceType, "GetDeviceType") &&
-                           Bind(module, m_imports.readRawInquiryData, "ReadRawInquiryData") &&
-                           Bind(module, m_imports.getScsiPath, "GetScsiPath") &&
-                           Bind(module, m_imports.testUnitReady, "TestUnitReady") &&
-                           Bind(module, m_imports.requestSense, "RequestSense") &&
-                           Bind(module, m_imports.writeBuffer, "WriteBuffer") &&
-                           Bind(module, m_imports.readBuffer, "ReadBuffer") &&
-                           Bind(module, m_imports.readSerialNumber, "ReadSerialNumber") &&
-                           Bind(module, m_imports.claimDevice, "ClaimDevice") &&
-                           Bind(module, m_imports.releaseDevice, "ReleaseDevice") &&
-                           Bind(module, m_imports.zurvaxOpen, "ZurvaxOpen");
+        // Bound into a copy: the imports become visible whole or not at all.
+        Imports imports;
+        const bool bound = Bind(module, imports.getDeviceType, "GetDeviceType") &&
+                           Bind(module, imports.readRawInquiryData, "ReadRawInquiryData") &&
+                           Bind(module, imports.getScsiPath, "GetScsiPath") &&
+                           Bind(module, imports.testUnitReady, "TestUnitReady") &&
+                           Bind(module, imports.requestSense, "RequestSense") &&
+                           Bind(module, imports.writeBuffer, "WriteBuffer") &&
+                           Bind(module, imports.readBuffer, "ReadBuffer") &&
+                           Bind(module, imports.readSerialNumber, "ReadSerialNumber") &&
+                           Bind(module, imports.claimDevice, "ClaimDevice") &&
+                           Bind(module, imports.releaseDevice, "ReleaseDevice") &&
+                           Bind(module, imports.zurvaxOpen, "ZurvaxOpen");
         if (!bound) {
             ::FreeLibrary(module);
-            m_imports = Imports{};
             return;
         }
+        m_imports = imports;
         m_loaded = true;
     }
 

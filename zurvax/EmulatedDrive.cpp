@@ -200,7 +200,7 @@ Answer EmulatedDrive::writeBuffer(std::span<const std::uint8_t> cdb,
             buffer_.insert(buffer_.end(), dataOut.begin(), dataOut.begin() + static_cast<std::ptrdiff_t>(length));
         } else {
             if (buffer_.size() < std::size_t{offset} + length) buffer_.resize(offset + length, 0);
-            std::copy_n(dataOut.begin(), length, buffer_.begin() + offset);
+            std::copy_n(dataOut.begin(), length, buffer_.begin() + static_cast<std::ptrdiff_t>(offset));
         }
     }
     return mode == kModeDownloadSave ? commit() : Good();

@@ -62,7 +62,8 @@ bool Win32Kernel::StartThread(std::function<void()> body, int priority) {
     if (thread == 0) {
         return false;
     }
-    owned.release();
+    // The thread owns the body now: ThreadStart deletes it.
+    static_cast<void>(owned.release());
     auto* handle = reinterpret_cast<::HANDLE>(thread);
     ::SetThreadPriority(handle, priority);
     ::ResumeThread(handle);

@@ -50,7 +50,9 @@ std::string EnvironmentBlock(const std::vector<std::pair<std::string, std::strin
     }
     std::string result;
     for (const auto& [name, value] : variables) {
-        result += name + "=" + value;
+        result += name;
+        result += '=';
+        result += value;
         result += '\0';
     }
     result += '\0';
