@@ -20,6 +20,10 @@ std::string Upper(std::string text) {
     return text;
 }
 
+std::string NotAnOption(const std::string& option, const std::string& command) {
+    return "\"" + option + "\" is not an option of " + command + " (see --help)";
+}
+
 } // namespace
 
 const char* UsageText() {
@@ -132,7 +136,7 @@ std::variant<CommandLine, UsageError> ParseCommandLine(const std::vector<std::st
             if (!file || file->empty()) return UsageError{"--report needs a file"};
             line.report = *file;
         } else {
-            return UsageError{"\"" + option + "\" is not an option of " + command + " (see --help)"};
+            return UsageError{NotAnOption(option, command)};
         }
     }
 

@@ -40,6 +40,7 @@ Child::Child(const std::string& program, const std::vector<std::string>& argumen
     std::vector<std::string> words{program};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (auto& word : words) {
         argv.push_back(word.data());
     }

@@ -15,8 +15,8 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   qemu-system-x86 busybox-static cpio linux-libc-dev sg3-utils
   clang libclang-rt-14-dev
-  # The static step (scripts/static-analysis.sh).
-  git clang-tidy cppcheck
+  # The static step (scripts/static-analysis.sh, scripts/check-format.sh).
+  git clang-tidy clang-format cppcheck
   # The udev rule's test in qemu runs Debian's udevd.
   udev
   # scripts/package.sh and the package step: the Debian package, its checks, the Windows

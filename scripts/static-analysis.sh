@@ -21,14 +21,17 @@ triple=$("$cxx" -dumpmachine)
 # build adds the command line's Win32 processes and the end-to-end driver (tests/win32/), a
 # Win32 program of its own.
 root=$(pwd)
-folders='app|ui|scsi|devices|upgrade|res|framework|zurvax'
-win32_extra='cli/[^/]*_win32|tests/win32/[^/]*'
+# Headers are included through the layers' include roots (cmake/Layers.cmake), links in the
+# build tree to the same folders.
+roots="build/[^/]+/include-roots/"
+folders='app|ui|scsi|devices|upgrade|cli|res|framework|zurvax'
+win32_extra='tests/win32/[^/]*'
 tidy_args=()
 case $triple in
 *mingw32*)
     windows=1
     scope="^$root/(($folders)/.*|$win32_extra)\\.cpp\$"
-    headers="^$root/(($folders)/|cli/|tests/win32/)"
+    headers="^$root/(($folders)/|tests/win32/|$roots)"
     # clang parses for the same target against the same headers: mingw-w64's and the cross
     # g++'s libstdc++, in g++'s order. g++'s own builtin headers (intrinsics, stddef.h) are
     # replaced by clang's, which clang needs in their place; nothing else, /usr/include above
@@ -48,7 +51,7 @@ case $triple in
 *)
     windows=0
     scope="^$root/($folders)/.*\\.cpp\$"
-    headers="^$root/($folders)/"
+    headers="^$root/(($folders)/|$roots)"
     ;;
 esac
 rc=0

@@ -67,10 +67,12 @@ count_check() {
 }
 # Static checks, one counted test per line: clang-tidy and cppcheck over the project's code
 # as the linux preset compiles it and as the win32 preset does (its compile database comes
-# from configuring alone: nothing it reads is made by the build), then the format check.
-# Every check runs; the step fails if any did.
+# from configuring alone: nothing it reads is made by the build), the format check, and the
+# include walls the build cannot keep (scripts/check-includes.py). Every check runs; the
+# step fails if any did.
 step_static() {
     local rc=0
+    count_check python3 scripts/check-includes.py || rc=1
     count_check static_analysis linux || rc=1
     count_check static_analysis win32 || rc=1
     count_check bash scripts/check-format.sh || rc=1
