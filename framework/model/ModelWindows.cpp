@@ -325,6 +325,10 @@ void ModelWindowSystem::SetWindowText(HWND handle, const char* text) {
         return;
     }
     window->text = text != nullptr ? text : "";
+    if (window->control != nullptr && window->control->kind == ControlKind::Edit) {
+        // As the edit control: new text is shown from its first line.
+        window->top = 0;
+    }
     Operation operation = For(*window, "SetWindowText");
     operation.text = window->text;
     Record(operation);

@@ -2,29 +2,39 @@
 
 #include <algorithm>
 #include <cctype>
+#include <langinfo.h>
+#include <string_view>
 
-#include "framework/Styles.h"
 #include "framework/tui/Curses.h"
 
 namespace fw::tui {
 namespace {
 
-namespace st = fw::style;
 using fw::ControlKind;
 
-bool Focusable(const model::Window& control) {
-    const auto kind = control.control->kind;
-    return control.enabled && (control.control->style & st::WS_TABSTOP) != 0 &&
-           (kind == ControlKind::ListBox || kind == ControlKind::PushButton ||
-            kind == ControlKind::Edit);
+bool IsAsciiAlnum(int key) { return key >= 0 && key < 128 && std::isalnum(key) != 0; }
+
+// The letter or digit of a meta key (eighth bit set), or 0.
+int MetaLetter(int codePoint) {
+    return codePoint >= 0x80 && codePoint < 0x100 && IsAsciiAlnum(codePoint & 0x7F)
+               ? codePoint & 0x7F
+               : 0;
 }
 
 } // namespace
 
 bool Input::ReadKeys(const std::function<bool(int key, bool alt)>& handle) {
+    const char* codeset = nl_langinfo(CODESET);
+    const KeySource source{[] { return wgetch(stdscr); }, [](int key) { ungetch(key); },
+                           codeset != nullptr && std::string_view(codeset) == "UTF-8"};
+    return ReadKeys(source, handle);
+}
+
+bool Input::ReadKeys(const KeySource& source,
+                     const std::function<bool(int key, bool alt)>& handle) {
     bool any = false;
     for (;;) {
-        int key = wgetch(stdscr);
+        int key = source.read();
         if (key == ERR) {
             break;
         }
@@ -32,29 +42,90 @@ bool Input::ReadKeys(const std::function<bool(int key, bool alt)>& handle) {
         bool alt = false;
         if (key == kEscape) {
             // Alt+letter arrives as ESC and the letter together.
-            const int next = wgetch(stdscr);
+            const int next = source.read();
             if (next == '[' || next == 'O') {
                 // A key sequence curses does not know: never mistake it for Esc, which
                 // would disagree or rescan.
-                int tail = wgetch(stdscr);
+                int tail = source.read();
                 while (tail != ERR && !(tail >= 0x40 && tail <= 0x7E)) {
-                    tail = wgetch(stdscr);
+                    tail = source.read();
                 }
                 continue;
             }
-            if (next != ERR && next < 128 && std::isalnum(next) != 0) {
+            if (IsAsciiAlnum(next)) {
                 key = next;
                 alt = true;
             } else if (next != ERR) {
-                handle(kEscape, false);
-                key = next;
+                source.unread(next);
             }
+        } else if (source.utf8 && (key == 0xC2 || key == 0xC3)) {
+            // A meta key from a UTF-8 terminal: the eighth bit set, encoded in two bytes.
+            const int next = source.read();
+            const int letter =
+                (next & 0xC0) == 0x80 ? MetaLetter(((key & 0x1F) << 6) | (next & 0x3F)) : 0;
+            if (letter != 0) {
+                key = letter;
+                alt = true;
+            } else if (next != ERR) {
+                source.unread(next);
+            }
+        } else if (!source.utf8 && MetaLetter(key) != 0) {
+            key = MetaLetter(key);
+            alt = true;
         }
         if (!handle(key, alt)) {
             break;
         }
     }
     return any;
+}
+
+std::optional<Stroke> Input::StrokeFor(int key, bool alt) {
+    if (alt) {
+        // Alt with a letter or digit: a mnemonic, whatever the focused control wants.
+        if (!IsAsciiAlnum(key)) {
+            return std::nullopt;
+        }
+        const bool capital = std::isupper(key) != 0;
+        return Stroke{std::toupper(key), capital, true};
+    }
+    switch (key) {
+    case '\t':
+        return Stroke{VK_TAB};
+    case KEY_BTAB:
+        return Stroke{VK_TAB, true};
+    case '\n':
+    case '\r':
+    case KEY_ENTER:
+        return Stroke{VK_RETURN};
+    case kEscape:
+        return Stroke{VK_ESCAPE};
+    case ' ':
+        return Stroke{VK_SPACE};
+    case KEY_UP:
+        return Stroke{VK_UP};
+    case KEY_DOWN:
+        return Stroke{VK_DOWN};
+    case KEY_LEFT:
+        return Stroke{VK_LEFT};
+    case KEY_RIGHT:
+        return Stroke{VK_RIGHT};
+    case KEY_PPAGE:
+        return Stroke{VK_PRIOR};
+    case KEY_NPAGE:
+        return Stroke{VK_NEXT};
+    case KEY_HOME:
+        return Stroke{VK_HOME};
+    case KEY_END:
+        return Stroke{VK_END};
+    default:
+        break;
+    }
+    if (IsAsciiAlnum(key)) {
+        // Letters' virtual keys are the capitals; Shift makes the character a capital.
+        return Stroke{std::toupper(key), std::isupper(key) != 0};
+    }
+    return std::nullopt;
 }
 
 std::optional<int> Input::BoxKey(Box& box, int key) const {
@@ -99,136 +170,38 @@ std::optional<int> Input::BoxKey(Box& box, int key) const {
     return std::nullopt;
 }
 
-void Input::DialogKey(model::Window& dialog, int key) {
-    if (!dialog.enabled) {
-        return;
-    }
-    model::Window* focus = Focus(dialog);
-    const ControlKind kind = focus != nullptr ? focus->control->kind : ControlKind::Static;
-    const bool onButton = focus != nullptr && kind == ControlKind::PushButton;
-    switch (key) {
-    case '\t':
-        MoveFocus(dialog, 1);
-        return;
-    case KEY_BTAB:
-        MoveFocus(dialog, -1);
-        return;
-    case KEY_UP:
-    case KEY_DOWN:
-    case KEY_LEFT:
-    case KEY_RIGHT:
-    case KEY_PPAGE:
-    case KEY_NPAGE:
-    case KEY_HOME:
-    case KEY_END: {
-        const bool back = key == KEY_UP || key == KEY_LEFT || key == KEY_PPAGE || key == KEY_HOME;
-        int step = back ? -1 : 1;
-        if (key == KEY_PPAGE || key == KEY_NPAGE) {
-            step *= 8;
-        } else if (key == KEY_HOME || key == KEY_END) {
-            step *= 1 << 20;
-        }
-        if (focus == nullptr) {
-            return;
-        }
-        if (kind == ControlKind::ListBox && key != KEY_LEFT && key != KEY_RIGHT) {
-            MoveSelection(*focus, step);
-        } else if (kind == ControlKind::Edit && key != KEY_LEFT && key != KEY_RIGHT) {
-            ScrollEdit(*focus, step);
-        } else if (onButton) {
-            MoveFocus(dialog, back ? -1 : 1);
-        }
-        return;
-    }
-    case '\n':
-    case '\r':
-    case KEY_ENTER:
-        if (onButton) {
-            m_windows.Click(focus->Id());
-        } else {
-            m_windows.PressEnter();
-        }
-        return;
-    case ' ':
-        if (onButton) {
-            m_windows.Click(focus->Id());
-        }
-        return;
-    case kEscape:
-        m_windows.PressEscape(focus != nullptr ? focus->Id() : 0);
-        return;
-    default:
-        break;
-    }
-    // A letter presses its button with or without Alt.
-    if (key > 0 && key < 128 && std::isalnum(key) != 0) {
-        PressMnemonic(dialog, key);
-    }
+void Input::HoldKey(int virtualKey, bool down) {
+    // Through the queue, so the dialog manager reads the key state of the key it takes,
+    // as GetKeyState does.
+    m_windows.RunOnUserInterfaceThread(
+        [this, virtualKey, down] { m_windows.SetKeyState(virtualKey, down); });
 }
 
-bool Input::PressMnemonic(model::Window& dialog, int key) {
-    const char letter = static_cast<char>(std::tolower(key));
-    for (const auto& child : dialog.children) {
-        if (child->control->kind == ControlKind::PushButton && child->enabled &&
-            ParseMnemonic(child->text).key == letter) {
-            m_scene.focus[dialog.handle] = child->handle;
-            return m_windows.Click(child->Id());
-        }
+bool Input::DialogKey(model::Window& dialog, int key, bool alt) {
+    // A disabled window gets no keys.
+    const std::optional<Stroke> stroke = StrokeFor(key, alt);
+    if (!dialog.enabled || !stroke) {
+        return false;
     }
-    return false;
-}
-
-model::Window* Input::Focus(model::Window& dialog) {
-    const auto found = m_scene.focus.find(dialog.handle);
-    if (found != m_scene.focus.end()) {
-        model::Window* control = m_windows.Find(found->second);
-        if (control != nullptr && control->parent == &dialog && Focusable(*control)) {
-            return control;
-        }
+    const HWND focus = m_windows.GetFocus();
+    const HWND target = focus != nullptr ? focus : dialog.handle;
+    const auto virtualKey = static_cast<WPARAM>(stroke->virtualKey);
+    // A terminal tells of presses only: each key goes down and comes up again.
+    if (stroke->shift) {
+        HoldKey(VK_SHIFT, true);
     }
-    for (const auto& child : dialog.children) {
-        if (Focusable(*child)) {
-            m_scene.focus[dialog.handle] = child->handle;
-            return child.get();
-        }
+    if (stroke->alt) {
+        HoldKey(VK_MENU, true);
     }
-    return nullptr;
-}
-
-void Input::MoveFocus(model::Window& dialog, int step) {
-    std::vector<model::Window*> stops;
-    for (const auto& child : dialog.children) {
-        if (Focusable(*child)) {
-            stops.push_back(child.get());
-        }
+    m_windows.PostMessage(target, stroke->alt ? WM_SYSKEYDOWN : WM_KEYDOWN, virtualKey, 0);
+    m_windows.PostMessage(target, stroke->alt ? WM_SYSKEYUP : WM_KEYUP, virtualKey, 0);
+    if (stroke->alt) {
+        HoldKey(VK_MENU, false);
     }
-    if (stops.empty()) {
-        return;
+    if (stroke->shift) {
+        HoldKey(VK_SHIFT, false);
     }
-    const model::Window* current = Focus(dialog);
-    const auto at = std::find(stops.begin(), stops.end(), current);
-    const int count = static_cast<int>(stops.size());
-    const int index = at != stops.end() ? static_cast<int>(at - stops.begin()) : 0;
-    m_scene.focus[dialog.handle] =
-        stops[static_cast<std::size_t>((index + step + count) % count)]->handle;
-}
-
-void Input::MoveSelection(model::Window& list, int step) {
-    const int count = static_cast<int>(list.items.size());
-    if (count == 0) {
-        return;
-    }
-    const long wanted = list.curSel < 0 ? 0 : static_cast<long>(list.curSel) + step;
-    const int target = static_cast<int>(std::clamp<long>(wanted, 0, count - 1));
-    if (target != list.curSel) {
-        m_windows.SelectItem(list.Id(), target);
-    }
-}
-
-void Input::ScrollEdit(model::Window& edit, int step) {
-    const long top = static_cast<long>(m_scene.top[edit.handle]) + step;
-    // The upper end is clamped when drawn, where the number of lines is known.
-    m_scene.top[edit.handle] = static_cast<int>(std::clamp<long>(top, 0, 1 << 20));
+    return true;
 }
 
 std::optional<int> Input::Mouse(const Box* top) {
@@ -259,8 +232,7 @@ std::optional<int> Input::Mouse(const Box* top) {
         }
         return std::nullopt;
     }
-    model::Window* dialog = m_windows.TopModal();
-    if (dialog == nullptr) {
+    if (m_windows.TopModal() == nullptr) {
         return std::nullopt;
     }
     if (target.kind == Hit::CloseBox) {
@@ -273,29 +245,26 @@ std::optional<int> Input::Mouse(const Box* top) {
     if (control == nullptr) {
         return std::nullopt;
     }
-    const bool isList = control->control->kind == ControlKind::ListBox;
     if (wheelUp || wheelDown || target.kind == Hit::ScrollUp || target.kind == Hit::ScrollDown) {
         if (!wheelUp && !wheelDown && !click) {
             return std::nullopt;
         }
         const int step = wheelUp || target.kind == Hit::ScrollUp ? -1 : 1;
-        if (isList) {
-            m_scene.top[control->handle] = std::max(0, m_scene.top[control->handle] + step);
-        } else {
-            ScrollEdit(*control, step);
-        }
+        // The upper end is clamped when drawn, where the number of lines is known.
+        int& first = control->control->kind == ControlKind::ListBox ? m_scene.top[control->handle]
+                                                                    : control->top;
+        first = std::max(0, first + step);
         return std::nullopt;
     }
     if (!click) {
         return std::nullopt;
     }
-    if (Focusable(*control)) {
-        m_scene.focus[dialog->handle] = control->handle;
-    }
     if (target.kind == Hit::Button) {
         m_windows.Click(control->Id());
     } else if (target.kind == Hit::ListItem && target.index != control->curSel) {
         m_windows.SelectItem(control->Id(), target.index);
+    } else {
+        m_windows.SetFocus(control->handle);
     }
     return std::nullopt;
 }

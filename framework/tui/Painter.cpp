@@ -154,8 +154,7 @@ void Painter::DrawControl(const Placed& placed, std::size_t index, bool active) 
     const CellRect client = Inner(placed.frame);
     const CellRect rect = Offset(placed.cells.controls[index], client);
     const chtype dim = control.enabled ? A_NORMAL : A_DIM;
-    const auto found = m_scene.focus.find(control.parent->handle);
-    const bool focused = active && found != m_scene.focus.end() && found->second == control.handle;
+    const bool focused = active && control.parent->focus == control.handle;
     switch (control.control->kind) {
     case ControlKind::GroupBox:
         Frame(rect, dim);
@@ -256,8 +255,7 @@ void Painter::DrawListBox(model::Window& list, const CellRect& rect, bool focuse
 void Painter::DrawEdit(model::Window& edit, const CellRect& rect) {
     const std::uint32_t style = edit.control->style;
     CellRect inner = rect;
-    const auto found = m_scene.focus.find(edit.parent->handle);
-    const bool focused = found != m_scene.focus.end() && found->second == edit.handle;
+    const bool focused = edit.parent->focus == edit.handle;
     if ((style & st::WS_BORDER) != 0) {
         Frame(rect, focused ? A_BOLD : A_NORMAL);
         inner = Inner(rect);
@@ -265,13 +263,9 @@ void Painter::DrawEdit(model::Window& edit, const CellRect& rect) {
     const bool scrolls = (style & st::WS_VSCROLL) != 0;
     const int width = inner.width - (scrolls ? 1 : 0);
     const auto lines = WrapText(edit.text, std::max(1, width));
-    int& top = m_scene.top[edit.handle];
-    // New text starts at its beginning.
-    const std::size_t textHash = std::hash<std::string>{}(edit.text);
-    if (m_editSeen[edit.handle] != textHash) {
-        m_editSeen[edit.handle] = textHash;
-        top = 0;
-    }
+    // The model knows no line lengths: its first line is kept to the lines there are, so
+    // that a key after End scrolls from the last page.
+    int& top = edit.top;
     const int count = static_cast<int>(lines.size());
     top = std::clamp(top, 0, std::max(0, count - inner.height));
     const chtype attr = edit.enabled ? A_NORMAL : A_DIM;

@@ -50,9 +50,8 @@ private:
     const model::ModelWindowSystem& m_windows;
     Kernel& m_clock;
     Scene& m_scene;
-    bool m_moving = false;                  // this frame holds an animation
-    std::map<HWND, int> m_listSeen;         // list box -> selection when last drawn
-    std::map<HWND, std::size_t> m_editSeen; // edit -> hash of its text when last drawn
+    bool m_moving = false;          // this frame holds an animation
+    std::map<HWND, int> m_listSeen; // list box -> selection when last drawn
 };
 
 } // namespace fw::tui

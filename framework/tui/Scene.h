@@ -1,6 +1,7 @@
 // What the terminal shows beyond the model's windows, and the state the keyboard and the
-// painter share about it: the message boxes on top, the focused control of each dialog, the
-// first visible line of lists and edits, and the mouse targets of the last frame. Lives on
+// painter share about it: the message boxes on top, the first visible line of list boxes,
+// and the mouse targets of the last frame. The dialogs' focus and the edits' first lines
+// are the model's. Lives on
 // the user-interface thread, except a box's answer, which its waiting worker reads.
 #pragma once
 
@@ -41,8 +42,7 @@ struct Hit {
 
 struct Scene {
     std::vector<std::shared_ptr<Box>> boxes; // on top of the dialogs, oldest first
-    std::map<HWND, HWND> focus;              // dialog -> focused control
-    std::map<HWND, int> top;                 // list box or edit -> first visible line
+    std::map<HWND, int> top;                 // list box -> first visible line
     std::vector<Hit> hits;                   // of the active window, in drawing order
 };
 

@@ -61,6 +61,8 @@ bool Screen::Start() {
     noecho();
     nonl();
     keypad(stdscr, TRUE);
+    // Eight bits of input: a terminal may send Alt+letter as the letter with the eighth bit.
+    meta(stdscr, TRUE);
     nodelay(stdscr, TRUE);
     set_escdelay(kEscDelayMs);
     curs_set(0);

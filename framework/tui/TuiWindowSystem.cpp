@@ -36,6 +36,11 @@ INT_PTR TuiWindowSystem::RunModalDialog(CDialog& dialog, int templateId, HWND ow
 
 LRESULT TuiWindowSystem::SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     const LRESULT result = ModelWindowSystem::SendMessage(window, message, wParam, lParam);
+    // A key a control takes changes what it shows (a scrolled edit, a list's selection)
+    // without an operation to tell of it.
+    if (message >= WM_KEYDOWN && message <= WM_SYSCHAR) {
+        m_dirty = true;
+    }
     // A dialog whose timer handler takes a whole period never lets its loop go idle: look
     // at the keyboard between the ticks.
     if (message == WM_TIMER) {
@@ -90,9 +95,7 @@ bool TuiWindowSystem::Service() {
     TakeSignals();
     AdoptWorkerBoxes();
     const bool handled = m_screen.Usable() && Input::ReadKeys([this](int key, bool alt) {
-                             (void)alt; // a letter presses its button with or without Alt
-                             HandleKey(key);
-                             return m_screen.Usable();
+                             return HandleKey(key, alt) && m_screen.Usable();
                          });
     if (m_screen.Gone()) {
         AnswerAllSafely();
@@ -206,35 +209,37 @@ void TuiWindowSystem::FinishWorkers() {
     m_finishing = false;
 }
 
-void TuiWindowSystem::HandleKey(int key) {
+bool TuiWindowSystem::HandleKey(int key, bool alt) {
     m_dirty = true;
     if (key == KEY_RESIZE) {
-        return;
+        return true;
     }
     if (key == Input::kCtrlC || key == Input::kCtrlBackslash) {
         // Ignored while a download runs: the drive must not be left half written.
         if (m_workers.LiveWorkers() == 0) {
             m_screen.Quit(kExitInterrupted);
         }
-        return;
+        return true;
     }
     if (key == KEY_MOUSE) {
         const Box* top = m_scene.boxes.empty() ? nullptr : m_scene.boxes.back().get();
         if (const auto answer = m_input.Mouse(top)) {
             Answer(m_scene.boxes.back(), *answer);
         }
-        return;
+        return true;
     }
     if (!m_scene.boxes.empty()) {
         const std::shared_ptr<Box> box = m_scene.boxes.back();
         if (const auto answer = m_input.BoxKey(*box, key)) {
             Answer(box, *answer);
         }
-        return;
+        return true;
     }
     if (model::Window* dialog = TopModal(); dialog != nullptr && m_shown.contains(dialog->handle)) {
-        m_input.DialogKey(*dialog, key);
+        // A key posted to the model is taken by its modal loop before the next is read.
+        return !m_input.DialogKey(*dialog, key, alt);
     }
+    return true;
 }
 
 void TuiWindowSystem::Redraw() {

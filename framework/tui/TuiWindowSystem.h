@@ -62,7 +62,9 @@ private:
     bool Service();
     void TakeSignals();
     void AdoptWorkerBoxes();
-    void HandleKey(int key);
+    // Returns false when the key went to the model, whose loop must take it before the
+    // next key is read.
+    bool HandleKey(int key, bool alt);
     void AnswerAllSafely();
     void Answer(const std::shared_ptr<Box>& box, int answer);
     void Redraw();

@@ -99,6 +99,23 @@ TEST(Model, CloseRequestsBecomeTheCancelCommandAndDieWithTheirWindow) {
     EXPECT_TRUE(session.windows.Problems().empty());
 }
 
+TEST(Model, NewTextInAnEditShowsFromItsFirstLine) {
+    HeadlessSession session;
+    ProbeDialog dialog(IDD_AGREEMENT);
+    session.windows.Then(IDD_AGREEMENT, [&](Headless& ui) {
+        ui.PostMessage(ui.GetDlgItem(dialog.GetSafeHwnd(), IDC_AGREEMENT_TEXT), WM_KEYDOWN, VK_END,
+                       0);
+    });
+    session.windows.Then(IDD_AGREEMENT, [&](Headless& ui) {
+        const model::Window* edit = ui.Control(IDD_AGREEMENT, IDC_AGREEMENT_TEXT);
+        EXPECT_GT(edit->top, 0) << "End scrolled";
+        ui.SetWindowText(edit->handle, "new text");
+        EXPECT_EQ(edit->top, 0);
+        dialog.EndDialog(IDOK);
+    });
+    dialog.DoModal();
+}
+
 TEST(Model, ModalDialogsDisableTheirOwnerAndRestoreIt) {
     HeadlessSession session;
     ProbeDialog main(IDD_DEVICE_DIALOG);

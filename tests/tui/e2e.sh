@@ -243,6 +243,9 @@ case_list() {
   wait_trace '^ReadRawInquiryData 1 ' $((before + 1)) || return
   keys Up
   wait_for "Firmware Revision    0100" || return
+  # A letter with the list focused is the list's: the next entry that starts with it.
+  keys 0
+  wait_for "Firmware Revision    0150" || return
   # The mouse: an entry, then DONE.
   click "01:HA#01 TID#06" || return
   wait_for "Firmware Revision    0150" || return
@@ -267,9 +270,9 @@ case_rejected_device() {
   keys Enter
   wait_until_gone "The Device may not be a tape drive or" || return
   wait_for "00:HA#00 TID#00 VORN     KMR-47000" || return
-  # Upgrade stays disabled: drawn dim (SGR 2), and its letter does nothing.
+  # Upgrade stays disabled: drawn dim (SGR 2), and Alt with its letter does nothing.
   screen_with_attributes | grep -qE "$DIMMED_UPGRADE" || fail "Upgrade Firmware is not drawn dimmed"
-  keys u
+  keys M-u
   # A rescan reads the drive again, which now answers: Upgrade comes back.
   keys Escape
   wait_trace '^GetDeviceType 0 ' 2 || return
@@ -308,7 +311,8 @@ case_upgrade() {
   printf 'RIFF\0\0\0\0AVI LIST' > "$DIR/dl.avi"
   agree || return
   wait_for "Firmware Revision    0100" || return
-  keys u
+  # The list has the focus and takes plain letters: Alt with the button's letter.
+  keys M-u
   wait_for "Are you sure you want to upgrade Current Firmware?" || return
   keys y
   wait_for "Firmware Upgrade in Progress ..." || return
@@ -341,7 +345,7 @@ case_read_back_mismatch() {
   one_drive '"faults": [ { "op": "ReadBuffer", "corrupt": true } ]'
   write_image
   agree || return
-  keys u
+  keys M-u
   wait_for "Are you sure you want to upgrade Current Firmware?" || return
   keys y
   wait_for "Error: ReadBuffer not equal to WriteBuffer" 15 || return
@@ -358,7 +362,7 @@ case_read_back_mismatch() {
 case_missing_image() {
   begin missing_image 100 40 demo
   agree || return
-  keys u
+  keys M-u
   wait_for "Are you sure you want to upgrade Current Firmware?" || return
   keys y
   wait_for "ERROR: Firmware file could not be opened !!!" 10 || return
@@ -377,7 +381,7 @@ case_revision_gate() {
   printf 'REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\QUORVEL]\r\n"Revision"="1000"\r\n' > "$DIR/tool.reg"
   write_image
   agree || return
-  keys u
+  keys M-u
   wait_for "Device is NOT Supported" || return
   keys Enter
   wait_until_gone "Device is NOT Supported" || return
@@ -452,7 +456,7 @@ case_fits_80x24() {
     screen | grep -qF -- "$text" || fail "not shown whole: $text"
   done
   no_small_note
-  keys u
+  keys M-u
   wait_for "Are you sure you want to upgrade Current Firmware?" || return
   keys y
   wait_for "Firmware Upgrade in Progress ..." || return
@@ -482,7 +486,7 @@ case_hangup_during_download() {
   one_drive '"revision": "0100"'
   write_image
   agree || return
-  keys u
+  keys M-u
   wait_for "Are you sure you want to upgrade Current Firmware?" || return
   keys y
   wait_for "Firmware Upgrade in Progress ..." || return
