@@ -225,11 +225,10 @@ void ModelWindowSystem::TranslateKey(HWND window, UINT message, WPARAM key) {
     WPARAM character = 0;
     if (key >= 'A' && key <= 'Z') {
         character = KeyDown(VK_SHIFT) ? key : key - 'A' + 'a';
-    } else if (key >= '0' && key <= '9') {
-        character = key;
-    } else if (message == WM_KEYDOWN && (key == VK_SPACE || key == VK_RETURN || key == VK_ESCAPE ||
-                                         key == VK_TAB || key == VK_BACK)) {
-        // These keys' characters are their virtual key codes ('\r', '\t', ...).
+    } else if ((key >= '0' && key <= '9') ||
+               (message == WM_KEYDOWN && (key == VK_SPACE || key == VK_RETURN ||
+                                          key == VK_ESCAPE || key == VK_TAB || key == VK_BACK))) {
+        // Digits, and these keys, have their virtual key codes as characters ('\r', '\t', ...).
         character = key;
     }
     if (character != 0) {

@@ -43,6 +43,8 @@ bool Input::ReadKeys(const KeySource& source,
         if (key == kEscape) {
             // Alt+letter arrives as ESC and the letter together.
             const int next = source.read();
+            // Each read() takes the next byte: next is not key.
+            // cppcheck-suppress oppositeInnerCondition
             if (next == '[' || next == 'O') {
                 // A key sequence curses does not know: never mistake it for Esc, which
                 // would disagree or rescan.
