@@ -10,8 +10,10 @@ std::span<const DialogTemplate> g_templates;
 
 void InstallDialogTemplates(std::span<const DialogTemplate> table) { g_templates = table; }
 
-const DialogTemplate* FindDialogTemplate(int id) {
-    for (const auto& dialog : g_templates) {
+const DialogTemplate* FindDialogTemplate(int id) { return FindDialogTemplate(g_templates, id); }
+
+const DialogTemplate* FindDialogTemplate(std::span<const DialogTemplate> table, int id) {
+    for (const auto& dialog : table) {
         if (dialog.id == id) {
             return &dialog;
         }

@@ -51,6 +51,8 @@ struct DialogTemplate {
 void InstallDialogTemplates(std::span<const DialogTemplate> table);
 // The installed template with this resource id, or nullptr.
 const DialogTemplate* FindDialogTemplate(int id);
+// The template of table with this resource id, or nullptr.
+const DialogTemplate* FindDialogTemplate(std::span<const DialogTemplate> table, int id);
 
 // The Win32 window class of a control kind, as a resource script names it.
 const char* WindowClassName(ControlKind kind);

@@ -84,13 +84,6 @@ std::span<const DialogTemplate> AllDialogTemplates() {
     return kDialogs;
 }
 
-const DialogTemplate* FindDialogTemplate(int id) {
-    for (const auto& dialog : kDialogs) {
-        if (dialog.id == id) {
-            return &dialog;
-        }
-    }
-    return nullptr;
-}
+const DialogTemplate* FindDialogTemplate(int id) { return fw::FindDialogTemplate(kDialogs, id); }
 
 } // namespace res

@@ -51,19 +51,24 @@ const ReadCase kReadCases[] = {
      {{0xE1, false}, {0x80, false}, {0x80, false}}},
 };
 
+// The terminal's bytes, as curses' getch and ungetch would give and take them back.
+KeySource Bytes(std::deque<int>& pending, bool utf8) {
+    return {[&pending] {
+                if (pending.empty()) {
+                    return ERR;
+                }
+                const int key = pending.front();
+                pending.pop_front();
+                return key;
+            },
+            [&pending](int key) { pending.push_front(key); }, utf8};
+}
+
 TEST(Keys, BytesFromTheTerminalBecomeKeysWithAlt) {
     for (const ReadCase& c : kReadCases) {
         SCOPED_TRACE(c.name);
         std::deque<int> pending(c.bytes.begin(), c.bytes.end());
-        const KeySource source{[&pending] {
-                                   if (pending.empty()) {
-                                       return ERR;
-                                   }
-                                   const int key = pending.front();
-                                   pending.pop_front();
-                                   return key;
-                               },
-                               [&pending](int key) { pending.push_front(key); }, c.utf8};
+        const KeySource source = Bytes(pending, c.utf8);
         std::vector<std::pair<int, bool>> seen;
         Input::ReadKeys(source, [&seen](int key, bool alt) {
             seen.emplace_back(key, alt);
@@ -76,15 +81,7 @@ TEST(Keys, BytesFromTheTerminalBecomeKeysWithAlt) {
 TEST(Keys, AKeyTheHandlerStopsAtLeavesTheRestWaiting) {
     // Esc and Tab together: the handler takes Esc only, and Tab is read next time.
     std::deque<int> pending{27, '\t'};
-    const KeySource source{[&pending] {
-                               if (pending.empty()) {
-                                   return ERR;
-                               }
-                               const int key = pending.front();
-                               pending.pop_front();
-                               return key;
-                           },
-                           [&pending](int key) { pending.push_front(key); }, true};
+    const KeySource source = Bytes(pending, true);
     std::vector<int> seen;
     const auto once = [&seen](int key, bool) {
         seen.push_back(key);
