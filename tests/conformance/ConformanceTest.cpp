@@ -90,6 +90,7 @@ TEST_P(Conformance, ListBoxSelectionIsGuardedAndFollowsInsertions) {
         Insert(list, 0, "c");
         EXPECT_EQ(Send(list, LB_GETCURSEL), 2) << "the selected item moved down";
         EXPECT_EQ(Send(list, LB_SETCURSEL, 3), LB_ERR);
+        EXPECT_EQ(Send(list, LB_GETCURSEL), 2) << "a bad index leaves the selection";
         EXPECT_EQ(Send(list, LB_SETCURSEL, static_cast<fw::WPARAM>(-1)), LB_ERR);
         EXPECT_EQ(Send(list, LB_GETCURSEL), LB_ERR) << "-1 clears it";
         EXPECT_EQ(Send(list, LB_SETCURSEL, 0), 0);
