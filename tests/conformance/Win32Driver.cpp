@@ -62,22 +62,19 @@ public:
 
     void Click(int controlId) override {
         ::HWND button = ::GetDlgItem(Top(), controlId);
-        // The system gives a disabled window no mouse input.
-        if (button != nullptr && ::IsWindowEnabled(button)) {
-            ::SendMessageA(button, BM_CLICK, 0, 0);
+        ::RECT area{};
+        if (button != nullptr && ::GetClientRect(button, &area)) {
+            ClickAt(button, ::POINT{area.right / 2, area.bottom / 2});
         }
     }
 
     void SelectItem(int listId, int index) override {
         ::HWND list = ::GetDlgItem(Top(), listId);
         ::RECT item{};
-        if (list == nullptr || ::SendMessageA(list, LB_GETITEMRECT, static_cast<::WPARAM>(index),
-                                              reinterpret_cast<::LPARAM>(&item)) == LB_ERR) {
-            return;
+        if (list != nullptr && ::SendMessageA(list, LB_GETITEMRECT, static_cast<::WPARAM>(index),
+                                              reinterpret_cast<::LPARAM>(&item)) != LB_ERR) {
+            ClickAt(list, ::POINT{(item.left + item.right) / 2, (item.top + item.bottom) / 2});
         }
-        const ::LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
-        ::SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
-        ::SendMessageA(list, WM_LBUTTONUP, 0, at);
     }
 
     void AnswerBoxes(std::function<int(const std::string& text)> answer) override {
@@ -103,6 +100,20 @@ private:
     };
 
     ::HWND Top() const { return m_open.empty() ? nullptr : m_open.back().window; }
+
+    // A press and release of the left button at a point of the window, as the mouse makes
+    // them: the system decides which window gets them, and whether any does. They arrive
+    // with the modal loop's next messages.
+    static void ClickAt(::HWND window, ::POINT point) {
+        ::ClientToScreen(window, &point);
+        ::SetCursorPos(point.x, point.y);
+        ::INPUT press[2]{};
+        press[0].type = INPUT_MOUSE;
+        press[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        press[1].type = INPUT_MOUSE;
+        press[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        ::SendInput(2, press, sizeof(::INPUT));
+    }
 
     // A message box of this thread: a dialog-class window that is none of the test's.
     ::HWND FindBox() const {
