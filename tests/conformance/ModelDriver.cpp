@@ -1,6 +1,8 @@
 // The model's driver: a headless session, whose script runs the operator's steps whenever
 // the top modal loop is idle and whose answer policy answers the message boxes.
+#include "framework/Templates.h"
 #include "framework/headless/Headless.h"
+#include "res/Templates.h"
 #include "tests/conformance/Driver.h"
 
 namespace conformance {
@@ -9,6 +11,9 @@ namespace {
 
 class ModelDriver final : public Driver {
 public:
+    // The model builds the program's dialogs from its templates, as the program installs them.
+    ModelDriver() { fw::InstallDialogTemplates(res::AllDialogTemplates()); }
+
     void Then(int dialogId, std::function<void()> step) override {
         m_session.windows.Then(dialogId,
                                [step = std::move(step)](fw::headless::Headless&) { step(); });
