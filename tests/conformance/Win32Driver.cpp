@@ -16,7 +16,6 @@ namespace conformance {
 namespace {
 
 using fw::win32::Native;
-using fw::win32::Ours;
 
 constexpr ::UINT kTickMs = 10;
 // A dialog with no step left for this long is ended, as the model ends one at once.
