@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/model/Input.h"
 #include "res/resource.h"
 #include "tests/conformance/Driver.h"
 
@@ -286,6 +287,88 @@ TEST_P(Conformance, AMessageBoxDisablesItsOwnerAndReturnsTheButtonPressed) {
     });
     driver->Run(dialog);
     EXPECT_EQ(texts, (std::vector<std::string>{"First?", "Second?"}));
+}
+
+// The dialog manager: where the focus starts and goes, and which command a key makes.
+struct KeyCase {
+    const char* name;
+    int dialogId = IDD_DEVICE_DIALOG;
+    int disabledId = 0; // disabled during set-up; 0 for none
+    int focusId = 0;    // focused before the keys; 0 keeps the initial focus
+    std::vector<std::pair<int, Driver::Modifier>> keys = {};
+    int focusAfter = 0;                                  // the focused control after the keys
+    std::vector<std::pair<int, fw::UINT>> commands = {}; // clicks and selection changes
+};
+
+constexpr auto kPlain = Driver::kNoModifier;
+
+const KeyCase kKeyCases[] = {
+    {.name = "the first enabled tab stop has the focus at first", .focusAfter = IDC_DEVICE_LIST},
+    {.name = "Tab passes over a disabled stop",
+     .disabledId = IDC_UPGRADE,
+     .keys = {{VK_TAB, kPlain}, {VK_TAB, kPlain}},
+     .focusAfter = IDCANCEL},
+    {.name = "Shift-Tab from the first stop wraps to the last",
+     .keys = {{VK_TAB, Driver::kShift}},
+     .focusAfter = IDCANCEL},
+    {.name = "Alt and a mnemonic click its button",
+     .keys = {{'U', Driver::kAlt}},
+     .focusAfter = IDC_UPGRADE,
+     .commands = {{IDC_UPGRADE, BN_CLICKED}}},
+    {.name = "Enter on a list is IDOK when no button is the default",
+     .keys = {{VK_RETURN, kPlain}},
+     .focusAfter = IDC_DEVICE_LIST,
+     .commands = {{IDOK, BN_CLICKED}}},
+    {.name = "Enter in a multi-line edit presses the default button",
+     .dialogId = IDD_AGREEMENT,
+     .focusId = IDC_AGREEMENT_TEXT,
+     .keys = {{VK_RETURN, kPlain}},
+     .focusAfter = IDOK,
+     .commands = {{IDOK, BN_CLICKED}}},
+    {.name = "Esc is IDCANCEL",
+     .keys = {{VK_ESCAPE, kPlain}},
+     .focusAfter = IDC_DEVICE_LIST,
+     .commands = {{IDCANCEL, BN_CLICKED}}},
+    {.name = "space presses the focused button",
+     .focusId = IDC_UPGRADE,
+     .keys = {{VK_SPACE, kPlain}},
+     .focusAfter = IDC_UPGRADE,
+     .commands = {{IDC_UPGRADE, BN_CLICKED}}},
+};
+
+TEST_P(Conformance, TheDialogManagerTakesTheKeys) {
+    for (const KeyCase& c : kKeyCases) {
+        SCOPED_TRACE(c.name);
+        driver.reset(); // one window system installed at a time
+        driver = GetParam().make();
+        TestDialog dialog(*driver, static_cast<fw::UINT>(c.dialogId));
+        dialog.onInit = [&c](TestDialog& self) {
+            if (c.disabledId != 0) {
+                fw::Windows().EnableWindow(self.Item(c.disabledId), FALSE);
+            }
+        };
+        driver->Then(c.dialogId, [&] {
+            if (c.focusId != 0) {
+                driver->Focus(c.focusId);
+            }
+            for (const auto& [key, modifier] : c.keys) {
+                driver->PressKey(key, modifier);
+            }
+        });
+        driver->Then(c.dialogId, [&] {
+            EXPECT_EQ(driver->FocusedControl(), c.focusAfter);
+            std::vector<std::pair<int, fw::UINT>> commands;
+            for (const TestDialog::Command& command : dialog.commands) {
+                if (command.code == BN_CLICKED || command.code == LBN_SELCHANGE) {
+                    commands.emplace_back(command.id, command.code);
+                }
+            }
+            EXPECT_EQ(commands, c.commands);
+            dialog.EndDialog(IDABORT);
+        });
+        EXPECT_EQ(driver->Run(dialog), IDABORT);
+        EXPECT_EQ(driver->Problems(), std::vector<std::string>{});
+    }
 }
 
 std::vector<Backend> Backends() {

@@ -37,6 +37,14 @@ public:
     virtual void Click(int controlId) = 0;
     // A mouse click on item index of a list box of the top modal dialog.
     virtual void SelectItem(int listId, int index) = 0;
+    // A key pressed and released on the keyboard, with Shift or Alt held when asked. The key
+    // goes where the system sends keys: to the focused control, through the dialog manager.
+    enum Modifier { kNoModifier, kShift, kAlt };
+    virtual void PressKey(int virtualKey, Modifier modifier = kNoModifier) = 0;
+    // Focuses a control of the top modal dialog, as SetFocus does.
+    virtual void Focus(int controlId) = 0;
+    // The identifier of the control with the focus; 0 when nothing has it.
+    virtual int FocusedControl() = 0;
     // How the operator answers every message box of the user-interface thread: answer is
     // called while the box is up, with its text, and returns the button to press.
     virtual void AnswerBoxes(std::function<int(const std::string& text)> answer) = 0;

@@ -2,11 +2,13 @@
 // thread: every modal loop there (the dialogs' and the message boxes') dispatches its ticks,
 // and the system makes a tick only when nothing else is queued, so a tick finds the top
 // loop idle. A tick answers a message box that is up, else runs the next step when its
-// dialog is the top one.
+// dialog is the top one. Clicks and keys are real input (SendInput): the system decides
+// which window gets them and what they do.
 #include "framework/win32/Win32Native.h"
 
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "framework/win32/Win32Kernel.h"
 #include "framework/win32/Win32Windows.h"
@@ -74,6 +76,32 @@ public:
                                               reinterpret_cast<::LPARAM>(&item)) != LB_ERR) {
             ClickAt(list, ::POINT{(item.left + item.right) / 2, (item.top + item.bottom) / 2});
         }
+    }
+
+    void PressKey(int virtualKey, Modifier modifier) override {
+        std::vector<::INPUT> keys;
+        const auto add = [&keys](int key, bool up) {
+            ::INPUT input{};
+            input.type = INPUT_KEYBOARD;
+            input.ki.wVk = static_cast<::WORD>(key);
+            input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+            keys.push_back(input);
+        };
+        const int held = modifier == kShift ? VK_SHIFT : modifier == kAlt ? VK_MENU : 0;
+        if (held != 0) {
+            add(held, false);
+        }
+        add(virtualKey, false);
+        add(virtualKey, true);
+        if (held != 0) {
+            add(held, true);
+        }
+        ::SendInput(static_cast<::UINT>(keys.size()), keys.data(), sizeof(::INPUT));
+    }
+    void Focus(int controlId) override { ::SetFocus(::GetDlgItem(Top(), controlId)); }
+    int FocusedControl() override {
+        ::HWND focus = ::GetFocus();
+        return focus != nullptr && focus != Top() ? ::GetDlgCtrlID(focus) : 0;
     }
 
     void AnswerBoxes(std::function<int(const std::string& text)> answer) override {
