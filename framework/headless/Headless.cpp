@@ -38,6 +38,20 @@ int Headless::MessageBox(HWND owner, const char* text, const char* caption, UINT
     record.workerThread = std::this_thread::get_id() != m_userInterfaceThread;
     record.time = m_kernel.TickCount();
 
+    // While the box is up its owner takes no input, as under the system's own boxes.
+    const bool disabledOwner =
+        !record.workerThread && Find(owner) != nullptr && IsWindowEnabled(owner);
+    if (disabledOwner) {
+        EnableWindow(owner, FALSE);
+    }
+    record.answer = AnswerOf(record);
+    if (disabledOwner && Find(owner) != nullptr) {
+        EnableWindow(owner, TRUE);
+    }
+    return record.answer;
+}
+
+int Headless::AnswerOf(MessageBoxRecord& record) {
     std::function<void(const MessageBoxRecord&)> observer;
     {
         std::lock_guard lock(m_mutex);
@@ -67,7 +81,7 @@ int Headless::MessageBox(HWND owner, const char* text, const char* caption, UINT
         }
     }
     if (!answered) {
-        if ((type & MB_TYPEMASK) == MB_OK) {
+        if ((record.type & MB_TYPEMASK) == MB_OK) {
             record.answer = IDOK;
         } else {
             record.answer = IDNO;

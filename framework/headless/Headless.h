@@ -73,6 +73,8 @@ protected:
     bool OnIdle(model::Window& dialog) override;
 
 private:
+    // Shows the box to the observer and finds its answer.
+    int AnswerOf(MessageBoxRecord& record);
     struct Scripted {
         int dialogId;
         Step step;

@@ -152,7 +152,10 @@ LRESULT ModelWindowSystem::ListBoxMessage(Window& list, UINT message, WPARAM wPa
     case LB_SETCURSEL: {
         const int index = Index(wParam);
         const bool valid = index >= 0 && index < static_cast<int>(list.items.size());
-        list.curSel = valid ? index : -1;
+        // -1 clears the selection; any other bad index leaves it as it was.
+        if (valid || index == -1) {
+            list.curSel = valid ? index : -1;
+        }
         operation.what = "LB_SETCURSEL";
         operation.value = index;
         Record(operation);

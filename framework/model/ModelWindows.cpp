@@ -64,6 +64,7 @@ std::unique_ptr<Window> ModelWindowSystem::Create(const DialogTemplate& dialog) 
     window->handle = reinterpret_cast<HWND>(m_nextHandle++);
     // Client area in dialog units scaled as "MS Sans Serif" 8 does: 1.5 x, 1.625 y.
     window->client = RECT{0, 0, dialog.cx * 3 / 2, dialog.cy * 13 / 8};
+    std::lock_guard lock(m_queueMutex);
     m_windows[window->handle] = window.get();
     for (const auto& control : dialog.controls) {
         auto child = std::make_unique<Window>();
@@ -78,6 +79,7 @@ std::unique_ptr<Window> ModelWindowSystem::Create(const DialogTemplate& dialog) 
 }
 
 void ModelWindowSystem::Forget(Window& window) {
+    std::lock_guard lock(m_queueMutex);
     for (const auto& child : window.children) {
         m_windows.erase(child->handle);
     }
@@ -120,7 +122,8 @@ INT_PTR ModelWindowSystem::RunModalDialog(CDialog& object, int templateId, HWND 
     }
 
     m_modal.pop_back();
-    if (disabledOwner && Find(owner) != nullptr) {
+    // Ending the dialog enables its owner, even one that was disabled before it started.
+    if (ownerWindow != nullptr && Find(owner) != nullptr) {
         EnableWindow(owner, TRUE);
     }
     Operation ended = For(*dialog, "EndDialog");
@@ -246,6 +249,9 @@ LRESULT ModelWindowSystem::SendMessage(HWND handle, UINT message, WPARAM wParam,
 BOOL ModelWindowSystem::PostMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
     {
         std::lock_guard lock(m_queueMutex);
+        if (m_windows.find(handle) == m_windows.end()) {
+            return FALSE;
+        }
         m_queue.push_back(Posted{handle, message, wParam, lParam, nullptr});
     }
     Wake();

@@ -214,6 +214,8 @@ private:
     void Forget(Window& window);
     Operation For(const Window& window, const char* what) const;
 
+    // Changed on the user-interface thread only, under m_queueMutex: PostMessage looks
+    // windows up from any thread.
     std::map<HWND, Window*> m_windows;
     std::vector<Window*> m_modal;
     std::uintptr_t m_nextHandle = 0x100;
