@@ -17,7 +17,7 @@ CFirmwareApp::CFirmwareApp() : m_strImagePath(res::kFirmwareImageName) {
 
 #define ID_HELP 0xE146
 BEGIN_MESSAGE_MAP(CFirmwareApp, CWinApp)
-ON_COMMAND(ID_HELP, CWinApp::OnHelp)
+    ON_COMMAND(ID_HELP, CWinApp::OnHelp)
 END_MESSAGE_MAP()
 
 BOOL CFirmwareApp::InitInstance() {

@@ -21,12 +21,12 @@
 #include "app/FirmwareApp.h"
 #include "framework/headless/Headless.h"
 #include "res/resource.h"
-#include "zurvax/ZurvaxApi.h"
 #include "upgrade/DownloadWorker.h"
 #include "zurvax/EmulatedTransport.h"
 #include "zurvax/EmulationConfig.h"
 #include "zurvax/Transport.h"
 #include "zurvax/Zurvax.h"
+#include "zurvax/ZurvaxApi.h"
 
 // ---------------------------------------------------------------------------------------
 // Heap accounting for the memory figures: live bytes and their peak, process-wide.
@@ -37,7 +37,8 @@ std::atomic<std::size_t> g_peak{0};
 
 void* Allocate(std::size_t size) {
     auto* block = static_cast<std::size_t*>(std::malloc(size + sizeof(std::max_align_t)));
-    if (block == nullptr) throw std::bad_alloc();
+    if (block == nullptr)
+        throw std::bad_alloc();
     *block = size;
     const std::size_t live = g_live.fetch_add(size) + size;
     std::size_t peak = g_peak.load();
@@ -47,8 +48,10 @@ void* Allocate(std::size_t size) {
 }
 
 void Release(void* pointer) noexcept {
-    if (pointer == nullptr) return;
-    auto* block = reinterpret_cast<std::size_t*>(static_cast<char*>(pointer) - sizeof(std::max_align_t));
+    if (pointer == nullptr)
+        return;
+    auto* block =
+        reinterpret_cast<std::size_t*>(static_cast<char*>(pointer) - sizeof(std::max_align_t));
     g_live.fetch_sub(*block);
     std::free(block);
 }
@@ -67,7 +70,9 @@ constexpr std::size_t kChunk = 8192;
 constexpr std::size_t kMiB = 1024 * 1024;
 constexpr char kBest[] = "best";
 
-double Fastest(const std::vector<double>& values) { return *std::min_element(values.begin(), values.end()); }
+double Fastest(const std::vector<double>& values) {
+    return *std::min_element(values.begin(), values.end());
+}
 
 std::filesystem::path ScratchFolder() {
     auto folder = std::filesystem::temp_directory_path() / "fwupgrade-bench";
@@ -79,7 +84,8 @@ std::vector<std::uint8_t> Image(std::size_t size) {
     std::vector<std::uint8_t> image(size);
     const char header[] = "KMR47000-FW:0200";
     for (std::size_t i = 0; i < size; ++i) {
-        image[i] = i < 16 ? static_cast<std::uint8_t>(header[i]) : static_cast<std::uint8_t>(i * 31 + (i >> 13));
+        image[i] = i < 16 ? static_cast<std::uint8_t>(header[i])
+                          : static_cast<std::uint8_t>(i * 31 + (i >> 13));
     }
     return image;
 }
@@ -87,12 +93,14 @@ std::vector<std::uint8_t> Image(std::size_t size) {
 void WriteImage(const std::filesystem::path& folder, std::size_t size) {
     const auto image = Image(size);
     std::ofstream file(folder / "kmr47000_0200.gbf", std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    file.write(reinterpret_cast<const char*>(image.data()),
+               static_cast<std::streamsize>(image.size()));
 }
 
 void UseEmulation(const std::string& json) {
     const auto config = zurvax::ParseEmulation(json, "bench");
-    zurvax::UseTransport(std::make_unique<zurvax::EmulatedTransport>(std::get<zurvax::EmulationConfig>(config)));
+    zurvax::UseTransport(
+        std::make_unique<zurvax::EmulatedTransport>(std::get<zurvax::EmulationConfig>(config)));
 }
 
 // A drive that keeps only the last chunk it was sent: its memory does not grow with the
@@ -105,11 +113,13 @@ public:
         const auto cdb = command.cdb();
         if (cdb[0] == 0x12) {
             const auto inquiry = zurvax::StandardInquiry(1, 0, "VORN", "KMR-47000", "0100");
-            std::memcpy(command.dataIn().data(), inquiry.data(), std::min(command.dataIn().size(), inquiry.size()));
+            std::memcpy(command.dataIn().data(), inquiry.data(),
+                        std::min(command.dataIn().size(), inquiry.size()));
         } else if (cdb[0] == 0x3B && (cdb[1] & 0x1F) == 2) {
             m_chunk.assign(command.dataOut().begin(), command.dataOut().end());
         } else if (cdb[0] == 0x3C) {
-            std::memcpy(command.dataIn().data(), m_chunk.data(), std::min(command.dataIn().size(), m_chunk.size()));
+            std::memcpy(command.dataIn().data(), m_chunk.data(),
+                        std::min(command.dataIn().size(), m_chunk.size()));
         }
         return zurvax::ScsiResult{};
     }
@@ -129,7 +139,8 @@ void RunWorker() {
 
 class InFolder {
 public:
-    explicit InFolder(const std::filesystem::path& folder) : m_previous(std::filesystem::current_path()) {
+    explicit InFolder(const std::filesystem::path& folder)
+        : m_previous(std::filesystem::current_path()) {
         std::filesystem::current_path(folder);
     }
     ~InFolder() { std::filesystem::current_path(m_previous); }
@@ -147,14 +158,20 @@ void BM_WorkerTransfer(benchmark::State& state) {
     InFolder in(folder);
     // One drive for every run, as one attached drive would be: its buffer is the device's
     // memory, not the program's, and is not made anew each time. Each run leaves it ready.
-    UseEmulation(R"({"devices":[{"medium":true,"power_on_attention":false,"activation_polls":0}]})");
+    UseEmulation(
+        R"({"devices":[{"medium":true,"power_on_attention":false,"activation_polls":0}]})");
     for (auto _ : state) {
         RunWorker();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
     zurvax::Reset();
 }
-BENCHMARK(BM_WorkerTransfer)->Arg(1)->Arg(4)->Arg(16)->ComputeStatistics(kBest, Fastest)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WorkerTransfer)
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(16)
+    ->ComputeStatistics(kBest, Fastest)
+    ->Unit(benchmark::kMillisecond);
 
 // What any program must do with the same bytes: read them in chunks, copy each to a
 // device buffer and back, and compare.
@@ -172,13 +189,19 @@ void BM_BaselineCopyCompare(benchmark::State& state) {
             file.read(reinterpret_cast<char*>(sent.data()), static_cast<std::streamsize>(length));
             std::memcpy(device.data() + offset, sent.data(), length);
             std::memcpy(back.data(), device.data() + offset, length);
-            if (std::memcmp(sent.data(), back.data(), kChunk) != 0) state.SkipWithError("mismatch");
+            if (std::memcmp(sent.data(), back.data(), kChunk) != 0)
+                state.SkipWithError("mismatch");
         }
         benchmark::DoNotOptimize(back.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
 }
-BENCHMARK(BM_BaselineCopyCompare)->Arg(1)->Arg(4)->Arg(16)->ComputeStatistics(kBest, Fastest)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BaselineCopyCompare)
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(16)
+    ->ComputeStatistics(kBest, Fastest)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_LibraryCommand(benchmark::State& state) {
     UseEmulation(R"({"devices":[{"medium":true,"power_on_attention":false}]})");
@@ -189,27 +212,45 @@ void BM_LibraryCommand(benchmark::State& state) {
     WriteBuffer(0, 2, 0, 0, kChunk, data.data());
     for (auto _ : state) {
         switch (op) {
-        case 0: benchmark::DoNotOptimize(GetDeviceType(0)); break;
-        case 1: benchmark::DoNotOptimize(ReadRawInquiryData(0, &inquiry)); break;
-        case 2: benchmark::DoNotOptimize(GetScsiPath(0)); break;
-        case 3: benchmark::DoNotOptimize(TestUnitReady(0)); break;
-        case 4: benchmark::DoNotOptimize(RequestSense(0, &sense)); break;
-        case 5: benchmark::DoNotOptimize(WriteBuffer(0, 2, 0, 0, kChunk, data.data())); break;
-        default: benchmark::DoNotOptimize(ReadBuffer(0, 2, 0, 0, kChunk, data.data())); break;
+        case 0:
+            benchmark::DoNotOptimize(GetDeviceType(0));
+            break;
+        case 1:
+            benchmark::DoNotOptimize(ReadRawInquiryData(0, &inquiry));
+            break;
+        case 2:
+            benchmark::DoNotOptimize(GetScsiPath(0));
+            break;
+        case 3:
+            benchmark::DoNotOptimize(TestUnitReady(0));
+            break;
+        case 4:
+            benchmark::DoNotOptimize(RequestSense(0, &sense));
+            break;
+        case 5:
+            benchmark::DoNotOptimize(WriteBuffer(0, 2, 0, 0, kChunk, data.data()));
+            break;
+        default:
+            benchmark::DoNotOptimize(ReadBuffer(0, 2, 0, 0, kChunk, data.data()));
+            break;
         }
     }
-    const char* names[] = {"GetDeviceType", "ReadRawInquiryData", "GetScsiPath", "TestUnitReady",
-                           "RequestSense", "WriteBuffer 8K", "ReadBuffer 8K"};
+    const char* names[] = {"GetDeviceType", "ReadRawInquiryData", "GetScsiPath",  "TestUnitReady",
+                           "RequestSense",  "WriteBuffer 8K",     "ReadBuffer 8K"};
     state.SetLabel(names[op]);
     zurvax::Reset();
 }
-BENCHMARK(BM_LibraryCommand)->DenseRange(0, 6)->ComputeStatistics(kBest, Fastest)->Unit(benchmark::kNanosecond);
+BENCHMARK(BM_LibraryCommand)
+    ->DenseRange(0, 6)
+    ->ComputeStatistics(kBest, Fastest)
+    ->Unit(benchmark::kNanosecond);
 
 // A scan as the operator's Rescan runs it, with n drives attached.
 void BM_Scan(benchmark::State& state) {
     const auto count = static_cast<std::size_t>(state.range(0));
     std::string json = R"({"devices":[)";
-    for (std::size_t i = 0; i < count; ++i) json += std::string(i ? "," : "") + R"({"medium":true,"power_on_attention":false})";
+    for (std::size_t i = 0; i < count; ++i)
+        json += std::string(i ? "," : "") + R"({"medium":true,"power_on_attention":false})";
     json += "]}";
     UseEmulation(json);
     fw::headless::HeadlessSession session;
@@ -225,7 +266,13 @@ void BM_Scan(benchmark::State& state) {
     state.SetComplexityN(static_cast<std::int64_t>(count));
     zurvax::Reset();
 }
-BENCHMARK(BM_Scan)->Arg(1)->Arg(16)->Arg(256)->Complexity(benchmark::oN)->ComputeStatistics(kBest, Fastest)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Scan)
+    ->Arg(1)
+    ->Arg(16)
+    ->Arg(256)
+    ->Complexity(benchmark::oN)
+    ->ComputeStatistics(kBest, Fastest)
+    ->Unit(benchmark::kMicrosecond);
 
 // Peak heap of a whole worker run, against a drive that keeps nothing of the image.
 std::size_t PeakOfUpgrade(std::size_t size) {
@@ -249,7 +296,12 @@ void BM_UpgradeMemory(benchmark::State& state) {
     }
     state.counters["peak_heap_bytes"] = static_cast<double>(peak);
 }
-BENCHMARK(BM_UpgradeMemory)->Arg(1)->Arg(16)->Iterations(1)->ComputeStatistics(kBest, Fastest)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UpgradeMemory)
+    ->Arg(1)
+    ->Arg(16)
+    ->Iterations(1)
+    ->ComputeStatistics(kBest, Fastest)
+    ->Unit(benchmark::kMillisecond);
 
 // Collects the figures for the closing table: per benchmark its "best" statistic, the
 // fastest of its repetitions (or its only run without repetitions). CPU time, not wall
@@ -260,18 +312,23 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
-            if (run.error_occurred) continue;
+            if (run.error_occurred)
+                continue;
             const bool best = run.run_type == Run::RT_Aggregate && run.aggregate_name == kBest;
-            if (run.run_type != Run::RT_Iteration && !best) continue;
+            if (run.run_type != Run::RT_Iteration && !best)
+                continue;
             const std::string name = run.run_name.str();
             if (best || !m_ns.count(name)) {
-                m_ns[name] = run.GetAdjustedCPUTime() * (run.time_unit == benchmark::kMillisecond   ? 1e6
-                                                         : run.time_unit == benchmark::kMicrosecond ? 1e3
-                                                                                                    : 1.0);
+                m_ns[name] =
+                    run.GetAdjustedCPUTime() * (run.time_unit == benchmark::kMillisecond   ? 1e6
+                                                : run.time_unit == benchmark::kMicrosecond ? 1e3
+                                                                                           : 1.0);
             }
             const auto counter = run.counters.find("peak_heap_bytes");
-            if (counter != run.counters.end()) m_peak[name] = std::max(m_peak[name], counter->second.value);
-            if (!run.report_label.empty()) m_labels[name] = run.report_label;
+            if (counter != run.counters.end())
+                m_peak[name] = std::max(m_peak[name], counter->second.value);
+            if (!run.report_label.empty())
+                m_labels[name] = run.report_label;
         }
     }
     void PrintTable() const {
@@ -279,22 +336,29 @@ public:
         for (int mib : {1, 4, 16}) {
             const auto ours = Get("BM_WorkerTransfer/" + std::to_string(mib));
             const auto base = Get("BM_BaselineCopyCompare/" + std::to_string(mib));
-            std::printf("transfer %2d MiB: ours %8.2f ms, baseline %8.2f ms, ratio %.2f (target <= 1.5)\n", mib,
-                        ours / 1e6, base / 1e6, base > 0 ? ours / base : 0.0);
+            std::printf(
+                "transfer %2d MiB: ours %8.2f ms, baseline %8.2f ms, ratio %.2f (target <= 1.5)\n",
+                mib, ours / 1e6, base / 1e6, base > 0 ? ours / base : 0.0);
         }
         for (int op = 0; op <= 6; ++op) {
             const std::string name = "BM_LibraryCommand/" + std::to_string(op);
             const auto label = m_labels.find(name);
-            std::printf("library %-20s %8.0f ns\n", label != m_labels.end() ? label->second.c_str() : name.c_str(),
-                        Get(name));
+            std::printf("library %-20s %8.0f ns\n",
+                        label != m_labels.end() ? label->second.c_str() : name.c_str(), Get(name));
         }
         for (int n : {1, 16, 256}) {
             const auto t = Get("BM_Scan/" + std::to_string(n));
-            std::printf("scan %3d devices: %10.1f us (%.2f us per device)\n", n, t / 1e3, t / 1e3 / n);
+            std::printf("scan %3d devices: %10.1f us (%.2f us per device)\n", n, t / 1e3,
+                        t / 1e3 / n);
         }
-        const auto small = m_peak.count("BM_UpgradeMemory/1/iterations:1") ? m_peak.at("BM_UpgradeMemory/1/iterations:1") : 0;
-        const auto large = m_peak.count("BM_UpgradeMemory/16/iterations:1") ? m_peak.at("BM_UpgradeMemory/16/iterations:1") : 0;
-        std::printf("peak heap of an upgrade: 1 MiB image %.0f bytes, 16 MiB image %.0f bytes, difference %.0f bytes "
+        const auto small = m_peak.count("BM_UpgradeMemory/1/iterations:1")
+                               ? m_peak.at("BM_UpgradeMemory/1/iterations:1")
+                               : 0;
+        const auto large = m_peak.count("BM_UpgradeMemory/16/iterations:1")
+                               ? m_peak.at("BM_UpgradeMemory/16/iterations:1")
+                               : 0;
+        std::printf("peak heap of an upgrade: 1 MiB image %.0f bytes, 16 MiB image %.0f bytes, "
+                    "difference %.0f bytes "
                     "(target < 1 MiB)\n",
                     small, large, large - small);
     }

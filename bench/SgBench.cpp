@@ -2,8 +2,8 @@
 // virtual machine of bench/run-vm-bench.sh, where /dev/sg0 is the kernel's scsi_debug.
 //
 // Ours: the file read chunk by chunk, each chunk sent with the library's WriteBuffer as the
-// program's worker does, commands back to back on one open node. Theirs: `sg_write_buffer -m 2 -b 8192`
-// writing a file of the same chunks to the same node. Its process start-up is no part of a
+// program's worker does, commands back to back on one open node. Theirs: `sg_write_buffer -m 2 -b
+// 8192` writing a file of the same chunks to the same node. Its process start-up is no part of a
 // command, so its cost per command is the difference between writing many chunks and one,
 // over the extra chunks. Each figure is the best of several rounds, ours and theirs taking
 // turns, so that a hiccup of the emulated machine spoils neither side alone.
@@ -56,13 +56,15 @@ void Check(const char* name, bool passed, const std::string& why) {
 
 std::vector<std::uint8_t> Chunks(std::uint32_t count) {
     std::vector<std::uint8_t> bytes(std::size_t{count} * kChunk);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 31 + (i >> 13));
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 31 + (i >> 13));
     return bytes;
 }
 
 bool WriteFile(const char* path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(file);
 }
 
@@ -74,11 +76,13 @@ double OursOnce(const char* path, std::uint32_t count, std::uint32_t& failed) {
     std::vector<std::uint8_t> chunk(kChunk);
     const auto start = Clock::now();
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
+    if (fd < 0)
+        return -1;
     for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint32_t status = ::read(fd, chunk.data(), kChunk) == static_cast<ssize_t>(kChunk)
-                                         ? WriteBuffer(0, 2, 0, i * kChunk, kChunk, chunk.data())
-                                         : ZURVAX_STATUS_OS_ERROR;
+        const std::uint32_t status =
+            ::read(fd, chunk.data(), kChunk) == static_cast<ssize_t>(kChunk)
+                ? WriteBuffer(0, 2, 0, i * kChunk, kChunk, chunk.data())
+                : ZURVAX_STATUS_OS_ERROR;
         if (status != 0) {
             failed = status;
             ::close(fd);
@@ -94,7 +98,8 @@ double TheirsOnce(const std::string& tool, const char* file, int& exitStatus) {
     const std::string chunk = std::to_string(kChunk);
     std::vector<std::string> args = {tool, "-m", "2", "-b", chunk, "-I", file, kNode};
     std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
+    for (auto& arg : args)
+        argv.push_back(arg.data());
     argv.push_back(nullptr);
     const auto start = Clock::now();
     pid_t pid = 0;
@@ -120,7 +125,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string tool = argv[1];
-    Check("files", WriteFile(kManyChunks, Chunks(kCommands)) && WriteFile(kOneChunk, Chunks(1)), "cannot write /tmp");
+    Check("files", WriteFile(kManyChunks, Chunks(kCommands)) && WriteFile(kOneChunk, Chunks(1)),
+          "cannot write /tmp");
 
     char message[256] = {};
     const std::uint32_t opened = ZurvaxOpen(message, sizeof message);
@@ -128,8 +134,8 @@ int main(int argc, char** argv) {
     const std::uint32_t ready = TestUnitReady(0);
     const std::uint32_t again = TestUnitReady(0);
     Check("ready", opened == 0 && again == 0,
-          "ZurvaxOpen " + std::to_string(opened) + ", TestUnitReady " + std::to_string(ready) + " then " +
-              std::to_string(again));
+          "ZurvaxOpen " + std::to_string(opened) + ", TestUnitReady " + std::to_string(ready) +
+              " then " + std::to_string(again));
 
     constexpr double kNone = std::numeric_limits<double>::infinity();
     double ours = kNone, many = kNone, one = kNone;
@@ -153,11 +159,12 @@ int main(int argc, char** argv) {
         Check("commands", true, {});
         const double oursNs = ours / kCommands * 1e9;
         const double theirsNs = std::max(0.0, many - one) / (kCommands - 1) * 1e9;
-        Check("figures", theirsNs > 0, "sg_write_buffer took no longer for many chunks than for one");
-        std::printf("SGBENCH FIGURES ours_ns=%.0f sg3_ns=%.0f ratio=%.2f commands=%u rounds=%d\n", oursNs, theirsNs,
-                    theirsNs > 0 ? oursNs / theirsNs : 0.0, kCommands, kRounds);
-        std::printf("SGBENCH NOTE sg_write_buffer whole runs: %u chunks %.1f ms, 1 chunk %.1f ms\n", kCommands,
-                    many * 1e3, one * 1e3);
+        Check("figures", theirsNs > 0,
+              "sg_write_buffer took no longer for many chunks than for one");
+        std::printf("SGBENCH FIGURES ours_ns=%.0f sg3_ns=%.0f ratio=%.2f commands=%u rounds=%d\n",
+                    oursNs, theirsNs, theirsNs > 0 ? oursNs / theirsNs : 0.0, kCommands, kRounds);
+        std::printf("SGBENCH NOTE sg_write_buffer whole runs: %u chunks %.1f ms, 1 chunk %.1f ms\n",
+                    kCommands, many * 1e3, one * 1e3);
     }
     std::printf("SGBENCH DONE\n");
     std::fflush(stdout);

@@ -10,13 +10,15 @@ constexpr std::size_t kRevisionLength = 4;
 constexpr unsigned kMostJobs = 64;
 
 bool IsRevision(const std::string& text) {
-    return text.size() == kRevisionLength &&
-           std::all_of(text.begin(), text.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+    return text.size() == kRevisionLength && std::all_of(text.begin(), text.end(), [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c)) != 0;
+           });
 }
 
 std::string Upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
+    std::transform(text.begin(), text.end(), text.begin(), [](char c) {
+        return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    });
     return text;
 }
 
@@ -30,11 +32,13 @@ const char* UsageText() {
     return "usage: fwupgrade                       the interactive program\n"
            "       fwupgrade list   [--json]\n"
            "       fwupgrade check  --image FILE [--device SEL]... [--revision R] [--json]\n"
-           "       fwupgrade upgrade --image FILE [--device SEL]... [--revision R] --accept-agreement --yes\n"
+           "       fwupgrade upgrade --image FILE [--device SEL]... [--revision R] "
+           "--accept-agreement --yes\n"
            "                        [--allow-older] [--jobs N] [--json] [--report FILE]\n"
            "       fwupgrade --help | --version\n"
            "SEL: all (the default), a list index, a path HA:TID:LUN or a serial number.\n"
-           "R: the revision the image carries; by default taken from its name (kmr47000_0200.gbf: 0200).\n"
+           "R: the revision the image carries; by default taken from its name (kmr47000_0200.gbf: "
+           "0200).\n"
            "Exit status: 0 done, 1 a drive failed or needs attention, 2 usage or input error,\n"
            "3 a drive was refused, 4 no drive matched.\n";
 }
@@ -87,7 +91,8 @@ std::variant<CommandLine, UsageError> ParseCommandLine(const std::vector<std::st
         // An option and its value, as "--image FILE" or "--image=FILE".
         std::string name = option;
         std::optional<std::string> value;
-        if (const auto equals = option.find('='); option.rfind("--", 0) == 0 && equals != std::string::npos) {
+        if (const auto equals = option.find('=');
+            option.rfind("--", 0) == 0 && equals != std::string::npos) {
             name = option.substr(0, equals);
             value = option.substr(equals + 1);
         }
@@ -106,15 +111,18 @@ std::variant<CommandLine, UsageError> ParseCommandLine(const std::vector<std::st
             line.json = true;
         } else if (name == "--image" && !listing) {
             const auto file = take();
-            if (!file || file->empty()) return UsageError{"--image needs a file"};
+            if (!file || file->empty())
+                return UsageError{"--image needs a file"};
             line.image = *file;
         } else if (name == "--device" && !listing) {
             const auto selector = take();
-            if (!selector || selector->empty()) return UsageError{"--device needs all, an index, HA:TID:LUN or a serial number"};
+            if (!selector || selector->empty())
+                return UsageError{"--device needs all, an index, HA:TID:LUN or a serial number"};
             line.devices.push_back(*selector);
         } else if (name == "--revision" && !listing) {
             const auto given = take();
-            if (!given || !IsRevision(*given)) return UsageError{"--revision needs four letters or digits"};
+            if (!given || !IsRevision(*given))
+                return UsageError{"--revision needs four letters or digits"};
             revision = Upper(*given);
         } else if (name == "--accept-agreement" && upgrading && !value) {
             line.acceptAgreement = true;
@@ -126,14 +134,16 @@ std::variant<CommandLine, UsageError> ParseCommandLine(const std::vector<std::st
             const auto count = take();
             unsigned jobs = 0;
             if (!count || count->empty() || count->size() > 3 ||
-                !std::all_of(count->begin(), count->end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+                !std::all_of(count->begin(), count->end(),
+                             [](char c) { return c >= '0' && c <= '9'; }) ||
                 (jobs = static_cast<unsigned>(std::stoul(*count))) == 0 || jobs > kMostJobs) {
                 return UsageError{"--jobs needs a number from 1 to " + std::to_string(kMostJobs)};
             }
             line.jobs = jobs;
         } else if (name == "--report") {
             const auto file = take();
-            if (!file || file->empty()) return UsageError{"--report needs a file"};
+            if (!file || file->empty())
+                return UsageError{"--report needs a file"};
             line.report = *file;
         } else {
             return UsageError{NotAnOption(option, command)};
@@ -150,7 +160,8 @@ std::variant<CommandLine, UsageError> ParseCommandLine(const std::vector<std::st
         revision = RevisionFromImageName(line.image);
     }
     if (!revision) {
-        return UsageError{"the image's name carries no revision (as kmr47000_0200.gbf does): give --revision R"};
+        return UsageError{
+            "the image's name carries no revision (as kmr47000_0200.gbf does): give --revision R"};
     }
     line.revision = *revision;
     return line;

@@ -22,8 +22,8 @@ struct CommandLine {
     Command command = Command::Help;
     std::vector<std::string> arguments; // as given, without the program's name
     std::string image;
-    std::vector<std::string> devices;   // selectors as given; none means all
-    std::string revision;               // from --revision or the image's name
+    std::vector<std::string> devices; // selectors as given; none means all
+    std::string revision;             // from --revision or the image's name
     bool json = false;
     bool acceptAgreement = false;
     bool yes = false;

@@ -16,12 +16,14 @@ namespace cli {
 std::string SelfPath() {
     std::array<char, 4096> path{};
     const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
-    return length > 0 ? std::string(path.data(), static_cast<std::size_t>(length)) : std::string("fwupgrade");
+    return length > 0 ? std::string(path.data(), static_cast<std::size_t>(length))
+                      : std::string("fwupgrade");
 }
 
 std::string HostName() {
     std::array<char, 256> name{};
-    return ::gethostname(name.data(), name.size() - 1) == 0 ? std::string(name.data()) : std::string();
+    return ::gethostname(name.data(), name.size() - 1) == 0 ? std::string(name.data())
+                                                            : std::string();
 }
 
 void AttachParentConsole() {}
@@ -32,7 +34,8 @@ struct Child::Impl {
     bool ended = false;
 };
 
-Child::Child(const std::string& program, const std::vector<std::string>& arguments) : m_impl(std::make_unique<Impl>()) {
+Child::Child(const std::string& program, const std::vector<std::string>& arguments)
+    : m_impl(std::make_unique<Impl>()) {
     int pipe[2];
     if (::pipe2(pipe, O_CLOEXEC) != 0) {
         return;
@@ -49,7 +52,8 @@ Child::Child(const std::string& program, const std::vector<std::string>& argumen
     ::posix_spawn_file_actions_init(&actions);
     ::posix_spawn_file_actions_adddup2(&actions, pipe[1], STDOUT_FILENO);
     ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    const int spawned = ::posix_spawn(&m_impl->pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    const int spawned =
+        ::posix_spawn(&m_impl->pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     ::posix_spawn_file_actions_destroy(&actions);
     ::close(pipe[1]);
     if (spawned != 0) {

@@ -12,7 +12,8 @@ namespace cli {
 std::string SelfPath() {
     std::string path(MAX_PATH, '\0');
     for (;;) {
-        const DWORD length = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        const DWORD length =
+            ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (length < path.size()) {
             path.resize(length);
             return path;
@@ -29,7 +30,8 @@ std::string HostName() {
 
 void AttachParentConsole() {
     // Output already redirected (to a file or a pipe) is left where it goes.
-    if (::GetStdHandle(STD_OUTPUT_HANDLE) != nullptr && ::GetFileType(::GetStdHandle(STD_OUTPUT_HANDLE)) != FILE_TYPE_UNKNOWN) {
+    if (::GetStdHandle(STD_OUTPUT_HANDLE) != nullptr &&
+        ::GetFileType(::GetStdHandle(STD_OUTPUT_HANDLE)) != FILE_TYPE_UNKNOWN) {
         return;
     }
     if (::AttachConsole(ATTACH_PARENT_PROCESS)) {
@@ -67,7 +69,8 @@ std::string Quoted(const std::string& argument) {
 
 } // namespace
 
-Child::Child(const std::string& program, const std::vector<std::string>& arguments) : m_impl(std::make_unique<Impl>()) {
+Child::Child(const std::string& program, const std::vector<std::string>& arguments)
+    : m_impl(std::make_unique<Impl>()) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE read = nullptr;
     HANDLE write = nullptr;
@@ -85,8 +88,9 @@ Child::Child(const std::string& program, const std::vector<std::string>& argumen
     startup.hStdInput = nullptr;
     startup.hStdOutput = write;
     startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
-    const BOOL started = ::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                          CREATE_NO_WINDOW, nullptr, nullptr, &startup, &m_impl->process);
+    const BOOL started =
+        ::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                         CREATE_NO_WINDOW, nullptr, nullptr, &startup, &m_impl->process);
     ::CloseHandle(write);
     if (!started) {
         ::CloseHandle(read);

@@ -20,8 +20,8 @@
 #include "res/BuildInfo.h"
 #include "res/Texts.h"
 #include "res/resource.h"
-#include "zurvax/ZurvaxApi.h"
 #include "upgrade/Sha256.h"
+#include "zurvax/ZurvaxApi.h"
 
 namespace cli {
 namespace {
@@ -46,8 +46,9 @@ std::string Field(const std::uint8_t* bytes, std::size_t width, bool trim) {
 }
 
 std::string Upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
+    std::transform(text.begin(), text.end(), text.begin(), [](char c) {
+        return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    });
     return text;
 }
 
@@ -71,7 +72,8 @@ struct Drive {
         return std::to_string(host) + ":" + std::to_string(target) + ":" + std::to_string(lun);
     }
     std::string Name() const {
-        return "drive " + std::to_string(index) + " (" + Path() + (serial.empty() ? "" : ", serial " + serial) + ")";
+        return "drive " + std::to_string(index) + " (" + Path() +
+               (serial.empty() ? "" : ", serial " + serial) + ")";
     }
 };
 
@@ -80,7 +82,9 @@ struct Drive {
 std::vector<Drive> ListDrives() {
     std::vector<Drive> drives;
     WalkListedDevices(
-        [](UINT status) { std::fprintf(stderr, "fwupgrade: an inquiry failed: status %x\n", status); },
+        [](UINT status) {
+            std::fprintf(stderr, "fwupgrade: an inquiry failed: status %x\n", status);
+        },
         [&](const ListedDevice& device) {
             Drive drive;
             drive.index = device.index;
@@ -100,12 +104,12 @@ std::vector<Drive> ListDrives() {
 }
 
 Json DriveJson(const Drive& drive) {
-    return Json{{"index", drive.index},     {"path", drive.Path()},
-                {"serial", drive.serial},   {"vendor", drive.vendor},
-                {"product", drive.product}, {"revision_before", drive.revision},
+    return Json{{"index", drive.index},      {"path", drive.Path()},
+                {"serial", drive.serial},    {"vendor", drive.vendor},
+                {"product", drive.product},  {"revision_before", drive.revision},
                 {"revision_after", nullptr}, {"result", nullptr},
-                {"reason", nullptr},        {"messages", Json::array()},
-                {"sense", nullptr},         {"seconds", nullptr}};
+                {"reason", nullptr},         {"messages", Json::array()},
+                {"sense", nullptr},          {"seconds", nullptr}};
 }
 
 // The sense display's thirteen "Label:\t\tvalue" lines as an object.
@@ -118,7 +122,8 @@ Json ParseSense(const std::string& text) {
         if (const auto colon = line.find(':'); colon != std::string::npos) {
             std::string key;
             for (const char c : line.substr(0, colon)) {
-                key += c == ' ' ? '_' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                key +=
+                    c == ' ' ? '_' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             }
             key.erase(key.find_last_not_of('_') + 1);
             std::string value = line.substr(colon + 1);
@@ -132,9 +137,9 @@ Json ParseSense(const std::string& text) {
 
 // What the windows did with one drive.
 struct DialogRun {
-    bool chosen = false;            // its list entry was found and selected
-    bool upgradeOffered = false;    // Upgrade was enabled once it was selected
-    bool confirmationAsked = false; // the request reached the operator's confirmation
+    bool chosen = false;                 // its list entry was found and selected
+    bool upgradeOffered = false;         // Upgrade was enabled once it was selected
+    bool confirmationAsked = false;      // the request reached the operator's confirmation
     std::vector<MessageBoxRecord> boxes; // every box from its selection on
 };
 
@@ -193,7 +198,8 @@ DialogRun RunWindows(fw::Kernel& kernel, const Drive& drive, const std::string& 
                 const UINT sent = theApp.m_nChunksSent;
                 if (sent != shown) {
                     shown = sent;
-                    std::fprintf(stderr, "%s: sent %u of %u chunks\n", drive.Name().c_str(), sent, theApp.m_nChunksTotal);
+                    std::fprintf(stderr, "%s: sent %u of %u chunks\n", drive.Name().c_str(), sent,
+                                 theApp.m_nChunksTotal);
                 }
             }
         });
@@ -208,14 +214,16 @@ DialogRun RunWindows(fw::Kernel& kernel, const Drive& drive, const std::string& 
         ticker.join();
     }
     const auto boxes = windows.MessageBoxes();
-    run.boxes.assign(boxes.begin() + static_cast<std::ptrdiff_t>(std::min(firstBox, boxes.size())), boxes.end());
+    run.boxes.assign(boxes.begin() + static_cast<std::ptrdiff_t>(std::min(firstBox, boxes.size())),
+                     boxes.end());
     fw::InstallPlatform(nullptr, nullptr);
     return run;
 }
 
 bool Shown(const DialogRun& run, const std::string& part) {
-    return std::any_of(run.boxes.begin(), run.boxes.end(),
-                       [&](const MessageBoxRecord& box) { return box.text.find(part) != std::string::npos; });
+    return std::any_of(run.boxes.begin(), run.boxes.end(), [&](const MessageBoxRecord& box) {
+        return box.text.find(part) != std::string::npos;
+    });
 }
 
 // The revision the drive reports now, as a fresh listing finds it by its serial number (or
@@ -243,12 +251,16 @@ Json HandleDrive(fw::Kernel& kernel, const Drive& drive, const CommandLine& line
     if (before == line.revision) {
         Decide(record, "current", "already at " + line.revision);
     } else if (before > line.revision && !line.allowOlder) {
-        Decide(record, "refused", "a downgrade from " + drive.revision + " to " + line.revision + " (--allow-older allows it)");
+        Decide(record, "refused",
+               "a downgrade from " + drive.revision + " to " + line.revision +
+                   " (--allow-older allows it)");
     } else {
         if (!line.json) {
-            std::fprintf(stderr, "%s: %s\n", drive.Name().c_str(), upgrading ? "upgrading" : "checking");
+            std::fprintf(stderr, "%s: %s\n", drive.Name().c_str(),
+                         upgrading ? "upgrading" : "checking");
         }
-        const DialogRun run = RunWindows(kernel, drive, line.image, upgrading, upgrading && !line.json);
+        const DialogRun run =
+            RunWindows(kernel, drive, line.image, upgrading, upgrading && !line.json);
         for (const auto& box : run.boxes) {
             record["messages"].push_back(Json{{"caption", box.caption}, {"text", box.text}});
             if (box.caption == res::text::kSenseCaption) {
@@ -272,26 +284,33 @@ Json HandleDrive(fw::Kernel& kernel, const Drive& drive, const CommandLine& line
         } else if (Shown(run, res::text::kNotSupported)) {
             Decide(record, "refused", "below the minimum revision");
         } else if (!run.confirmationAsked) {
-            Decide(record, "refused", trouble.empty() ? "the program does not offer an upgrade of it" : "not ready: " + trouble);
+            Decide(record, "refused",
+                   trouble.empty() ? "the program does not offer an upgrade of it"
+                                   : "not ready: " + trouble);
         } else if (!upgrading) {
             Decide(record, "would-upgrade", "");
         } else if (Shown(run, res::text::kUpgradeSucceeded) || theApp.m_bCommitTaken) {
             const std::optional<std::string> after = RevisionNow(drive);
             record["revision_after"] = after ? Json(*after) : Json(nullptr);
-            if (after && Upper(*after) == line.revision && Shown(run, res::text::kUpgradeSucceeded)) {
+            if (after && Upper(*after) == line.revision &&
+                Shown(run, res::text::kUpgradeSucceeded)) {
                 Decide(record, "upgraded", "");
             } else if (!after) {
-                Decide(record, "attention", "the drive took the new firmware but is no longer listed");
+                Decide(record, "attention",
+                       "the drive took the new firmware but is no longer listed");
             } else if (Upper(*after) != line.revision) {
-                Decide(record, "attention", "the drive came back with revision " + *after + ", not " + line.revision);
+                Decide(record, "attention",
+                       "the drive came back with revision " + *after + ", not " + line.revision);
             } else {
-                Decide(record, "attention", "the drive took the new firmware but did not come back ready");
+                Decide(record, "attention",
+                       "the drive took the new firmware but did not come back ready");
             }
         } else {
             Decide(record, "failed", trouble.empty() ? "the download did not complete" : trouble);
         }
     }
-    record["seconds"] = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    record["seconds"] =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return record;
 }
 
@@ -302,27 +321,38 @@ void HandleInChildren(std::vector<Drive*>& drives, const CommandLine& line) {
     std::size_t next = 0;
     const auto finish = [&](Drive& drive, const Child& child) {
         const Json document = Json::parse(child.Output(), nullptr, false);
-        if (!document.is_discarded() && document.contains("drives") && document["drives"].size() == 1) {
+        if (!document.is_discarded() && document.contains("drives") &&
+            document["drives"].size() == 1) {
             drive.record = document["drives"][0];
         } else {
             drive.record = DriveJson(drive);
             Decide(drive.record, "failed", "its process gave no result");
         }
         if (!line.json) {
-            std::fprintf(stderr, "%s: %s\n", drive.Name().c_str(), drive.record["result"].get<std::string>().c_str());
+            std::fprintf(stderr, "%s: %s\n", drive.Name().c_str(),
+                         drive.record["result"].get<std::string>().c_str());
         }
     };
     while (next < drives.size() || !running.empty()) {
         while (next < drives.size() && running.size() < line.jobs) {
             Drive& drive = *drives[next++];
-            std::vector<std::string> arguments{"upgrade", "--image", line.image, "--revision", line.revision,
-                                               "--device", drive.serial.empty() ? std::to_string(drive.index) : drive.serial,
-                                               "--accept-agreement", "--yes", "--json"};
+            std::vector<std::string> arguments{"upgrade",
+                                               "--image",
+                                               line.image,
+                                               "--revision",
+                                               line.revision,
+                                               "--device",
+                                               drive.serial.empty() ? std::to_string(drive.index)
+                                                                    : drive.serial,
+                                               "--accept-agreement",
+                                               "--yes",
+                                               "--json"};
             if (line.allowOlder) {
                 arguments.emplace_back("--allow-older");
             }
             if (!line.json) {
-                std::fprintf(stderr, "%s: upgrading in a process of its own\n", drive.Name().c_str());
+                std::fprintf(stderr, "%s: upgrading in a process of its own\n",
+                             drive.Name().c_str());
             }
             running.emplace_back(&drive, std::make_unique<Child>(self, arguments));
         }
@@ -339,21 +369,25 @@ void HandleInChildren(std::vector<Drive*>& drives, const CommandLine& line) {
 
 // Drives the selectors name, in list order; a selector that names no drive is said and
 // makes the run end with kExitNoDrive before any drive is touched.
-std::optional<std::vector<Drive*>> Select(std::vector<Drive>& drives, const std::vector<std::string>& selectors) {
+std::optional<std::vector<Drive*>> Select(std::vector<Drive>& drives,
+                                          const std::vector<std::string>& selectors) {
     std::vector<bool> chosen(drives.size(), selectors.empty());
     for (const std::string& selector : selectors) {
         bool any = false;
         for (std::size_t i = 0; i < drives.size(); ++i) {
             const Drive& drive = drives[i];
-            const bool number = !selector.empty() && selector.find_first_not_of("0123456789") == std::string::npos;
+            const bool number =
+                !selector.empty() && selector.find_first_not_of("0123456789") == std::string::npos;
             int host = 0;
             int target = 0;
             int lun = 0;
             char rest = 0;
-            const bool path = std::sscanf(selector.c_str(), "%d:%d:%d%c", &host, &target, &lun, &rest) == 3;
-            const bool match = selector == "all" || (number && std::to_string(drive.index) == selector) ||
-                               (path && host == drive.host && target == drive.target && lun == drive.lun) ||
-                               (!number && !path && !drive.serial.empty() && drive.serial == selector);
+            const bool path =
+                std::sscanf(selector.c_str(), "%d:%d:%d%c", &host, &target, &lun, &rest) == 3;
+            const bool match =
+                selector == "all" || (number && std::to_string(drive.index) == selector) ||
+                (path && host == drive.host && target == drive.target && lun == drive.lun) ||
+                (!number && !path && !drive.serial.empty() && drive.serial == selector);
             if (match) {
                 chosen[i] = true;
                 any = true;
@@ -379,7 +413,8 @@ int Usage(const std::string& message) {
 }
 
 // The image: it opens, is not empty and fits a drive. Its facts go into image.
-std::optional<std::string> CheckImage(const std::string& path, const std::string& revision, Json& image) {
+std::optional<std::string> CheckImage(const std::string& path, const std::string& revision,
+                                      Json& image) {
     CFile file;
     if (!file.Open(path.c_str(), CFile::modeRead)) {
         return "the image " + path + " cannot be opened";
@@ -399,7 +434,10 @@ std::optional<std::string> CheckImage(const std::string& path, const std::string
         }
         digest.Update(chunk.data(), got);
     }
-    image = Json{{"path", path}, {"size", length}, {"sha256", Sha256::Hex(digest.Finish())}, {"revision", revision}};
+    image = Json{{"path", path},
+                 {"size", length},
+                 {"sha256", Sha256::Hex(digest.Finish())},
+                 {"revision", revision}};
     return std::nullopt;
 }
 
@@ -437,8 +475,11 @@ int RunUnattended(const std::vector<std::string>& arguments, fw::Kernel& kernel)
         return Usage("upgrade needs --accept-agreement and --yes: nothing was done");
     }
 
-    Json document{{"format_version", 1}, {"tool", "fwupgrade"}, {"version", FWUPGRADE_VERSION},
-                  {"arguments", arguments}, {"host", HostName()}};
+    Json document{{"format_version", 1},
+                  {"tool", "fwupgrade"},
+                  {"version", FWUPGRADE_VERSION},
+                  {"arguments", arguments},
+                  {"host", HostName()}};
     if (line.command != Command::List) {
         Json image;
         if (const auto problem = CheckImage(line.image, line.revision, image)) {
@@ -462,8 +503,9 @@ int RunUnattended(const std::vector<std::string>& arguments, fw::Kernel& kernel)
             for (Drive* drive : *selected) {
                 drive->record = DriveJson(*drive);
                 if (!line.json) {
-                    std::printf("%u  %s  %-8s %-16s %s  %s\n", drive->index, drive->Path().c_str(), drive->vendor.c_str(),
-                                drive->product.c_str(), drive->revision.c_str(), drive->serial.c_str());
+                    std::printf("%u  %s  %-8s %-16s %s  %s\n", drive->index, drive->Path().c_str(),
+                                drive->vendor.c_str(), drive->product.c_str(),
+                                drive->revision.c_str(), drive->serial.c_str());
                 }
             }
             status = kExitDone;
@@ -476,9 +518,12 @@ int RunUnattended(const std::vector<std::string>& arguments, fw::Kernel& kernel)
                 }
                 drive->record = HandleDrive(kernel, *drive, line);
                 if (!line.json) {
-                    std::fprintf(stderr, "%s: %s%s%s\n", drive->Name().c_str(), drive->record["result"].get<std::string>().c_str(),
+                    std::fprintf(stderr, "%s: %s%s%s\n", drive->Name().c_str(),
+                                 drive->record["result"].get<std::string>().c_str(),
                                  drive->record["reason"].is_string() ? ": " : "",
-                                 drive->record["reason"].is_string() ? drive->record["reason"].get<std::string>().c_str() : "");
+                                 drive->record["reason"].is_string()
+                                     ? drive->record["reason"].get<std::string>().c_str()
+                                     : "");
                 }
             }
             HandleInChildren(children, line);
@@ -507,7 +552,8 @@ int RunUnattended(const std::vector<std::string>& arguments, fw::Kernel& kernel)
         std::ofstream report(line.report, std::ios::binary | std::ios::trunc);
         report << text << "\n";
         if (!report) {
-            std::fprintf(stderr, "fwupgrade: the report %s could not be written\n", line.report.c_str());
+            std::fprintf(stderr, "fwupgrade: the report %s could not be written\n",
+                         line.report.c_str());
         }
     }
     return status;

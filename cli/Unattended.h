@@ -13,11 +13,11 @@
 namespace cli {
 
 // Exit statuses.
-inline constexpr int kExitDone = 0;         // every selected drive upgraded, current or would-upgrade
-inline constexpr int kExitFailed = 1;       // a drive failed or needs attention
-inline constexpr int kExitUsage = 2;        // usage error or bad input
-inline constexpr int kExitRefused = 3;      // a drive was refused, none failed
-inline constexpr int kExitNoDrive = 4;      // no drive matched
+inline constexpr int kExitDone = 0;    // every selected drive upgraded, current or would-upgrade
+inline constexpr int kExitFailed = 1;  // a drive failed or needs attention
+inline constexpr int kExitUsage = 2;   // usage error or bad input
+inline constexpr int kExitRefused = 3; // a drive was refused, none failed
+inline constexpr int kExitNoDrive = 4; // no drive matched
 
 // Runs the command the arguments (without the program's name) give; never draws a window.
 // The program's windows run on kernel (the program's: a real-time one; tests: virtual time).

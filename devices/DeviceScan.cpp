@@ -59,7 +59,8 @@ void CDeviceSelectDlg::ScanDevices() {
     WalkListedDevices([](UINT status) { ReportTapeError(nullptr, status, theApp.m_nDeviceId); },
                       [&](const ListedDevice& device) {
                           found = true;
-                          m_lstDevices.InsertString(-1, FormatListEntry(device.index, device.path, device.inquiry));
+                          m_lstDevices.InsertString(
+                              -1, FormatListEntry(device.index, device.path, device.inquiry));
                       });
 
     if (found) {

@@ -56,11 +56,13 @@ void CDeviceSelectDlg::OnSelchangeDeviceList() {
         const uint8_t type = inquiry->bytes[0] & kDeviceTypeMask;
         const bool qualified =
             type == kSequentialAccess ||
-            (type == kMediumChanger && MatchesReference(vendor, kReferenceVendor, sizeof kReferenceVendor) &&
+            (type == kMediumChanger &&
+             MatchesReference(vendor, kReferenceVendor, sizeof kReferenceVendor) &&
              MatchesReference(m_strModel, kReferenceProduct, sizeof kReferenceProduct));
 
         if (!qualified) {
-            MessageBox(res::text::kWrongDevice, res::text::kWrongDeviceCaption, MB_OK | MB_ICONSTOP);
+            MessageBox(res::text::kWrongDevice, res::text::kWrongDeviceCaption,
+                       MB_OK | MB_ICONSTOP);
             m_btnUpgrade.EnableWindow(FALSE);
         } else {
             TestUnitReady(index);

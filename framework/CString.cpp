@@ -46,8 +46,6 @@ CString& CString::TrimRight() {
     return *this;
 }
 
-int CString::Compare(const char* other) const {
-    return std::strcmp(m_text.c_str(), other);
-}
+int CString::Compare(const char* other) const { return std::strcmp(m_text.c_str(), other); }
 
 } // namespace fw

@@ -19,18 +19,18 @@ enum class ControlKind {
     Picture,    // static bitmap; bitmapId names the picture
     PushButton, // the default push button carries BS_DEFPUSHBUTTON in its style
     Edit,
-    Progress,   // common controls' progress bar
-    Animation,  // common controls' animation control
+    Progress,  // common controls' progress bar
+    Animation, // common controls' animation control
 };
 
 struct ControlTemplate {
     int id;
     ControlKind kind;
     const char* text;
-    int x, y, cx, cy;      // dialog units
-    std::uint32_t style;   // beyond WS_CHILD | WS_VISIBLE, which every control has
+    int x, y, cx, cy;    // dialog units
+    std::uint32_t style; // beyond WS_CHILD | WS_VISIBLE, which every control has
     std::uint32_t exStyle;
-    int bitmapId;          // Picture only, else 0
+    int bitmapId; // Picture only, else 0
 };
 
 struct DialogTemplate {

@@ -4,4 +4,5 @@
 
 #include "framework/fw.h"
 
-using namespace fw; // NOLINT(google-global-names-in-headers): the framework's names are the program's vocabulary
+using namespace fw; // NOLINT(google-global-names-in-headers): the framework's names are the
+                    // program's vocabulary

@@ -146,9 +146,9 @@ END_MESSAGE_MAP()
 // clang-format on
 
 INT_PTR CDialog::DoModal() {
-    const INT_PTR result = Windows().RunModalDialog(*this, static_cast<int>(m_templateId),
-                                                    m_pParentWnd != nullptr ? m_pParentWnd->GetSafeHwnd()
-                                                                            : nullptr);
+    const INT_PTR result =
+        Windows().RunModalDialog(*this, static_cast<int>(m_templateId),
+                                 m_pParentWnd != nullptr ? m_pParentWnd->GetSafeHwnd() : nullptr);
     m_hWnd = nullptr;
     return result;
 }
@@ -220,7 +220,7 @@ void CListBox::GetText(int index, CString& text) const {
 
 #define ID_HELP 0xE146
 BEGIN_MESSAGE_MAP(CWinApp, CWinThread)
-ON_COMMAND(ID_HELP, OnHelp)
+    ON_COMMAND(ID_HELP, OnHelp)
 END_MESSAGE_MAP()
 
 CWinApp::CWinApp(const char* appName) {

@@ -125,8 +125,8 @@ public:
         return Windows().PostMessage(m_hWnd, message, wParam, lParam);
     }
     BOOL SetWindowPos(const CWnd* insertAfter, int x, int y, int cx, int cy, UINT flags) {
-        return Windows().SetWindowPos(m_hWnd, insertAfter != nullptr ? insertAfter->m_hWnd : nullptr,
-                                      x, y, cx, cy, flags);
+        return Windows().SetWindowPos(
+            m_hWnd, insertAfter != nullptr ? insertAfter->m_hWnd : nullptr, x, y, cx, cy, flags);
     }
     UINT_PTR SetTimer(UINT_PTR id, UINT elapseMs, void* callback) {
         (void)callback; // timers always arrive as WM_TIMER
@@ -221,8 +221,8 @@ class CListBox : public CWnd {
 public:
     void ResetContent() { SendMessage(LB_RESETCONTENT); }
     int InsertString(int index, const char* text) {
-        return static_cast<int>(
-            SendMessage(LB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text)));
+        return static_cast<int>(SendMessage(LB_INSERTSTRING, static_cast<WPARAM>(index),
+                                            reinterpret_cast<LPARAM>(text)));
     }
     int SetCurSel(int index) {
         return static_cast<int>(SendMessage(LB_SETCURSEL, static_cast<WPARAM>(index)));
@@ -267,7 +267,9 @@ public:
     ~CWinApp() override;
 
     // The icon resource through the window system's loader.
-    HICON LoadIcon(UINT resourceId) const { return Windows().LoadIcon(static_cast<int>(resourceId)); }
+    HICON LoadIcon(UINT resourceId) const {
+        return Windows().LoadIcon(static_cast<int>(resourceId));
+    }
     // The application's name: given to the constructor, else the executable's file name
     // without directory and extension.
     const char* m_pszAppName = nullptr;
@@ -327,8 +329,8 @@ inline int GetSystemMetrics(int index) { return Windows().GetSystemMetrics(index
 // Registry, read only. On Windows the system registry; elsewhere a Windows .reg file
 // (Registry.h says which).
 LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, REGSAM access, HKEY* result);
-LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type,
-                      BYTE* data, DWORD* size);
+LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
+                      DWORD* size);
 LONG RegCloseKey(HKEY key);
 
 // ---------------------------------------------------------------------------------------

@@ -6,13 +6,26 @@ namespace res::text {
 // The user agreement: paragraphs separated by CR LF, 1,482 characters.
 inline constexpr const char kAgreement[] =
     "VORN ELECTRONICS INC. FIRMWARE UPGRADE UTILITY - END USER AGREEMENT\r\n"
-    "Please read this agreement carefully before you use this utility. By pressing Agree you accept its terms; if you do not accept them, press Disagree and the utility will close without touching any device.\r\n"
-    "1. Licence. Vorn Electronics Inc. grants you a non-exclusive, non-transferable right to use this utility and the firmware images supplied with it solely to upgrade the firmware of KMR-47000 tape drives that you own or are authorised to service.\r\n"
-    "2. Restrictions. You may not modify, reverse engineer, redistribute or sell the utility or the firmware images, nor use them with any other device or with images not supplied for this model.\r\n"
-    "3. Your responsibility. A firmware upgrade rewrites the drive's microcode. Loss of power, a reset of the host or of the SCSI bus, or an interrupted download may leave the drive unusable. Back up your data, close all other programs and keep the drive and host powered until the utility reports the outcome.\r\n"
-    "4. No warranty. The utility and the firmware are provided as is, without warranty of any kind, express or implied, including fitness for any particular purpose.\r\n"
-    "5. Limitation of liability. Vorn Electronics Inc. is not liable for lost data, lost time or damage to equipment arising from the use of this utility, except where the law does not permit it.\r\n"
-    "6. General. This is the whole agreement between you and Vorn Electronics Inc. about this utility and its use.";
+    "Please read this agreement carefully before you use this utility. By pressing Agree you "
+    "accept its terms; if you do not accept them, press Disagree and the utility will close "
+    "without touching any device.\r\n"
+    "1. Licence. Vorn Electronics Inc. grants you a non-exclusive, non-transferable right to use "
+    "this utility and the firmware images supplied with it solely to upgrade the firmware of "
+    "KMR-47000 tape drives that you own or are authorised to service.\r\n"
+    "2. Restrictions. You may not modify, reverse engineer, redistribute or sell the utility or "
+    "the firmware images, nor use them with any other device or with images not supplied for this "
+    "model.\r\n"
+    "3. Your responsibility. A firmware upgrade rewrites the drive's microcode. Loss of power, a "
+    "reset of the host or of the SCSI bus, or an interrupted download may leave the drive "
+    "unusable. Back up your data, close all other programs and keep the drive and host powered "
+    "until the utility reports the outcome.\r\n"
+    "4. No warranty. The utility and the firmware are provided as is, without warranty of any "
+    "kind, express or implied, including fitness for any particular purpose.\r\n"
+    "5. Limitation of liability. Vorn Electronics Inc. is not liable for lost data, lost time or "
+    "damage to equipment arising from the use of this utility, except where the law does not "
+    "permit it.\r\n"
+    "6. General. This is the whole agreement between you and Vorn Electronics Inc. about this "
+    "utility and its use.";
 
 // Main dialog and agreement.
 inline constexpr const char kDeclineQuestion[] =
@@ -53,8 +66,7 @@ inline constexpr const char kThreadNotStarted[] =
 // Download worker.
 inline constexpr const char kImageNotOpened[] = "ERROR: Firmware file could not be opened !!!";
 inline constexpr const char kReadBackMismatch[] = "Error: ReadBuffer not equal to WriteBuffer";
-inline constexpr const char kImageReadFailed[] =
-    "ERROR: Firmware file could not be read !!!";
+inline constexpr const char kImageReadFailed[] = "ERROR: Firmware file could not be read !!!";
 inline constexpr const char kImageEmpty[] = "ERROR: Firmware file is empty !!!";
 inline constexpr const char kImageChanged[] =
     "ERROR: Firmware file changed while it was being sent !!!";

@@ -8,10 +8,10 @@
 namespace {
 
 constexpr const char* kSenseKeyNames[16] = {
-    "No Sense Data",   "Recovered Error", "Not Ready",       "Medium Error",
-    "Hardware Error",  "Illegal Request", "Unit Attention",  "Data Protect",
-    "Blank Check",     "Vendor Specific", "Copy Aborted",    "Command Aborted",
-    "Equal",           "Volume Overflow", "Miscompare",      "Reserved",
+    "No Sense Data",  "Recovered Error", "Not Ready",      "Medium Error",
+    "Hardware Error", "Illegal Request", "Unit Attention", "Data Protect",
+    "Blank Check",    "Vendor Specific", "Copy Aborted",   "Command Aborted",
+    "Equal",          "Volume Overflow", "Miscompare",     "Reserved",
 };
 
 // Keeps the main window disabled for as long as it lives, when it was enabled before.
@@ -80,7 +80,8 @@ void ReportTapeError(HWND hWnd, UINT status, UINT device) {
     const bool onUserInterfaceThread = AfxGetThread() == AfxGetApp();
     MainWindowBlock block(hWnd == nullptr && onUserInterfaceThread);
 
-    if (MessageBoxA(hWnd, text, res::text::kTapeErrorCaption, MB_YESNO | MB_ICONEXCLAMATION) != IDYES) {
+    if (MessageBoxA(hWnd, text, res::text::kTapeErrorCaption, MB_YESNO | MB_ICONEXCLAMATION) !=
+        IDYES) {
         return;
     }
     auto sense = std::make_unique<SENSE_DATA>();

@@ -49,10 +49,10 @@ public:
     const std::string& Failure() const { return m_failure; }
 
 private:
-    template <typename Function>
-    bool Bind(::HMODULE module, Function& slot, const char* name) {
+    template <typename Function> bool Bind(::HMODULE module, Function& slot, const char* name) {
         // Through void (*)(): the one function pointer type any other may be cast to.
-        slot = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+        slot = reinterpret_cast<Function>(
+            reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
         if (slot == nullptr && m_failure.empty()) {
             m_failure = std::string(kDllName) + " has no function " + name;
         }
@@ -81,7 +81,8 @@ private:
         ::HMODULE module = ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         if (module == nullptr) {
             char text[64];
-            std::snprintf(text, sizeof text, " (error %lu)", static_cast<unsigned long>(::GetLastError()));
+            std::snprintf(text, sizeof text, " (error %lu)",
+                          static_cast<unsigned long>(::GetLastError()));
             m_failure = path + " could not be loaded" + text;
             return;
         }
@@ -149,13 +150,15 @@ uint32_t RequestSense(uint32_t index, SENSE_DATA* sense) {
 uint32_t WriteBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t offset,
                      uint32_t length, uint8_t* data) {
     const Imports* dll = g_zurvax.Get();
-    return dll != nullptr ? dll->writeBuffer(index, mode, bufferId, offset, length, data) : kNoLibrary;
+    return dll != nullptr ? dll->writeBuffer(index, mode, bufferId, offset, length, data)
+                          : kNoLibrary;
 }
 
 uint32_t ReadBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t offset,
                     uint32_t length, uint8_t* data) {
     const Imports* dll = g_zurvax.Get();
-    return dll != nullptr ? dll->readBuffer(index, mode, bufferId, offset, length, data) : kNoLibrary;
+    return dll != nullptr ? dll->readBuffer(index, mode, bufferId, offset, length, data)
+                          : kNoLibrary;
 }
 
 uint32_t ReadSerialNumber(uint32_t index, char* serial, uint32_t size) {

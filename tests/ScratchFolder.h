@@ -34,4 +34,4 @@ inline std::filesystem::path NewScratchFolder(const std::string& prefix) {
     }
 }
 
-}  // namespace fwtest
+} // namespace fwtest

@@ -26,11 +26,11 @@ void CDeviceSelectDlg::DoDataExchange(CDataExchange* pDX) {
 }
 
 BEGIN_MESSAGE_MAP(CDeviceSelectDlg, CDialog)
-ON_WM_PAINT()
-ON_WM_QUERYDRAGICON()
-ON_LBN_SELCHANGE(IDC_DEVICE_LIST, OnSelchangeDeviceList)
-ON_BN_CLICKED(IDCANCEL, OnRescan)
-ON_BN_CLICKED(IDC_UPGRADE, OnUpgradeFirmware)
+    ON_WM_PAINT()
+    ON_WM_QUERYDRAGICON()
+    ON_LBN_SELCHANGE(IDC_DEVICE_LIST, OnSelchangeDeviceList)
+    ON_BN_CLICKED(IDCANCEL, OnRescan)
+    ON_BN_CLICKED(IDC_UPGRADE, OnUpgradeFirmware)
 END_MESSAGE_MAP()
 
 BOOL CDeviceSelectDlg::OnInitDialog() {

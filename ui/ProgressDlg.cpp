@@ -10,9 +10,9 @@ constexpr DWORD kSignalWaitMs = 100;
 } // namespace
 
 BEGIN_MESSAGE_MAP(CProgressDlg, CDialog)
-ON_WM_TIMER()
-ON_WM_CANCELMODE()
-ON_WM_CLOSE()
+    ON_WM_TIMER()
+    ON_WM_CANCELMODE()
+    ON_WM_CLOSE()
 END_MESSAGE_MAP()
 
 void CProgressDlg::DoDataExchange(CDataExchange* pDX) {

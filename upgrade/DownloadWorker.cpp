@@ -7,9 +7,9 @@
 
 #include "app/FirmwareApp.h"
 #include "res/Texts.h"
-#include "zurvax/ZurvaxApi.h"
-#include "scsi/TapeError.h"
 #include "scsi/LibraryStatus.h"
+#include "scsi/TapeError.h"
+#include "zurvax/ZurvaxApi.h"
 
 namespace {
 
@@ -55,8 +55,8 @@ bool TransferImage(CFile& image, DWORD length) {
             AfxMessageBox(res::text::kImageReadFailed);
             return false;
         }
-        UINT status = WriteBuffer(theApp.m_nDeviceId, BUFFER_MODE_DATA, kBufferId, offset, bytesRead,
-                                  transfer.get());
+        UINT status = WriteBuffer(theApp.m_nDeviceId, BUFFER_MODE_DATA, kBufferId, offset,
+                                  bytesRead, transfer.get());
         if (!IsGood(status)) {
             ReportTapeError(nullptr, status, theApp.m_nDeviceId);
             return false;

@@ -20,7 +20,8 @@ void Put24(Cdb& cdb, std::size_t at, std::uint32_t value) {
 
 std::optional<Cdb> Buffer10(std::uint8_t opcode, std::uint8_t mode, std::uint8_t bufferId,
                             std::uint32_t offset, std::uint32_t length) {
-    if (offset > kMaxField24 || length > kMaxField24) return std::nullopt;
+    if (offset > kMaxField24 || length > kMaxField24)
+        return std::nullopt;
     Cdb cdb;
     cdb.length = 10;
     cdb.bytes[0] = opcode;
@@ -31,7 +32,7 @@ std::optional<Cdb> Buffer10(std::uint8_t opcode, std::uint8_t mode, std::uint8_t
     return cdb;
 }
 
-}  // namespace
+} // namespace
 
 Cdb TestUnitReadyCdb() { return Six(kOpTestUnitReady, 0, 0); }
 
@@ -58,8 +59,9 @@ std::optional<Cdb> ReadBufferCdb(std::uint8_t mode, std::uint8_t bufferId, std::
 }
 
 std::uint32_t Field24(std::span<const std::uint8_t> cdb, std::size_t at) {
-    if (cdb.size() < at + 3) return 0;
+    if (cdb.size() < at + 3)
+        return 0;
     return (std::uint32_t{cdb[at]} << 16) | (std::uint32_t{cdb[at + 1]} << 8) | cdb[at + 2];
 }
 
-}  // namespace zurvax
+} // namespace zurvax

@@ -50,4 +50,4 @@ std::optional<Cdb> ReadBufferCdb(std::uint8_t mode, std::uint8_t bufferId, std::
 // Big-endian 3-byte field at cdb[at..at+2].
 std::uint32_t Field24(std::span<const std::uint8_t> cdb, std::size_t at);
 
-}  // namespace zurvax
+} // namespace zurvax

@@ -30,4 +30,4 @@ std::uint32_t ClassifyDelivery(const ScsiResult& result);
 // least command.requiredDataIn() bytes. Returns 0 only when every category is clean.
 std::uint32_t Classify(const ScsiCommand& command, const ScsiResult& result);
 
-}  // namespace zurvax
+} // namespace zurvax

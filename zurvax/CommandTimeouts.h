@@ -29,19 +29,22 @@ inline std::chrono::milliseconds PassThroughTimeout(const ScsiCommand& command) 
     std::chrono::milliseconds chosen = command.timeout();
     if (!cdb.empty()) {
         switch (cdb[0]) {
-            case kOpInquiry:
-            case kOpTestUnitReady:
-            case kOpRequestSense:
-            case kOpReadBuffer: chosen = kPassThroughShortTimeout; break;
-            case kOpWriteBuffer:
-                chosen = cdb.size() > 1 && IsDownloadMicrocodeMode(cdb[1] & 0x1F)
-                             ? kPassThroughMicrocodeTimeout
-                             : kPassThroughShortTimeout;
-                break;
-            default: break;
+        case kOpInquiry:
+        case kOpTestUnitReady:
+        case kOpRequestSense:
+        case kOpReadBuffer:
+            chosen = kPassThroughShortTimeout;
+            break;
+        case kOpWriteBuffer:
+            chosen = cdb.size() > 1 && IsDownloadMicrocodeMode(cdb[1] & 0x1F)
+                         ? kPassThroughMicrocodeTimeout
+                         : kPassThroughShortTimeout;
+            break;
+        default:
+            break;
         }
     }
     return std::min(chosen, command.timeout());
 }
 
-}  // namespace zurvax
+} // namespace zurvax

@@ -41,7 +41,8 @@ Answer Check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
 Answer Good() { return Answer{}; }
 
 // GOOD with bytes as data-in, cut to limit and to the caller's buffer.
-Answer Good(std::span<const std::uint8_t> bytes, std::size_t limit, std::span<std::uint8_t> dataIn) {
+Answer Good(std::span<const std::uint8_t> bytes, std::size_t limit,
+            std::span<std::uint8_t> dataIn) {
     const std::size_t count = std::min({bytes.size(), limit, dataIn.size()});
     std::copy_n(bytes.begin(), count, dataIn.begin());
     return Answer{0x00, {}, count};
@@ -57,17 +58,20 @@ void PutText(InquiryBytes& inquiry, std::size_t at, std::size_t width, std::stri
 
 // The revision an image in the sample format installs, or nullopt for any other image.
 std::optional<std::string> ImageRevision(const std::vector<std::uint8_t>& image) {
-    if (image.size() < kImageMagic.size() + 4) return std::nullopt;
-    if (!std::equal(kImageMagic.begin(), kImageMagic.end(), image.begin())) return std::nullopt;
+    if (image.size() < kImageMagic.size() + 4)
+        return std::nullopt;
+    if (!std::equal(kImageMagic.begin(), kImageMagic.end(), image.begin()))
+        return std::nullopt;
     std::string revision;
     for (std::size_t i = kImageMagic.size(); i < kImageMagic.size() + 4; ++i) {
-        if (image[i] < 0x20 || image[i] > 0x7E) return std::nullopt;
+        if (image[i] < 0x20 || image[i] > 0x7E)
+            return std::nullopt;
         revision.push_back(static_cast<char>(image[i]));
     }
     return revision;
 }
 
-}  // namespace
+} // namespace
 
 std::string DefaultSerial(std::size_t index) {
     char text[24];
@@ -81,8 +85,8 @@ InquiryBytes StandardInquiry(std::uint8_t type, std::uint8_t qualifier, std::str
     inquiry[0] = static_cast<std::uint8_t>(((qualifier & 0x07) << 5) | (type & 0x1F));
     // Tape drives and changers hold removable media.
     inquiry[1] = (type == 1 || type == 8) ? 0x80 : 0x00;
-    inquiry[2] = 0x05;  // SPC-3
-    inquiry[3] = 0x02;  // response data format
+    inquiry[2] = 0x05; // SPC-3
+    inquiry[3] = 0x02; // response data format
     inquiry[4] = kInquiryLength - 5;
     PutText(inquiry, 8, 8, vendor);
     PutText(inquiry, 16, 16, product);
@@ -92,7 +96,8 @@ InquiryBytes StandardInquiry(std::uint8_t type, std::uint8_t qualifier, std::str
 
 EmulatedDrive::EmulatedDrive(DriveModelConfig config)
     : config_(std::move(config)), inquiry_(config_.inquiry) {
-    if (config_.powerOnAttention) unitAttentions_.emplace_back(0x29, 0x00);
+    if (config_.powerOnAttention)
+        unitAttentions_.emplace_back(0x29, 0x00);
 }
 
 std::string EmulatedDrive::revision() const {
@@ -108,16 +113,22 @@ Response EmulatedDrive::execute(std::span<const std::uint8_t> cdb,
 }
 
 Answer EmulatedDrive::execute(std::span<const std::uint8_t> cdb,
-                              std::span<const std::uint8_t> dataOut, std::span<std::uint8_t> dataIn) {
-    if (cdbLog_.size() >= kCdbLogLimit) cdbLog_.pop_front();
+                              std::span<const std::uint8_t> dataOut,
+                              std::span<std::uint8_t> dataIn) {
+    if (cdbLog_.size() >= kCdbLogLimit)
+        cdbLog_.pop_front();
     cdbLog_.emplace_back(cdb.begin(), cdb.end());
-    if (cdb.empty()) return Check(kKeyIllegalRequest, 0x20, 0x00);
+    if (cdb.empty())
+        return Check(kKeyIllegalRequest, 0x20, 0x00);
 
     // The drive is back once it has answered its last NOT READY, whatever asks next.
-    if (activating_ && pollsLeft_ == 0) finishActivation();
+    if (activating_ && pollsLeft_ == 0)
+        finishActivation();
     const std::uint8_t opcode = cdb[0];
-    if (opcode == kOpInquiry) return inquiryCommand(cdb, dataIn);
-    if (opcode == kOpRequestSense) return requestSense(cdb, dataIn);
+    if (opcode == kOpInquiry)
+        return inquiryCommand(cdb, dataIn);
+    if (opcode == kOpRequestSense)
+        return requestSense(cdb, dataIn);
 
     Answer response = dispatch(cdb, dataOut, dataIn);
     if (response.status == 0x02) {
@@ -129,9 +140,11 @@ Answer EmulatedDrive::execute(std::span<const std::uint8_t> cdb,
 }
 
 Answer EmulatedDrive::dispatch(std::span<const std::uint8_t> cdb,
-                               std::span<const std::uint8_t> dataOut, std::span<std::uint8_t> dataIn) {
+                               std::span<const std::uint8_t> dataOut,
+                               std::span<std::uint8_t> dataIn) {
     if (activating_) {
-        if (pollsLeft_ > 0) --pollsLeft_;
+        if (pollsLeft_ > 0)
+            --pollsLeft_;
         return Check(kKeyNotReady, 0x04, 0x01);
     }
     if (!unitAttentions_.empty()) {
@@ -140,35 +153,47 @@ Answer EmulatedDrive::dispatch(std::span<const std::uint8_t> cdb,
         return Check(kKeyUnitAttention, asc, ascq);
     }
     switch (cdb[0]) {
-        case kOpTestUnitReady:
-            if (cdb.size() < 6) return InvalidFieldInCdb();
-            return config_.medium ? Good() : Check(kKeyNotReady, 0x3A, 0x00);
-        case kOpWriteBuffer:
-            if (cdb.size() < 10) return InvalidFieldInCdb();
-            return writeBuffer(cdb, dataOut);
-        case kOpReadBuffer:
-            if (cdb.size() < 10) return InvalidFieldInCdb();
-            return readBuffer(cdb, dataIn);
-        default:
-            return Check(kKeyIllegalRequest, 0x20, 0x00);
+    case kOpTestUnitReady:
+        if (cdb.size() < 6)
+            return InvalidFieldInCdb();
+        return config_.medium ? Good() : Check(kKeyNotReady, 0x3A, 0x00);
+    case kOpWriteBuffer:
+        if (cdb.size() < 10)
+            return InvalidFieldInCdb();
+        return writeBuffer(cdb, dataOut);
+    case kOpReadBuffer:
+        if (cdb.size() < 10)
+            return InvalidFieldInCdb();
+        return readBuffer(cdb, dataIn);
+    default:
+        return Check(kKeyIllegalRequest, 0x20, 0x00);
     }
 }
 
 Answer EmulatedDrive::inquiryCommand(std::span<const std::uint8_t> cdb,
                                      std::span<std::uint8_t> dataIn) const {
-    if (cdb.size() < 6) return InvalidFieldInCdb();
+    if (cdb.size() < 6)
+        return InvalidFieldInCdb();
     const std::size_t allocation = (std::size_t{cdb[3]} << 8) | cdb[4];
-    if ((cdb[1] & 0x01) != 0) return vpdPage(cdb[2], allocation, dataIn);
-    if (cdb[2] != 0) return InvalidFieldInCdb();
+    if ((cdb[1] & 0x01) != 0)
+        return vpdPage(cdb[2], allocation, dataIn);
+    if (cdb[2] != 0)
+        return InvalidFieldInCdb();
     return Good(inquiry_, allocation, dataIn);
 }
 
-Answer EmulatedDrive::vpdPage(std::uint8_t page, std::size_t allocation, std::span<std::uint8_t> dataIn) const {
+Answer EmulatedDrive::vpdPage(std::uint8_t page, std::size_t allocation,
+                              std::span<std::uint8_t> dataIn) const {
     std::vector<std::uint8_t> bytes{inquiry_[0], page, 0, 0};
     switch (page) {
-        case kVpdSupportedPages: bytes.insert(bytes.end(), {kVpdSupportedPages, kVpdUnitSerialNumber}); break;
-        case kVpdUnitSerialNumber: bytes.insert(bytes.end(), config_.serial.begin(), config_.serial.end()); break;
-        default: return InvalidFieldInCdb();
+    case kVpdSupportedPages:
+        bytes.insert(bytes.end(), {kVpdSupportedPages, kVpdUnitSerialNumber});
+        break;
+    case kVpdUnitSerialNumber:
+        bytes.insert(bytes.end(), config_.serial.begin(), config_.serial.end());
+        break;
+    default:
+        return InvalidFieldInCdb();
     }
     const std::size_t length = bytes.size() - 4;
     bytes[2] = static_cast<std::uint8_t>(length >> 8);
@@ -178,7 +203,8 @@ Answer EmulatedDrive::vpdPage(std::uint8_t page, std::size_t allocation, std::sp
 
 Answer EmulatedDrive::requestSense(std::span<const std::uint8_t> cdb,
                                    std::span<std::uint8_t> dataIn) const {
-    if (cdb.size() < 6) return InvalidFieldInCdb();
+    if (cdb.size() < 6)
+        return InvalidFieldInCdb();
     const std::vector<std::uint8_t> sense = config_.sense ? *config_.sense
                                             : lastSense_  ? *lastSense_
                                                           : FixedSense(kKeyNoSense, 0, 0);
@@ -186,31 +212,40 @@ Answer EmulatedDrive::requestSense(std::span<const std::uint8_t> cdb,
 }
 
 Answer EmulatedDrive::writeBuffer(std::span<const std::uint8_t> cdb,
-                                    std::span<const std::uint8_t> dataOut) {
+                                  std::span<const std::uint8_t> dataOut) {
     const std::uint8_t mode = cdb[1] & 0x1F;
     const std::uint32_t offset = Field24(cdb, 3);
     const std::uint32_t length = Field24(cdb, 6);
-    if (mode != kModeData && mode != kModeDownloadSave) return InvalidFieldInCdb();
-    if (cdb[2] != 0) return InvalidFieldInCdb();
-    if (dataOut.size() < length) return Check(kKeyAbortedCommand, 0x4B, 0x00);
+    if (mode != kModeData && mode != kModeDownloadSave)
+        return InvalidFieldInCdb();
+    if (cdb[2] != 0)
+        return InvalidFieldInCdb();
+    if (dataOut.size() < length)
+        return Check(kKeyAbortedCommand, 0x4B, 0x00);
     if (length > 0) {
-        if (std::size_t{offset} + length > kBufferCapacity) return InvalidFieldInCdb();
+        if (std::size_t{offset} + length > kBufferCapacity)
+            return InvalidFieldInCdb();
         if (offset == buffer_.size()) {
             // A download appends chunk after chunk: no need to zero what is written next.
-            buffer_.insert(buffer_.end(), dataOut.begin(), dataOut.begin() + static_cast<std::ptrdiff_t>(length));
+            buffer_.insert(buffer_.end(), dataOut.begin(),
+                           dataOut.begin() + static_cast<std::ptrdiff_t>(length));
         } else {
-            if (buffer_.size() < std::size_t{offset} + length) buffer_.resize(offset + length, 0);
-            std::copy_n(dataOut.begin(), length, buffer_.begin() + static_cast<std::ptrdiff_t>(offset));
+            if (buffer_.size() < std::size_t{offset} + length)
+                buffer_.resize(offset + length, 0);
+            std::copy_n(dataOut.begin(), length,
+                        buffer_.begin() + static_cast<std::ptrdiff_t>(offset));
         }
     }
     return mode == kModeDownloadSave ? commit() : Good();
 }
 
-Answer EmulatedDrive::readBuffer(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> dataIn) const {
+Answer EmulatedDrive::readBuffer(std::span<const std::uint8_t> cdb,
+                                 std::span<std::uint8_t> dataIn) const {
     const std::uint8_t mode = cdb[1] & 0x1F;
     const std::uint32_t offset = Field24(cdb, 3);
     const std::size_t allocation = Field24(cdb, 6);
-    if (cdb[2] != 0) return InvalidFieldInCdb();
+    if (cdb[2] != 0)
+        return InvalidFieldInCdb();
     if (mode == kModeDescriptor) {
         const std::uint32_t size = std::min<std::size_t>(kBufferCapacity, kMaxField24);
         const std::array<std::uint8_t, 4> descriptor{0x00, static_cast<std::uint8_t>(size >> 16),
@@ -218,9 +253,12 @@ Answer EmulatedDrive::readBuffer(std::span<const std::uint8_t> cdb, std::span<st
                                                      static_cast<std::uint8_t>(size)};
         return Good(descriptor, allocation, dataIn);
     }
-    if (mode != kModeData) return InvalidFieldInCdb();
-    if (offset > kBufferCapacity) return InvalidFieldInCdb();
-    if (offset >= buffer_.size()) return Good();
+    if (mode != kModeData)
+        return InvalidFieldInCdb();
+    if (offset > kBufferCapacity)
+        return InvalidFieldInCdb();
+    if (offset >= buffer_.size())
+        return Good();
     return Good(std::span<const std::uint8_t>(buffer_).subspan(offset), allocation, dataIn);
 }
 
@@ -256,4 +294,4 @@ void EmulatedDrive::finishActivation() {
     unitAttentions_.emplace_back(0x3F, 0x01);
 }
 
-}  // namespace zurvax
+} // namespace zurvax

@@ -60,7 +60,7 @@ inline constexpr std::string_view kImageMagic = "KMR47000-FW:";
 
 struct DriveModelConfig {
     InquiryBytes inquiry = StandardInquiry(1, 0, "VORN", "KMR-47000", "0100");
-    std::string serial = DefaultSerial(0);  // printable ASCII, at most kMaxSerialLength
+    std::string serial = DefaultSerial(0); // printable ASCII, at most kMaxSerialLength
     bool medium = false;
     std::optional<std::vector<std::uint8_t>> sense;
     bool powerOnAttention = true;
@@ -72,7 +72,7 @@ struct DriveModelConfig {
 struct Answer {
     std::uint8_t status = 0;
     std::vector<std::uint8_t> sense;
-    std::size_t dataInLength = 0;  // bytes written at the start of the caller's buffer
+    std::size_t dataInLength = 0; // bytes written at the start of the caller's buffer
 };
 
 // The same with the data-in in a vector of its own.
@@ -144,4 +144,4 @@ private:
     std::deque<std::vector<std::uint8_t>> cdbLog_;
 };
 
-}  // namespace zurvax
+} // namespace zurvax

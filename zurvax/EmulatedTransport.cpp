@@ -6,20 +6,22 @@
 namespace zurvax {
 
 EmulatedTransport::EmulatedTransport(EmulationConfig config, KeptState kept)
-    : endOfList_(config.endOfList), stateFile_(std::move(config.stateFile)), kept_(std::move(kept)) {
+    : endOfList_(config.endOfList), stateFile_(std::move(config.stateFile)),
+      kept_(std::move(kept)) {
     devices_.reserve(config.devices.size());
     for (auto& device : config.devices) {
         EmulatedDrive drive(device.drive);
         const std::size_t rules = device.faults.size();
         std::string revision = drive.firmwareRevision();
-        devices_.push_back(Device{std::move(device), std::move(drive), std::vector<std::uint64_t>(rules, 0),
-                                  std::move(revision)});
+        devices_.push_back(Device{std::move(device), std::move(drive),
+                                  std::vector<std::uint64_t>(rules, 0), std::move(revision)});
     }
 }
 
 void EmulatedTransport::keep(Device& device) {
     std::string revision = device.drive.firmwareRevision();
-    if (revision == device.keptRevision) return;
+    if (revision == device.keptRevision)
+        return;
     kept_.revisions[device.drive.serial()] = revision;
     stateError_ = UpdateKeptState(stateFile_, device.drive.serial(), revision);
     device.keptRevision = std::move(revision);
@@ -34,7 +36,8 @@ DevicePath EmulatedTransport::devicePath(std::uint32_t index) const {
 }
 
 std::optional<std::uint8_t> EmulatedTransport::enumeratedDeviceType(std::uint32_t index) const {
-    if (index >= devices_.size()) return std::nullopt;
+    if (index >= devices_.size())
+        return std::nullopt;
     return static_cast<std::uint8_t>(devices_[index].drive.inquiry()[0] & 0x1F);
 }
 
@@ -53,19 +56,23 @@ ScsiResult EmulatedTransport::execute(std::uint32_t index, const ScsiCommand& co
     result.scsiStatus = answer.status;
     result.sense = std::move(answer.sense);
     result.residual = dataIn.size() - answer.dataInLength;
-    if (!stateFile_.empty()) keep(devices_[index]);
+    if (!stateFile_.empty())
+        keep(devices_[index]);
     return result;
 }
 
 Intercept EmulatedTransport::intercept(Operation op, std::uint32_t index,
                                        std::optional<std::uint8_t> mode) {
-    if (index >= devices_.size()) return {};
+    if (index >= devices_.size())
+        return {};
     Device& device = devices_[index];
     Intercept chosen;
     for (std::size_t i = 0; i < device.config.faults.size(); ++i) {
         const FaultRule& rule = device.config.faults[i];
-        if (rule.op && *rule.op != op) continue;
-        if (rule.mode && (!mode || *rule.mode != *mode)) continue;
+        if (rule.op && *rule.op != op)
+            continue;
+        if (rule.mode && (!mode || *rule.mode != *mode))
+            continue;
         const std::uint64_t call = ++device.faultCalls[i];
         const bool active = call >= rule.from && (rule.count == 0 || call - rule.from < rule.count);
         // Every matching rule counts the call; the first active one decides it.
@@ -90,4 +97,4 @@ const EmulatedDrive* EmulatedTransport::drive(std::uint32_t index) const {
     return index < devices_.size() ? &devices_[index].drive : nullptr;
 }
 
-}  // namespace zurvax
+} // namespace zurvax

@@ -22,7 +22,8 @@ public:
     std::optional<std::uint8_t> enumeratedDeviceType(std::uint32_t index) const override;
     std::uint8_t deviceTypePastEnd() const override;
     ScsiResult execute(std::uint32_t index, const ScsiCommand& command) override;
-    Intercept intercept(Operation op, std::uint32_t index, std::optional<std::uint8_t> mode) override;
+    Intercept intercept(Operation op, std::uint32_t index,
+                        std::optional<std::uint8_t> mode) override;
     // In use when the file says another program holds the unit's tape device.
     ClaimResult claim(std::uint32_t index) override;
     std::string describe() const override;
@@ -37,8 +38,8 @@ private:
     struct Device {
         DeviceConfig config;
         EmulatedDrive drive;
-        std::vector<std::uint64_t> faultCalls;  // matching calls seen, per fault rule
-        std::string keptRevision;               // the firmware revision the state file has
+        std::vector<std::uint64_t> faultCalls; // matching calls seen, per fault rule
+        std::string keptRevision;              // the firmware revision the state file has
     };
 
     void keep(Device& device);
@@ -50,4 +51,4 @@ private:
     std::string stateError_;
 };
 
-}  // namespace zurvax
+} // namespace zurvax

@@ -4,9 +4,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
-#include <filesystem>
 #include <limits>
 #include <map>
 #include <sstream>
@@ -41,59 +41,75 @@ public:
     void onlyKeys(const json& object, std::initializer_list<std::string_view> keys) const {
         for (const auto& item : object.items()) {
             bool known = false;
-            for (const auto key : keys) known = known || item.key() == key;
-            if (!known) fail("key " + quoted(item.key()) + ": unknown key");
+            for (const auto key : keys)
+                known = known || item.key() == key;
+            if (!known)
+                fail("key " + quoted(item.key()) + ": unknown key");
         }
     }
 
     std::int64_t integer(const json& object, const char* key, std::int64_t low, std::int64_t high,
                          std::int64_t fallback) const {
-        if (!object.contains(key)) return fallback;
+        if (!object.contains(key))
+            return fallback;
         const json& value = object.at(key);
-        if (!value.is_number_integer()) fail(keyText(key) + "expected an integer, got " + typeOf(value));
-        if (value.is_number_unsigned() && value.get<std::uint64_t>() >
-                                              static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        if (!value.is_number_integer())
+            fail(keyText(key) + "expected an integer, got " + typeOf(value));
+        if (value.is_number_unsigned() &&
+            value.get<std::uint64_t>() >
+                static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
             fail(keyText(key) + value.dump() + " is out of range " + range(low, high));
         }
         const auto number = value.get<std::int64_t>();
-        if (number < low || number > high) fail(keyText(key) + value.dump() + " is out of range " + range(low, high));
+        if (number < low || number > high)
+            fail(keyText(key) + value.dump() + " is out of range " + range(low, high));
         return number;
     }
 
     bool boolean(const json& object, const char* key, bool fallback) const {
-        if (!object.contains(key)) return fallback;
+        if (!object.contains(key))
+            return fallback;
         const json& value = object.at(key);
-        if (!value.is_boolean()) fail(keyText(key) + "expected true or false, got " + typeOf(value));
+        if (!value.is_boolean())
+            fail(keyText(key) + "expected true or false, got " + typeOf(value));
         return value.get<bool>();
     }
 
-    std::optional<std::string> text(const json& object, const char* key, std::size_t maxLength) const {
-        if (!object.contains(key)) return std::nullopt;
+    std::optional<std::string> text(const json& object, const char* key,
+                                    std::size_t maxLength) const {
+        if (!object.contains(key))
+            return std::nullopt;
         const json& value = object.at(key);
-        if (!value.is_string()) fail(keyText(key) + "expected a string, got " + typeOf(value));
+        if (!value.is_string())
+            fail(keyText(key) + "expected a string, got " + typeOf(value));
         const auto& s = value.get_ref<const std::string&>();
         if (maxLength != 0 && s.size() > maxLength) {
             fail(keyText(key) + "longer than " + std::to_string(maxLength) + " characters");
         }
         for (const char c : s) {
-            if (c < 0x20 || c > 0x7E) fail(keyText(key) + "contains a character that is not printable ASCII");
+            if (c < 0x20 || c > 0x7E)
+                fail(keyText(key) + "contains a character that is not printable ASCII");
         }
         return s;
     }
 
     std::optional<std::vector<std::uint8_t>> hex(const json& object, const char* key) const {
         const auto s = text(object, key, 0);
-        if (!s) return std::nullopt;
+        if (!s)
+            return std::nullopt;
         std::vector<std::uint8_t> bytes;
         int pending = -1;
         for (std::size_t i = 0; i < s->size(); ++i) {
             const char c = (*s)[i];
             if (c == ' ') {
-                if (pending >= 0) fail(keyText(key) + "bad hex: odd digit before position " + std::to_string(i));
+                if (pending >= 0)
+                    fail(keyText(key) + "bad hex: odd digit before position " + std::to_string(i));
                 continue;
             }
             const int digit = HexDigit(c);
-            if (digit < 0) fail(keyText(key) + "bad hex: '" + std::string(1, c) + "' at position " + std::to_string(i));
+            if (digit < 0)
+                fail(keyText(key) + "bad hex: '" + std::string(1, c) + "' at position " +
+                     std::to_string(i));
             if (pending < 0) {
                 pending = digit;
             } else {
@@ -101,7 +117,8 @@ public:
                 pending = -1;
             }
         }
-        if (pending >= 0) fail(keyText(key) + "bad hex: odd number of digits");
+        if (pending >= 0)
+            fail(keyText(key) + "bad hex: odd number of digits");
         return bytes;
     }
 
@@ -113,7 +130,8 @@ public:
             }
             fail(keyText(key) + value.dump() + " is out of range 0-0xffffffff");
         }
-        if (!value.is_string()) fail(keyText(key) + "expected a number or a \"0x...\" string, got " + typeOf(value));
+        if (!value.is_string())
+            fail(keyText(key) + "expected a number or a \"0x...\" string, got " + typeOf(value));
         const auto& s = value.get_ref<const std::string&>();
         if (s.size() < 3 || s.size() > 10 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X')) {
             fail(keyText(key) + quoted(s) + " is not a \"0x...\" number of at most 8 hex digits");
@@ -121,7 +139,9 @@ public:
         std::uint32_t result = 0;
         for (std::size_t i = 2; i < s.size(); ++i) {
             const int digit = HexDigit(s[i]);
-            if (digit < 0) fail(keyText(key) + "bad hex: '" + escaped(std::string(1, s[i])) + "' in " + quoted(s));
+            if (digit < 0)
+                fail(keyText(key) + "bad hex: '" + escaped(std::string(1, s[i])) + "' in " +
+                     quoted(s));
             result = result * 16 + static_cast<std::uint32_t>(digit);
         }
         return result;
@@ -141,13 +161,17 @@ public:
 
 private:
     static int HexDigit(char c) {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
         return -1;
     }
     static std::string typeOf(const json& value) {
-        if (value.is_number_float()) return "a fraction";
+        if (value.is_number_float())
+            return "a fraction";
         return value.type_name();
     }
     static std::string range(std::int64_t low, std::int64_t high) {
@@ -159,33 +183,44 @@ private:
 
 FaultRule ReadFault(const json& entry, const std::string& context) {
     Reader reader(context);
-    if (!entry.is_object()) reader.fail("expected an object");
+    if (!entry.is_object())
+        reader.fail("expected an object");
     reader.onlyKeys(entry, {"op", "mode", "from", "count", "status", "corrupt"});
     FaultRule rule;
     const auto op = reader.text(entry, "op", 0);
-    if (!op) reader.fail("key \"op\": missing");
+    if (!op)
+        reader.fail("key \"op\": missing");
     if (*op != "*") {
         rule.op = OperationFromName(*op);
-        if (!rule.op) reader.fail("key \"op\": unknown operation \"" + *op + "\"");
+        if (!rule.op)
+            reader.fail("key \"op\": unknown operation \"" + *op + "\"");
     }
-    if (entry.contains("mode")) rule.mode = static_cast<std::uint8_t>(reader.integer(entry, "mode", 0, 31, 0));
-    rule.from = static_cast<std::uint64_t>(reader.integer(entry, "from", 1, std::numeric_limits<std::int64_t>::max(), 1));
-    rule.count = static_cast<std::uint64_t>(reader.integer(entry, "count", 0, std::numeric_limits<std::int64_t>::max(), 1));
+    if (entry.contains("mode"))
+        rule.mode = static_cast<std::uint8_t>(reader.integer(entry, "mode", 0, 31, 0));
+    rule.from = static_cast<std::uint64_t>(
+        reader.integer(entry, "from", 1, std::numeric_limits<std::int64_t>::max(), 1));
+    rule.count = static_cast<std::uint64_t>(
+        reader.integer(entry, "count", 0, std::numeric_limits<std::int64_t>::max(), 1));
     rule.corrupt = reader.boolean(entry, "corrupt", false);
     const bool hasStatus = entry.contains("status");
-    if (hasStatus && rule.corrupt) reader.fail("\"status\" and \"corrupt\" exclude each other");
-    if (!hasStatus && !rule.corrupt) reader.fail("needs \"status\" or \"corrupt\": true");
-    if (hasStatus) rule.status = reader.status(entry, "status");
+    if (hasStatus && rule.corrupt)
+        reader.fail("\"status\" and \"corrupt\" exclude each other");
+    if (!hasStatus && !rule.corrupt)
+        reader.fail("needs \"status\" or \"corrupt\": true");
+    if (hasStatus)
+        rule.status = reader.status(entry, "status");
     return rule;
 }
 
 DeviceConfig ReadDevice(const json& entry, std::uint32_t index, const std::string& source) {
     const std::string context = source + ": device " + std::to_string(index) + ": ";
     Reader reader(context);
-    if (!entry.is_object()) reader.fail("expected an object");
-    reader.onlyKeys(entry, {"type", "qualifier", "vendor", "product", "revision", "inquiry",
-                            "host_adapter", "target", "lun", "medium", "sense", "power_on_attention",
-                            "activation_polls", "check_image", "faults", "serial", "tape_in_use"});
+    if (!entry.is_object())
+        reader.fail("expected an object");
+    reader.onlyKeys(entry,
+                    {"type", "qualifier", "vendor", "product", "revision", "inquiry",
+                     "host_adapter", "target", "lun", "medium", "sense", "power_on_attention",
+                     "activation_polls", "check_image", "faults", "serial", "tape_in_use"});
     DeviceConfig device;
     const auto type = static_cast<std::uint8_t>(reader.integer(entry, "type", 0, 31, 1));
     const auto qualifier = static_cast<std::uint8_t>(reader.integer(entry, "qualifier", 0, 7, 0));
@@ -195,34 +230,43 @@ DeviceConfig ReadDevice(const json& entry, std::uint32_t index, const std::strin
     device.drive.inquiry = StandardInquiry(type, qualifier, vendor, product, revision);
     if (const auto inquiry = reader.hex(entry, "inquiry")) {
         if (inquiry->size() != kInquiryLength) {
-            reader.fail("key \"inquiry\": expected 36 bytes, got " + std::to_string(inquiry->size()));
+            reader.fail("key \"inquiry\": expected 36 bytes, got " +
+                        std::to_string(inquiry->size()));
         }
         std::copy(inquiry->begin(), inquiry->end(), device.drive.inquiry.begin());
     }
-    device.drive.serial = reader.text(entry, "serial", kMaxSerialLength).value_or(DefaultSerial(index));
-    if (device.drive.serial.empty()) reader.fail("key \"serial\": empty");
+    device.drive.serial =
+        reader.text(entry, "serial", kMaxSerialLength).value_or(DefaultSerial(index));
+    if (device.drive.serial.empty())
+        reader.fail("key \"serial\": empty");
     if (device.drive.serial.front() == ' ' || device.drive.serial.back() == ' ') {
         reader.fail("key \"serial\": begins or ends with a blank");
     }
     device.tapeInUse = reader.boolean(entry, "tape_in_use", false);
     device.path[1] = static_cast<std::uint8_t>(reader.integer(entry, "host_adapter", 0, 255, 0));
-    device.path[2] = static_cast<std::uint8_t>(reader.integer(entry, "target", 0, 255, index & 0xFF));
+    device.path[2] =
+        static_cast<std::uint8_t>(reader.integer(entry, "target", 0, 255, index & 0xFF));
     device.path[3] = static_cast<std::uint8_t>(reader.integer(entry, "lun", 0, 255, 0));
     device.drive.medium = reader.boolean(entry, "medium", false);
     if (auto sense = reader.hex(entry, "sense")) {
         if (sense->empty() || sense->size() > 252) {
-            reader.fail("key \"sense\": expected 1 to 252 bytes, got " + std::to_string(sense->size()));
+            reader.fail("key \"sense\": expected 1 to 252 bytes, got " +
+                        std::to_string(sense->size()));
         }
         device.drive.sense = std::move(*sense);
     }
     device.drive.powerOnAttention = reader.boolean(entry, "power_on_attention", true);
-    device.drive.activationPolls = static_cast<int>(reader.integer(entry, "activation_polls", -1, 1000000, 2));
+    device.drive.activationPolls =
+        static_cast<int>(reader.integer(entry, "activation_polls", -1, 1000000, 2));
     device.drive.checkImage = reader.boolean(entry, "check_image", true);
     if (entry.contains("faults")) {
         const json& faults = entry.at("faults");
-        if (!faults.is_array()) reader.fail("key \"faults\": expected an array, got " + std::string(faults.type_name()));
+        if (!faults.is_array())
+            reader.fail("key \"faults\": expected an array, got " +
+                        std::string(faults.type_name()));
         for (std::size_t i = 0; i < faults.size(); ++i) {
-            device.faults.push_back(ReadFault(faults[i], context + "key \"faults\": entry " + std::to_string(i) + ": "));
+            device.faults.push_back(ReadFault(faults[i], context + "key \"faults\": entry " +
+                                                             std::to_string(i) + ": "));
         }
     }
     return device;
@@ -230,7 +274,8 @@ DeviceConfig ReadDevice(const json& entry, std::uint32_t index, const std::strin
 
 EmulationConfig ReadTop(const json& top, const std::string& source) {
     Reader reader(source + ": ");
-    if (!top.is_object()) reader.fail("expected an object at the top level");
+    if (!top.is_object())
+        reader.fail("expected an object at the top level");
     reader.onlyKeys(top, {"devices", "end_of_list", "state_file"});
     EmulationConfig config;
     config.source = source;
@@ -240,12 +285,15 @@ EmulationConfig ReadTop(const json& top, const std::string& source) {
         } else if (*end == "inquiry") {
             config.endOfList = EndOfList::Inquiry;
         } else {
-            reader.fail("key \"end_of_list\": \"" + *end + "\" is neither \"device_type\" nor \"inquiry\"");
+            reader.fail("key \"end_of_list\": \"" + *end +
+                        "\" is neither \"device_type\" nor \"inquiry\"");
         }
     }
     if (top.contains("devices")) {
         const json& devices = top.at("devices");
-        if (!devices.is_array()) reader.fail("key \"devices\": expected an array, got " + std::string(devices.type_name()));
+        if (!devices.is_array())
+            reader.fail("key \"devices\": expected an array, got " +
+                        std::string(devices.type_name()));
         for (std::size_t i = 0; i < devices.size(); ++i) {
             config.devices.push_back(ReadDevice(devices[i], static_cast<std::uint32_t>(i), source));
         }
@@ -256,12 +304,14 @@ EmulationConfig ReadTop(const json& top, const std::string& source) {
         const std::string& serial = config.devices[i].drive.serial;
         const auto [first, added] = serials.emplace(serial, i);
         if (!added) {
-            reader.fail("device " + std::to_string(i) + ": serial number " + Reader::quoted(serial) +
-                        " is device " + std::to_string(first->second) + "'s too");
+            reader.fail("device " + std::to_string(i) + ": serial number " +
+                        Reader::quoted(serial) + " is device " + std::to_string(first->second) +
+                        "'s too");
         }
     }
     if (const auto state = reader.text(top, "state_file", 0)) {
-        if (state->empty()) reader.fail("key \"state_file\": empty");
+        if (state->empty())
+            reader.fail("key \"state_file\": empty");
         config.stateFile = *state;
     }
     return config;
@@ -279,7 +329,8 @@ std::string Where(std::string_view text, std::size_t byte) {
             ++column;
         }
     }
-    if (column == 0) column = 1;
+    if (column == 0)
+        column = 1;
     return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
@@ -298,14 +349,15 @@ DeviceConfig DemoDevice(std::uint8_t type, const char* vendor, const char* produ
     return device;
 }
 
-}  // namespace
+} // namespace
 
 ConfigOutcome ParseEmulation(std::string_view text, const std::string& sourceName) {
     json top;
     try {
         top = json::parse(text.begin(), text.end());
     } catch (const json::parse_error& error) {
-        return ConfigError{sourceName + ": " + Where(text, error.byte) + ": JSON syntax error: " + Reason(error.what())};
+        return ConfigError{sourceName + ": " + Where(text, error.byte) +
+                           ": JSON syntax error: " + Reason(error.what())};
     } catch (const json::exception& error) {
         return ConfigError{sourceName + ": JSON error: " + Reason(error.what())};
     }
@@ -318,12 +370,15 @@ ConfigOutcome ParseEmulation(std::string_view text, const std::string& sourceNam
 
 ConfigOutcome LoadEmulationFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
-    if (!file) return ConfigError{path + ": cannot open: " + std::strerror(errno)};
+    if (!file)
+        return ConfigError{path + ": cannot open: " + std::strerror(errno)};
     std::ostringstream content;
     content << file.rdbuf();
-    if (file.bad()) return ConfigError{path + ": cannot read"};
+    if (file.bad())
+        return ConfigError{path + ": cannot read"};
     ConfigOutcome outcome = ParseEmulation(content.str(), path);
-    if (auto* config = std::get_if<EmulationConfig>(&outcome); config != nullptr && !config->stateFile.empty()) {
+    if (auto* config = std::get_if<EmulationConfig>(&outcome);
+        config != nullptr && !config->stateFile.empty()) {
         const std::filesystem::path state(config->stateFile);
         if (state.is_relative()) {
             config->stateFile = (std::filesystem::path(path).parent_path() / state).string();
@@ -335,35 +390,44 @@ ConfigOutcome LoadEmulationFile(const std::string& path) {
 KeptStateOutcome LoadKeptState(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        if (errno == ENOENT) return KeptState{};
+        if (errno == ENOENT)
+            return KeptState{};
         return ConfigError{path + ": cannot open: " + std::strerror(errno)};
     }
     std::ostringstream content;
     content << file.rdbuf();
-    if (file.bad()) return ConfigError{path + ": cannot read"};
+    if (file.bad())
+        return ConfigError{path + ": cannot read"};
     const std::string text = content.str();
     json top;
     try {
         top = json::parse(text);
     } catch (const json::parse_error& error) {
-        return ConfigError{path + ": " + Where(text, error.byte) + ": JSON syntax error: " + Reason(error.what())};
+        return ConfigError{path + ": " + Where(text, error.byte) +
+                           ": JSON syntax error: " + Reason(error.what())};
     } catch (const json::exception& error) {
         return ConfigError{path + ": JSON error: " + Reason(error.what())};
     }
     try {
         Reader reader(path + ": ");
-        if (!top.is_object()) reader.fail("expected an object at the top level");
+        if (!top.is_object())
+            reader.fail("expected an object at the top level");
         reader.onlyKeys(top, {"drives"});
         KeptState state;
-        if (!top.contains("drives")) return state;
+        if (!top.contains("drives"))
+            return state;
         const json& drives = top.at("drives");
-        if (!drives.is_object()) reader.fail("key \"drives\": expected an object, got " + std::string(drives.type_name()));
+        if (!drives.is_object())
+            reader.fail("key \"drives\": expected an object, got " +
+                        std::string(drives.type_name()));
         for (const auto& drive : drives.items()) {
             const Reader entry(path + ": drive " + Reader::quoted(drive.key()) + ": ");
-            if (!drive.value().is_object()) entry.fail("expected an object");
+            if (!drive.value().is_object())
+                entry.fail("expected an object");
             entry.onlyKeys(drive.value(), {"revision"});
             const auto revision = entry.text(drive.value(), "revision", 4);
-            if (!revision || revision->size() != 4) entry.fail("key \"revision\": expected 4 characters");
+            if (!revision || revision->size() != 4)
+                entry.fail("key \"revision\": expected 4 characters");
             state.revisions[drive.key()] = *revision;
         }
         return state;
@@ -374,12 +438,15 @@ KeptStateOutcome LoadKeptState(const std::string& path) {
 
 std::string SaveKeptState(const std::string& path, const KeptState& state) {
     json drives = json::object();
-    for (const auto& [serial, revision] : state.revisions) drives[serial] = {{"revision", revision}};
+    for (const auto& [serial, revision] : state.revisions)
+        drives[serial] = {{"revision", revision}};
     const std::string text = json{{"drives", drives}}.dump(2) + "\n";
     const std::string temporary = path + ".tmp";
     std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) return temporary + ": cannot create: " + std::strerror(errno);
-    bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
+    if (file == nullptr)
+        return temporary + ": cannot create: " + std::strerror(errno);
+    bool written =
+        std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
     // On the disk before the rename makes it the state: a power cut must not leave an
     // empty file behind the new name.
 #ifdef _WIN32
@@ -389,7 +456,8 @@ std::string SaveKeptState(const std::string& path, const KeptState& state) {
 #endif
     written = std::fclose(file) == 0 && written;
     std::error_code error;
-    if (written) std::filesystem::rename(temporary, path, error);
+    if (written)
+        std::filesystem::rename(temporary, path, error);
     if (!written || error) {
         const std::string why = written ? error.message() : "cannot write";
         std::filesystem::remove(temporary, error);
@@ -398,7 +466,8 @@ std::string SaveKeptState(const std::string& path, const KeptState& state) {
     return {};
 }
 
-std::string UpdateKeptState(const std::string& path, const std::string& serial, const std::string& revision) {
+std::string UpdateKeptState(const std::string& path, const std::string& serial,
+                            const std::string& revision) {
     // Creating a folder is atomic on every system: the one process that made it holds the
     // lock. One left by a process that died is broken after a while.
     const std::filesystem::path lock = path + ".lock";
@@ -406,7 +475,8 @@ std::string UpdateKeptState(const std::string& path, const std::string& serial, 
     const auto since = std::chrono::steady_clock::now();
     std::error_code error;
     while (!std::filesystem::create_directory(lock, error)) {
-        if (error) return lock.string() + ": " + error.message();
+        if (error)
+            return lock.string() + ": " + error.message();
         if (std::chrono::steady_clock::now() - since > kPatience) {
             std::filesystem::remove(lock, error);
             continue;
@@ -428,7 +498,8 @@ std::string UpdateKeptState(const std::string& path, const std::string& serial, 
 void ApplyKeptState(const KeptState& state, EmulationConfig& config) {
     for (DeviceConfig& device : config.devices) {
         const auto kept = state.revisions.find(device.drive.serial);
-        if (kept == state.revisions.end()) continue;
+        if (kept == state.revisions.end())
+            continue;
         std::copy(kept->second.begin(), kept->second.end(), device.drive.inquiry.begin() + 32);
     }
 }
@@ -442,8 +513,9 @@ EmulationConfig DemoEmulation() {
     config.devices.push_back(DemoDevice(0, "DISKCO", "DK-2000", "1.00", 0, 0));
     config.devices.push_back(DemoDevice(8, "ACMELIB", "AUTOLOADER-8", "2.10", 1, 4));
     config.devices.push_back(DemoDevice(1, "OTHERCO", "TX-900", "3.02", 1, 3));
-    for (std::size_t i = 0; i < config.devices.size(); ++i) config.devices[i].drive.serial = DefaultSerial(i);
+    for (std::size_t i = 0; i < config.devices.size(); ++i)
+        config.devices[i].drive.serial = DefaultSerial(i);
     return config;
 }
 
-}  // namespace zurvax
+} // namespace zurvax

@@ -56,12 +56,12 @@ struct DeviceConfig {
 };
 
 enum class EndOfList {
-    DeviceType,  // past the last device GetDeviceType gives NO_DEVICE_TYPE
-    Inquiry,     // past the last device GetDeviceType gives 1; only the inquiry tells the end
+    DeviceType, // past the last device GetDeviceType gives NO_DEVICE_TYPE
+    Inquiry,    // past the last device GetDeviceType gives 1; only the inquiry tells the end
 };
 
 struct EmulationConfig {
-    std::string source;  // "demo" or the file name, for messages
+    std::string source; // "demo" or the file name, for messages
     EndOfList endOfList = EndOfList::DeviceType;
     std::vector<DeviceConfig> devices;
     // The state file's path as the file gives it (LoadEmulationFile resolves a relative one
@@ -103,7 +103,8 @@ std::string SaveKeptState(const std::string& path, const KeptState& state);
 // processes (one per drive, for a command line's --jobs) keep theirs in the same file, so it
 // is read afresh and written under a lock (a folder beside it, path + ".lock"), never written
 // back from an older copy. Empty on success, else why not.
-std::string UpdateKeptState(const std::string& path, const std::string& serial, const std::string& revision);
+std::string UpdateKeptState(const std::string& path, const std::string& serial,
+                            const std::string& revision);
 // Every device of config whose serial number state knows starts with the revision kept.
 void ApplyKeptState(const KeptState& state, EmulationConfig& config);
 
@@ -116,4 +117,4 @@ void ApplyKeptState(const KeptState& state, EmulationConfig& config);
 //   4  OTHERCO TX-900 rev 3.02, tape (1), path 0/1/3/0
 EmulationConfig DemoEmulation();
 
-}  // namespace zurvax
+} // namespace zurvax

@@ -19,20 +19,22 @@ constexpr std::array<std::pair<Operation, std::string_view>, 10> kNames{{
     {Operation::ReleaseDevice, "ReleaseDevice"},
 }};
 
-}  // namespace
+} // namespace
 
 std::string_view OperationName(Operation op) {
     for (const auto& [candidate, name] : kNames) {
-        if (candidate == op) return name;
+        if (candidate == op)
+            return name;
     }
     return "?";
 }
 
 std::optional<Operation> OperationFromName(std::string_view name) {
     for (const auto& [op, candidate] : kNames) {
-        if (candidate == name) return op;
+        if (candidate == name)
+            return op;
     }
     return std::nullopt;
 }
 
-}  // namespace zurvax
+} // namespace zurvax

@@ -23,4 +23,4 @@ std::string_view OperationName(Operation op);
 // The operation with this exact name, or nullopt.
 std::optional<Operation> OperationFromName(std::string_view name);
 
-}  // namespace zurvax
+} // namespace zurvax

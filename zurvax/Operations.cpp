@@ -18,7 +18,8 @@ bool Exists(const Transport& transport, std::uint32_t index) {
 }
 
 void CorruptLast(std::span<std::uint8_t> bytes) {
-    if (!bytes.empty()) bytes.back() ^= 0xFF;
+    if (!bytes.empty())
+        bytes.back() ^= 0xFF;
 }
 
 // INQUIRY into inquiry; 0 or a failure status.
@@ -30,63 +31,81 @@ std::uint32_t SendInquiry(Transport& transport, std::uint32_t index,
     return Classify(command, transport.execute(index, command));
 }
 
-}  // namespace
+} // namespace
 
 std::uint8_t DeviceTypeOf(Transport& transport, std::uint32_t index) {
-    if (!Exists(transport, index)) return transport.deviceTypePastEnd();
+    if (!Exists(transport, index))
+        return transport.deviceTypePastEnd();
     const Intercept intercept = transport.intercept(Operation::GetDeviceType, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail) return NO_DEVICE_TYPE;
+    if (intercept.kind == Intercept::Kind::Fail)
+        return NO_DEVICE_TYPE;
     std::array<std::uint8_t, sizeof(INQUIRY_DATA)> inquiry{};
     if (SendInquiry(transport, index, inquiry) != 0) {
         return transport.enumeratedDeviceType(index).value_or(NO_DEVICE_TYPE);
     }
     std::uint8_t type = inquiry[0] & 0x1F;
-    if (intercept.kind == Intercept::Kind::Corrupt) type ^= 0x01;
+    if (intercept.kind == Intercept::Kind::Corrupt)
+        type ^= 0x01;
     return type;
 }
 
 std::uint32_t InquiryOf(Transport& transport, std::uint32_t index, INQUIRY_DATA* data) {
-    if (!Exists(transport, index)) return END_OF_DEVICE_LIST;
-    const Intercept intercept = transport.intercept(Operation::ReadRawInquiryData, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail) return intercept.status;
-    if (data == nullptr) return ZURVAX_STATUS_INVALID_ARGUMENT;
+    if (!Exists(transport, index))
+        return END_OF_DEVICE_LIST;
+    const Intercept intercept =
+        transport.intercept(Operation::ReadRawInquiryData, index, std::nullopt);
+    if (intercept.kind == Intercept::Kind::Fail)
+        return intercept.status;
+    if (data == nullptr)
+        return ZURVAX_STATUS_INVALID_ARGUMENT;
     std::array<std::uint8_t, sizeof(INQUIRY_DATA)> inquiry{};
-    if (const auto status = SendInquiry(transport, index, inquiry)) return status;
-    if (intercept.kind == Intercept::Kind::Corrupt) CorruptLast(inquiry);
+    if (const auto status = SendInquiry(transport, index, inquiry))
+        return status;
+    if (intercept.kind == Intercept::Kind::Corrupt)
+        CorruptLast(inquiry);
     std::memcpy(data->bytes, inquiry.data(), inquiry.size());
     return 0;
 }
 
 DevicePath PathOf(Transport& transport, std::uint32_t index) {
-    if (!Exists(transport, index)) return {};
+    if (!Exists(transport, index))
+        return {};
     const Intercept intercept = transport.intercept(Operation::GetScsiPath, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail) return {};
+    if (intercept.kind == Intercept::Kind::Fail)
+        return {};
     DevicePath path = transport.devicePath(index);
     path[0] = 0;
-    if (intercept.kind == Intercept::Kind::Corrupt) CorruptLast(path);
+    if (intercept.kind == Intercept::Kind::Corrupt)
+        CorruptLast(path);
     return path;
 }
 
 std::uint32_t TestUnitReadyOf(Transport& transport, std::uint32_t index) {
-    if (!Exists(transport, index)) return ZURVAX_STATUS_NO_SUCH_DEVICE;
+    if (!Exists(transport, index))
+        return ZURVAX_STATUS_NO_SUCH_DEVICE;
     const Intercept intercept = transport.intercept(Operation::TestUnitReady, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail) return intercept.status;
+    if (intercept.kind == Intercept::Kind::Fail)
+        return intercept.status;
     const Cdb cdb = TestUnitReadyCdb();
     ScsiCommand command(cdb.view(), kTestUnitReadyTimeout);
     return Classify(command, transport.execute(index, command));
 }
 
 std::uint32_t RequestSenseOf(Transport& transport, std::uint32_t index, SENSE_DATA* sense) {
-    if (!Exists(transport, index)) return ZURVAX_STATUS_NO_SUCH_DEVICE;
+    if (!Exists(transport, index))
+        return ZURVAX_STATUS_NO_SUCH_DEVICE;
     const Intercept intercept = transport.intercept(Operation::RequestSense, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail) return intercept.status;
-    if (sense == nullptr) return ZURVAX_STATUS_INVALID_ARGUMENT;
+    if (intercept.kind == Intercept::Kind::Fail)
+        return intercept.status;
+    if (sense == nullptr)
+        return ZURVAX_STATUS_INVALID_ARGUMENT;
     const Cdb cdb = RequestSenseCdb(kRequestSenseLength);
     std::array<std::uint8_t, kRequestSenseLength> received{};
     ScsiCommand command(cdb.view(), kRequestSenseTimeout);
     command.setDataIn(received, 8);
     const ScsiResult result = transport.execute(index, command);
-    if (const auto status = Classify(command, result)) return status;
+    if (const auto status = Classify(command, result))
+        return status;
 
     std::array<std::uint8_t, sizeof(SENSE_DATA)> fixed{};
     const std::size_t count = received.size() - std::min(result.residual, received.size());
@@ -100,7 +119,8 @@ std::uint32_t RequestSenseOf(Transport& transport, std::uint32_t index, SENSE_DA
     } else {
         std::copy_n(received.begin(), std::min(count, fixed.size()), fixed.begin());
     }
-    if (intercept.kind == Intercept::Kind::Corrupt) CorruptLast(fixed);
+    if (intercept.kind == Intercept::Kind::Corrupt)
+        CorruptLast(fixed);
     std::memcpy(sense->bytes, fixed.data(), fixed.size());
     return 0;
 }
@@ -108,12 +128,16 @@ std::uint32_t RequestSenseOf(Transport& transport, std::uint32_t index, SENSE_DA
 std::uint32_t WriteBufferOf(Transport& transport, std::uint32_t index, std::uint8_t mode,
                             std::uint8_t bufferId, std::uint32_t offset, std::uint32_t length,
                             const std::uint8_t* data) {
-    if (!Exists(transport, index)) return ZURVAX_STATUS_NO_SUCH_DEVICE;
+    if (!Exists(transport, index))
+        return ZURVAX_STATUS_NO_SUCH_DEVICE;
     const Intercept intercept = transport.intercept(Operation::WriteBuffer, index, mode);
-    if (intercept.kind == Intercept::Kind::Fail) return intercept.status;
+    if (intercept.kind == Intercept::Kind::Fail)
+        return intercept.status;
     const auto cdb = WriteBufferCdb(mode, bufferId, offset, length);
-    if (!cdb) return ZURVAX_STATUS_FIELD_TOO_LARGE;
-    if (data == nullptr && length != 0) return ZURVAX_STATUS_INVALID_ARGUMENT;
+    if (!cdb)
+        return ZURVAX_STATUS_FIELD_TOO_LARGE;
+    if (data == nullptr && length != 0)
+        return ZURVAX_STATUS_INVALID_ARGUMENT;
 
     std::vector<std::uint8_t> corrupted;
     std::span<const std::uint8_t> payload(data, length);
@@ -130,12 +154,16 @@ std::uint32_t WriteBufferOf(Transport& transport, std::uint32_t index, std::uint
 std::uint32_t ReadBufferOf(Transport& transport, std::uint32_t index, std::uint8_t mode,
                            std::uint8_t bufferId, std::uint32_t offset, std::uint32_t length,
                            std::uint8_t* data) {
-    if (!Exists(transport, index)) return ZURVAX_STATUS_NO_SUCH_DEVICE;
+    if (!Exists(transport, index))
+        return ZURVAX_STATUS_NO_SUCH_DEVICE;
     const Intercept intercept = transport.intercept(Operation::ReadBuffer, index, mode);
-    if (intercept.kind == Intercept::Kind::Fail) return intercept.status;
+    if (intercept.kind == Intercept::Kind::Fail)
+        return intercept.status;
     const auto cdb = ReadBufferCdb(mode, bufferId, offset, length);
-    if (!cdb) return ZURVAX_STATUS_FIELD_TOO_LARGE;
-    if (data == nullptr && length != 0) return ZURVAX_STATUS_INVALID_ARGUMENT;
+    if (!cdb)
+        return ZURVAX_STATUS_FIELD_TOO_LARGE;
+    if (data == nullptr && length != 0)
+        return ZURVAX_STATUS_INVALID_ARGUMENT;
 
     // Read into our own buffer so that a failed or short read leaves the caller's bytes
     // as they were: nothing stale can pass for data the device sent. It is not zeroed
@@ -144,56 +172,74 @@ std::uint32_t ReadBufferOf(Transport& transport, std::uint32_t index, std::uint8
     const std::span<std::uint8_t> bytes(received.get(), length);
     ScsiCommand command(cdb->view(), kReadBufferTimeout);
     command.setDataIn(bytes, bytes.size());
-    if (const auto status = Classify(command, transport.execute(index, command))) return status;
-    if (intercept.kind == Intercept::Kind::Corrupt) CorruptLast(bytes);
+    if (const auto status = Classify(command, transport.execute(index, command)))
+        return status;
+    if (intercept.kind == Intercept::Kind::Corrupt)
+        CorruptLast(bytes);
     std::copy(bytes.begin(), bytes.end(), data);
     return 0;
 }
 
-std::uint32_t SerialNumberOf(Transport& transport, std::uint32_t index, char* serial, std::uint32_t size) {
-    if (!Exists(transport, index)) return ZURVAX_STATUS_NO_SUCH_DEVICE;
-    const Intercept intercept = transport.intercept(Operation::ReadSerialNumber, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail) return intercept.status;
-    if (serial == nullptr || size == 0) return ZURVAX_STATUS_INVALID_ARGUMENT;
+std::uint32_t SerialNumberOf(Transport& transport, std::uint32_t index, char* serial,
+                             std::uint32_t size) {
+    if (!Exists(transport, index))
+        return ZURVAX_STATUS_NO_SUCH_DEVICE;
+    const Intercept intercept =
+        transport.intercept(Operation::ReadSerialNumber, index, std::nullopt);
+    if (intercept.kind == Intercept::Kind::Fail)
+        return intercept.status;
+    if (serial == nullptr || size == 0)
+        return ZURVAX_STATUS_INVALID_ARGUMENT;
     const Cdb cdb = VpdInquiryCdb(kVpdUnitSerialNumber, kSerialNumberPageLength);
     std::array<std::uint8_t, kSerialNumberPageLength> page{};
     ScsiCommand command(cdb.view(), kInquiryTimeout);
     command.setDataIn(page, 4);
     const ScsiResult result = transport.execute(index, command);
-    if (const auto status = Classify(command, result)) return status;
+    if (const auto status = Classify(command, result))
+        return status;
 
     // The page's own length decides, not the residual, which not every adapter reports.
     const std::size_t received = page.size() - std::min(result.residual, page.size());
     const std::size_t length = (std::size_t{page[2]} << 8) | page[3];
-    if (page[1] != kVpdUnitSerialNumber || 4 + length > received) return ZURVAX_STATUS_SHORT_TRANSFER;
+    if (page[1] != kVpdUnitSerialNumber || 4 + length > received)
+        return ZURVAX_STATUS_SHORT_TRANSFER;
     auto first = page.begin() + 4;
     auto last = first + static_cast<std::ptrdiff_t>(length);
     const auto padding = [](std::uint8_t c) { return c == ' ' || c == 0; };
-    while (first != last && padding(*first)) ++first;
-    while (last != first && padding(*(last - 1))) --last;
+    while (first != last && padding(*first))
+        ++first;
+    while (last != first && padding(*(last - 1)))
+        --last;
     const std::span<std::uint8_t> text(first, last);
-    if (text.size() >= size) return ZURVAX_STATUS_INVALID_ARGUMENT;
-    if (intercept.kind == Intercept::Kind::Corrupt) CorruptLast(text);
+    if (text.size() >= size)
+        return ZURVAX_STATUS_INVALID_ARGUMENT;
+    if (intercept.kind == Intercept::Kind::Corrupt)
+        CorruptLast(text);
     std::copy(text.begin(), text.end(), serial);
     serial[text.size()] = '\0';
     return 0;
 }
 
 std::uint32_t ClaimOf(Transport& transport, std::uint32_t index) {
-    if (!Exists(transport, index)) return ZURVAX_STATUS_NO_SUCH_DEVICE;
+    if (!Exists(transport, index))
+        return ZURVAX_STATUS_NO_SUCH_DEVICE;
     const Intercept intercept = transport.intercept(Operation::ClaimDevice, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail) return intercept.status;
+    if (intercept.kind == Intercept::Kind::Fail)
+        return intercept.status;
     const ClaimResult claim = transport.claim(index);
-    if (claim.inUse) return ZURVAX_STATUS_DEVICE_IN_USE;
+    if (claim.inUse)
+        return ZURVAX_STATUS_DEVICE_IN_USE;
     return ClassifyDelivery(claim.failure);
 }
 
 std::uint32_t ReleaseOf(Transport& transport, std::uint32_t index) {
-    if (!Exists(transport, index)) return ZURVAX_STATUS_NO_SUCH_DEVICE;
+    if (!Exists(transport, index))
+        return ZURVAX_STATUS_NO_SUCH_DEVICE;
     const Intercept intercept = transport.intercept(Operation::ReleaseDevice, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail) return intercept.status;
+    if (intercept.kind == Intercept::Kind::Fail)
+        return intercept.status;
     transport.release(index);
     return 0;
 }
 
-}  // namespace zurvax
+} // namespace zurvax

@@ -14,8 +14,8 @@
 #include <chrono>
 #include <cstdint>
 
-#include "zurvax/ZurvaxApi.h"
 #include "zurvax/Transport.h"
+#include "zurvax/ZurvaxApi.h"
 
 namespace zurvax {
 
@@ -50,10 +50,11 @@ std::uint32_t ReadBufferOf(Transport& transport, std::uint32_t index, std::uint8
                            std::uint8_t bufferId, std::uint32_t offset, std::uint32_t length,
                            std::uint8_t* data);
 // A Corrupt answer changes the last character of the serial number.
-std::uint32_t SerialNumberOf(Transport& transport, std::uint32_t index, char* serial, std::uint32_t size);
+std::uint32_t SerialNumberOf(Transport& transport, std::uint32_t index, char* serial,
+                             std::uint32_t size);
 // The transport's claim and release; whether the device is already claimed is the caller's
 // business (zurvax/ZurvaxApi.cpp).
 std::uint32_t ClaimOf(Transport& transport, std::uint32_t index);
 std::uint32_t ReleaseOf(Transport& transport, std::uint32_t index);
 
-}  // namespace zurvax
+} // namespace zurvax

@@ -12,4 +12,4 @@ namespace zurvax {
 // with none.
 std::unique_ptr<Transport> MakeRealTransport();
 
-}  // namespace zurvax
+} // namespace zurvax

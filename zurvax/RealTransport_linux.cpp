@@ -4,6 +4,8 @@
 
 namespace zurvax {
 
-std::unique_ptr<Transport> MakeRealTransport() { return std::make_unique<SgTransport>(MakeSgSystem()); }
+std::unique_ptr<Transport> MakeRealTransport() {
+    return std::make_unique<SgTransport>(MakeSgSystem());
+}
 
-}  // namespace zurvax
+} // namespace zurvax

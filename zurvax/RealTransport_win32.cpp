@@ -8,4 +8,4 @@ std::unique_ptr<Transport> MakeRealTransport() {
     return std::make_unique<SptiTransport>(MakeWin32DeviceIo());
 }
 
-}  // namespace zurvax
+} // namespace zurvax

@@ -23,4 +23,4 @@ void ScsiCommand::setDataIn(std::span<std::uint8_t> buffer, std::size_t required
     requiredDataIn_ = std::min(requiredBytes, buffer.size());
 }
 
-}  // namespace zurvax
+} // namespace zurvax

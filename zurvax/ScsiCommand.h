@@ -87,4 +87,4 @@ struct ScsiResult {
     std::size_t residual = 0;
 };
 
-}  // namespace zurvax
+} // namespace zurvax

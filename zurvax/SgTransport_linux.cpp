@@ -22,12 +22,14 @@ namespace {
 
 // N of a name "sg<N>"; nullopt for anything else.
 std::optional<unsigned long> NodeNumber(const std::string& name) {
-    if (name.size() <= 2 || name.compare(0, 2, "sg") != 0) return std::nullopt;
+    if (name.size() <= 2 || name.compare(0, 2, "sg") != 0)
+        return std::nullopt;
     unsigned long number = 0;
     const char* first = name.data() + 2;
     const char* last = name.data() + name.size();
     const auto [end, error] = std::from_chars(first, last, number);
-    if (error != std::errc() || end != last || *first == '+') return std::nullopt;
+    if (error != std::errc() || end != last || *first == '+')
+        return std::nullopt;
     return number;
 }
 
@@ -37,35 +39,48 @@ bool IsPermissionError(int error) { return error == EACCES || error == EPERM; }
 bool IsAbsent(int error) { return error == ENOENT || error == ENODEV || error == ENXIO; }
 
 OsError OsErrorOf(int error) {
-    if (IsPermissionError(error)) return OsError::PermissionDenied;
-    if (error == ENODEV || error == ENXIO || error == ENOENT) return OsError::NoDevice;
-    if (error == ETIMEDOUT) return OsError::TimedOut;
+    if (IsPermissionError(error))
+        return OsError::PermissionDenied;
+    if (error == ENODEV || error == ENXIO || error == ENOENT)
+        return OsError::NoDevice;
+    if (error == ETIMEDOUT)
+        return OsError::TimedOut;
     return OsError::Other;
 }
 
 TransportStatus FromHostStatus(std::uint16_t host) {
     switch (host) {
-        case kDidOk: return TransportStatus::Ok;
-        case kDidTimeOut: return TransportStatus::Timeout;
-        case kDidNoConnect:
-        case kDidBadTarget: return TransportStatus::NoDevice;
-        default: return TransportStatus::Error;
+    case kDidOk:
+        return TransportStatus::Ok;
+    case kDidTimeOut:
+        return TransportStatus::Timeout;
+    case kDidNoConnect:
+    case kDidBadTarget:
+        return TransportStatus::NoDevice;
+    default:
+        return TransportStatus::Error;
     }
 }
 
 TransportStatus FromDriverStatus(std::uint16_t driver) {
     switch (driver & 0x07) {
-        case kDriverOk: return TransportStatus::Ok;
-        case kDriverTimeout: return TransportStatus::Timeout;
-        default: return TransportStatus::Error;
+    case kDriverOk:
+        return TransportStatus::Ok;
+    case kDriverTimeout:
+        return TransportStatus::Timeout;
+    default:
+        return TransportStatus::Error;
     }
 }
 
 int DataDirectionOf(DataDirection direction) {
     switch (direction) {
-        case DataDirection::ToDevice: return SG_DXFER_TO_DEV;
-        case DataDirection::FromDevice: return SG_DXFER_FROM_DEV;
-        case DataDirection::None: return SG_DXFER_NONE;
+    case DataDirection::ToDevice:
+        return SG_DXFER_TO_DEV;
+    case DataDirection::FromDevice:
+        return SG_DXFER_FROM_DEV;
+    case DataDirection::None:
+        return SG_DXFER_NONE;
     }
     return SG_DXFER_NONE;
 }
@@ -75,10 +90,12 @@ public:
     std::vector<std::string> listSgNames(const std::string& folder) override {
         std::vector<std::string> names;
         DIR* dir = ::opendir(folder.c_str());
-        if (dir == nullptr) return names;
+        if (dir == nullptr)
+            return names;
         while (const dirent* entry = ::readdir(dir)) {
             const std::string name(entry->d_name);
-            if (name.rfind("sg", 0) == 0) names.push_back(name);
+            if (name.rfind("sg", 0) == 0)
+                names.push_back(name);
         }
         ::closedir(dir);
         return names;
@@ -86,7 +103,8 @@ public:
 
     SgOpenResult open(const std::string& path, int flags) override {
         const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
-        if (fd < 0) return {-1, errno};
+        if (fd < 0)
+            return {-1, errno};
         return {fd, 0};
     }
 
@@ -99,7 +117,8 @@ public:
         const bool blocked = ::pthread_sigmask(SIG_BLOCK, &all, &previous) == 0;
         const int result = ::ioctl(fd, SG_IO, &header);
         const int error = result < 0 ? errno : 0;
-        if (blocked) ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        if (blocked)
+            ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         return error;
     }
 
@@ -109,7 +128,8 @@ public:
 
     std::optional<gid_t> nodeGroup(const std::string& path) override {
         struct stat info {};
-        if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+        if (::stat(path.c_str(), &info) != 0)
+            return std::nullopt;
         return info.st_gid;
     }
 
@@ -123,13 +143,14 @@ public:
                 buffer.resize(buffer.size() * 2);
                 continue;
             }
-            if (error != 0 || found == nullptr || found->gr_name == nullptr) return std::nullopt;
+            if (error != 0 || found == nullptr || found->gr_name == nullptr)
+                return std::nullopt;
             return std::string(found->gr_name);
         }
     }
 };
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<SgSystem> MakeSgSystem() { return std::make_unique<RealSgSystem>(); }
 
@@ -145,7 +166,8 @@ ScsiResult SgResult(const sg_io_hdr_t& header, const std::uint8_t* senseBuffer) 
     result.hostStatus = header.host_status;
     result.driverStatus = header.driver_status;
     result.transport = FromHostStatus(header.host_status);
-    if (result.transport == TransportStatus::Ok) result.transport = FromDriverStatus(header.driver_status);
+    if (result.transport == TransportStatus::Ok)
+        result.transport = FromDriverStatus(header.driver_status);
     result.scsiStatus = header.status;
     const std::size_t senseLength = std::min<std::size_t>(header.sb_len_wr, header.mx_sb_len);
     if (senseBuffer != nullptr && senseLength != 0) {
@@ -155,12 +177,15 @@ ScsiResult SgResult(const sg_io_hdr_t& header, const std::uint8_t* senseBuffer) 
     return result;
 }
 
-std::optional<std::string> TapeNodeName(const std::string& sysfs, int host, int channel, int target, int lun) {
-    const std::string unit = std::to_string(host) + ":" + std::to_string(channel) + ":" + std::to_string(target) +
-                             ":" + std::to_string(lun);
+std::optional<std::string> TapeNodeName(const std::string& sysfs, int host, int channel, int target,
+                                        int lun) {
+    const std::string unit = std::to_string(host) + ":" + std::to_string(channel) + ":" +
+                             std::to_string(target) + ":" + std::to_string(lun);
     std::error_code error;
-    std::filesystem::directory_iterator entries(sysfs + "/bus/scsi/devices/" + unit + "/scsi_tape", error);
-    if (error) return std::nullopt;
+    std::filesystem::directory_iterator entries(sysfs + "/bus/scsi/devices/" + unit + "/scsi_tape",
+                                                error);
+    if (error)
+        return std::nullopt;
     // st makes eight nodes per drive (st0, st0l, nst0a, ...): the non-rewinding one of the
     // default mode is the one whose closing leaves the tape where it is.
     for (const auto& entry : entries) {
@@ -181,15 +206,18 @@ SgTransport::SgTransport(std::unique_ptr<SgSystem> system, std::string folder, s
 
 SgTransport::~SgTransport() {
     for (const Device& device : devices_) {
-        if (device.fd >= 0) system_->close(device.fd);
-        if (device.tapeFd >= 0) system_->close(device.tapeFd);
+        if (device.fd >= 0)
+            system_->close(device.fd);
+        if (device.tapeFd >= 0)
+            system_->close(device.tapeFd);
     }
 }
 
 void SgTransport::enumerate() {
     std::vector<std::pair<unsigned long, std::string>> nodes;
     for (const std::string& name : system_->listSgNames(folder_)) {
-        if (const auto number = NodeNumber(name)) nodes.emplace_back(*number, name);
+        if (const auto number = NodeNumber(name))
+            nodes.emplace_back(*number, name);
     }
     std::sort(nodes.begin(), nodes.end());
 
@@ -201,7 +229,8 @@ void SgTransport::enumerate() {
             opened = system_->open(device.path, O_RDONLY | O_NONBLOCK);
         }
         if (opened.fd < 0) {
-            if (IsAbsent(opened.error)) continue;
+            if (IsAbsent(opened.error))
+                continue;
             device.openError = opened.error;
             devices_.push_back(device);
             continue;
@@ -215,7 +244,8 @@ void SgTransport::enumerate() {
             continue;
         }
         if (error == 0) {
-            device.scsiPath = {0, static_cast<std::uint8_t>(id.host_no), static_cast<std::uint8_t>(id.scsi_id),
+            device.scsiPath = {0, static_cast<std::uint8_t>(id.host_no),
+                               static_cast<std::uint8_t>(id.scsi_id),
                                static_cast<std::uint8_t>(id.lun)};
             device.type = static_cast<std::uint8_t>(id.scsi_type & 0x1F);
             device.id = id;
@@ -229,28 +259,35 @@ std::string SgTransport::permissionWarning() const {
     std::size_t refused = 0;
     for (const Device& device : devices_) {
         // One usable device is enough: the others may belong to someone else on purpose.
-        if (device.fd >= 0) return {};
-        if (!IsPermissionError(device.openError)) continue;
+        if (device.fd >= 0)
+            return {};
+        if (!IsPermissionError(device.openError))
+            continue;
         ++refused;
         const auto gid = system_->nodeGroup(device.path);
-        if (!gid) continue;
+        if (!gid)
+            continue;
         std::string group;
         if (const auto name = system_->groupName(*gid)) {
             group = "\"" + *name + "\"";
         } else {
             group = "with id " + std::to_string(*gid);
         }
-        if (std::find(groups.begin(), groups.end(), group) == groups.end()) groups.push_back(group);
+        if (std::find(groups.begin(), groups.end(), group) == groups.end())
+            groups.push_back(group);
     }
-    if (refused == 0) return {};
+    if (refused == 0)
+        return {};
 
     std::string text = "Permission denied on " + devices_.front().path;
-    if (refused > 1) text += " and " + std::to_string(refused - 1) + " more SCSI generic device(s)";
+    if (refused > 1)
+        text += " and " + std::to_string(refused - 1) + " more SCSI generic device(s)";
     text += ": run the program as root";
     if (!groups.empty()) {
         text += " or as a member of the group ";
         for (std::size_t i = 0; i < groups.size(); ++i) {
-            if (i != 0) text += i + 1 == groups.size() ? " or " : ", ";
+            if (i != 0)
+                text += i + 1 == groups.size() ? " or " : ", ";
             text += groups[i];
         }
     }
@@ -266,7 +303,9 @@ std::string SgTransport::permissionWarning() const {
     return text;
 }
 
-std::uint32_t SgTransport::deviceCount() const { return static_cast<std::uint32_t>(devices_.size()); }
+std::uint32_t SgTransport::deviceCount() const {
+    return static_cast<std::uint32_t>(devices_.size());
+}
 
 DevicePath SgTransport::devicePath(std::uint32_t index) const {
     return index < devices_.size() ? devices_[index].scsiPath : DevicePath{};
@@ -281,9 +320,11 @@ std::string SgTransport::nodePath(std::uint32_t index) const {
 }
 
 ScsiResult SgTransport::execute(std::uint32_t index, const ScsiCommand& command) {
-    if (index >= devices_.size()) return SgErrnoResult(ENODEV);
+    if (index >= devices_.size())
+        return SgErrnoResult(ENODEV);
     const Device& device = devices_[index];
-    if (device.fd < 0) return SgErrnoResult(device.openError);
+    if (device.fd < 0)
+        return SgErrnoResult(device.openError);
 
     std::array<std::uint8_t, kMaxCdbLength> cdb{};
     const auto bytes = command.cdb();
@@ -299,19 +340,21 @@ ScsiResult SgTransport::execute(std::uint32_t index, const ScsiCommand& command)
     header.sbp = sense.data();
     header.timeout = static_cast<unsigned int>(PassThroughTimeout(command).count());
     switch (command.direction()) {
-        case DataDirection::ToDevice:
-            // The kernel only reads a data-out buffer; sg_io_hdr has one pointer for both ways.
-            header.dxferp = const_cast<std::uint8_t*>(command.dataOut().data());
-            header.dxfer_len = static_cast<unsigned int>(command.dataOut().size());
-            break;
-        case DataDirection::FromDevice:
-            header.dxferp = command.dataIn().data();
-            header.dxfer_len = static_cast<unsigned int>(command.dataIn().size());
-            break;
-        case DataDirection::None: break;
+    case DataDirection::ToDevice:
+        // The kernel only reads a data-out buffer; sg_io_hdr has one pointer for both ways.
+        header.dxferp = const_cast<std::uint8_t*>(command.dataOut().data());
+        header.dxfer_len = static_cast<unsigned int>(command.dataOut().size());
+        break;
+    case DataDirection::FromDevice:
+        header.dxferp = command.dataIn().data();
+        header.dxfer_len = static_cast<unsigned int>(command.dataIn().size());
+        break;
+    case DataDirection::None:
+        break;
     }
 
-    if (const int error = system_->sgIo(device.fd, header)) return SgErrnoResult(error);
+    if (const int error = system_->sgIo(device.fd, header))
+        return SgErrnoResult(error);
     return SgResult(header, sense.data());
 }
 
@@ -326,10 +369,12 @@ ClaimResult SgTransport::claim(std::uint32_t index) {
         result.failure = SgErrnoResult(device.openError);
         return result;
     }
-    if (!device.id || device.tapeFd >= 0) return result;
+    if (!device.id || device.tapeFd >= 0)
+        return result;
     const sg_scsi_id& id = *device.id;
     const auto name = TapeNodeName(sysfs_, id.host_no, id.channel, id.scsi_id, id.lun);
-    if (!name) return result;
+    if (!name)
+        return result;
     const SgOpenResult opened = system_->open(folder_ + "/" + *name, O_RDONLY | O_NONBLOCK);
     if (opened.fd >= 0) {
         device.tapeFd = opened.fd;
@@ -344,11 +389,12 @@ ClaimResult SgTransport::claim(std::uint32_t index) {
 }
 
 void SgTransport::release(std::uint32_t index) {
-    if (index >= devices_.size() || devices_[index].tapeFd < 0) return;
+    if (index >= devices_.size() || devices_[index].tapeFd < 0)
+        return;
     system_->close(devices_[index].tapeFd);
     devices_[index].tapeFd = -1;
 }
 
 std::string SgTransport::describe() const { return warning_; }
 
-}  // namespace zurvax
+} // namespace zurvax

@@ -48,7 +48,7 @@ inline constexpr const char kRuleGroup[] = ZURVAX_RULE_GROUP;
 
 struct SgOpenResult {
     int fd = -1;
-    int error = 0;  // errno when fd < 0
+    int error = 0; // errno when fd < 0
 };
 
 // The system calls the transport makes, so that tests can stand in for the kernel. Every
@@ -77,7 +77,8 @@ public:
 // The name ("nst<N>") of the st driver's non-rewinding node of the SCSI unit host:channel:
 // target:lun, from <sysfs>/bus/scsi/devices/<h>:<c>:<t>:<l>/scsi_tape/; nullopt when st has
 // not attached to the unit.
-std::optional<std::string> TapeNodeName(const std::string& sysfs, int host, int channel, int target, int lun);
+std::optional<std::string> TapeNodeName(const std::string& sysfs, int host, int channel, int target,
+                                        int lun);
 
 // The real system calls. SG_IO runs with catchable signals blocked in the calling thread:
 // a signal would make the kernel abandon the command while the device goes on with it, and
@@ -139,7 +140,7 @@ private:
         DevicePath scsiPath{};
         std::optional<std::uint8_t> type;
         std::optional<sg_scsi_id> id;
-        int tapeFd = -1;  // the tape node held while claimed
+        int tapeFd = -1; // the tape node held while claimed
     };
 
     void enumerate();
@@ -152,4 +153,4 @@ private:
     std::string warning_;
 };
 
-}  // namespace zurvax
+} // namespace zurvax

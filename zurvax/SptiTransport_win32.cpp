@@ -19,7 +19,8 @@
 namespace zurvax {
 
 DeviceHandle::DeviceHandle(DeviceHandle&& other) noexcept
-    : io_(std::exchange(other.io_, nullptr)), value_(std::exchange(other.value_, kInvalidDeviceHandle)) {}
+    : io_(std::exchange(other.io_, nullptr)),
+      value_(std::exchange(other.value_, kInvalidDeviceHandle)) {}
 
 DeviceHandle& DeviceHandle::operator=(DeviceHandle&& other) noexcept {
     if (this != &other) {
@@ -31,7 +32,8 @@ DeviceHandle& DeviceHandle::operator=(DeviceHandle&& other) noexcept {
 }
 
 void DeviceHandle::reset() {
-    if (valid()) io_->close(value_);
+    if (valid())
+        io_->close(value_);
     io_ = nullptr;
     value_ = kInvalidDeviceHandle;
 }
@@ -73,20 +75,24 @@ public:
         return ok != FALSE;
     }
 
-    void close(DeviceHandleValue handle) override { ::CloseHandle(reinterpret_cast<HANDLE>(handle)); }
+    void close(DeviceHandleValue handle) override {
+        ::CloseHandle(reinterpret_cast<HANDLE>(handle));
+    }
 
     std::uint32_t lastError() override { return ::GetLastError(); }
 };
 
 bool IsAbsent(std::uint32_t error) {
     switch (error) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_DEV_NOT_EXIST:
-        case kErrorNoSuchDevice:
-        case ERROR_DEVICE_NOT_CONNECTED:
-        case ERROR_DEVICE_REMOVED: return true;
-        default: return false;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DEV_NOT_EXIST:
+    case kErrorNoSuchDevice:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -102,9 +108,12 @@ constexpr std::uint8_t kNoUnitQualifier = 3;
 
 UCHAR DataInOf(DataDirection direction) {
     switch (direction) {
-        case DataDirection::ToDevice: return SCSI_IOCTL_DATA_OUT;
-        case DataDirection::FromDevice: return SCSI_IOCTL_DATA_IN;
-        case DataDirection::None: return SCSI_IOCTL_DATA_UNSPECIFIED;
+    case DataDirection::ToDevice:
+        return SCSI_IOCTL_DATA_OUT;
+    case DataDirection::FromDevice:
+        return SCSI_IOCTL_DATA_IN;
+    case DataDirection::None:
+        return SCSI_IOCTL_DATA_UNSPECIFIED;
     }
     return SCSI_IOCTL_DATA_UNSPECIFIED;
 }
@@ -118,19 +127,21 @@ ULONG TimeoutSeconds(const ScsiCommand& command) {
 bool IsMask(std::uint32_t mask) { return (mask & (mask + 1)) == 0 && mask <= 0xFFFF; }
 
 // The first `count` bytes of an in-place aligned window of storage.
-std::uint8_t* AlignedWindow(std::vector<std::uint8_t>& storage, std::size_t count, std::uint32_t mask) {
+std::uint8_t* AlignedWindow(std::vector<std::uint8_t>& storage, std::size_t count,
+                            std::uint32_t mask) {
     storage.assign(count + mask, 0);
     const auto base = reinterpret_cast<std::uintptr_t>(storage.data());
     return storage.data() + (((base + mask) & ~static_cast<std::uintptr_t>(mask)) - base);
 }
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<DeviceIo> MakeWin32DeviceIo() { return std::make_unique<Win32DeviceIo>(); }
 
 std::vector<ListedUnit> ParseAdapterInquiryData(std::span<const std::uint8_t> data) {
     std::vector<ListedUnit> units;
-    if (data.empty()) return units;
+    if (data.empty())
+        return units;
     const std::size_t size = data.size();
     const std::size_t busBase = offsetof(SCSI_ADAPTER_BUS_INFO, BusData);
     const std::size_t header = offsetof(SCSI_INQUIRY_DATA, InquiryData);
@@ -140,13 +151,15 @@ std::vector<ListedUnit> ParseAdapterInquiryData(std::span<const std::uint8_t> da
     const unsigned buses = data[0];
     for (unsigned bus = 0; bus < buses; ++bus) {
         const std::size_t at = busBase + bus * sizeof(SCSI_BUS_DATA);
-        if (at > size || size - at < sizeof(SCSI_BUS_DATA)) break;
+        if (at > size || size - at < sizeof(SCSI_BUS_DATA))
+            break;
         SCSI_BUS_DATA busData{};
         std::memcpy(&busData, data.data() + at, sizeof busData);
 
         std::size_t offset = busData.InquiryDataOffset;
         for (std::size_t step = 0; offset != 0 && step < maxEntries; ++step) {
-            if (offset > size || size - offset < header) break;
+            if (offset > size || size - offset < header)
+                break;
             const std::size_t here = offset;
             SCSI_INQUIRY_DATA entry{};
             std::memcpy(&entry, data.data() + here, header);
@@ -158,10 +171,12 @@ std::vector<ListedUnit> ParseAdapterInquiryData(std::span<const std::uint8_t> da
             unit.claimed = entry.DeviceClaimed != FALSE;
             if (entry.InquiryDataLength >= 1 && size - here > header) {
                 const std::uint8_t first = data[here + header];
-                if ((first >> 5) == kNoUnitQualifier) continue;
+                if ((first >> 5) == kNoUnitQualifier)
+                    continue;
                 unit.type = static_cast<std::uint8_t>(first & 0x1F);
             }
-            if (seen.emplace(unit.pathId, unit.targetId, unit.lun).second) units.push_back(unit);
+            if (seen.emplace(unit.pathId, unit.targetId, unit.lun).second)
+                units.push_back(unit);
         }
     }
     return units;
@@ -171,27 +186,35 @@ ScsiResult SptiErrorResult(std::uint32_t win32Error) {
     ScsiResult result;
     result.osErrorCode = static_cast<int>(win32Error);
     switch (win32Error) {
-        case ERROR_ACCESS_DENIED: result.osError = OsError::PermissionDenied; break;
-        case ERROR_SEM_TIMEOUT:
-        case ERROR_TIMEOUT: result.osError = OsError::TimedOut; break;
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_DEV_NOT_EXIST:
-        case kErrorNoSuchDevice:
-        case ERROR_DEVICE_NOT_CONNECTED:
-        case ERROR_DEVICE_REMOVED:
-        case ERROR_NOT_READY: result.osError = OsError::NoDevice; break;
-        case ERROR_IO_DEVICE:
-        case ERROR_CRC:
-        case ERROR_BUS_RESET:
-        case ERROR_ADAP_HDW_ERR:
-        case ERROR_GEN_FAILURE:
-        case ERROR_OPERATION_ABORTED:
-        case ERROR_REQUEST_ABORTED:
-            result.transport = TransportStatus::Error;
-            result.driverStatus = win32Error;
-            break;
-        default: result.osError = OsError::Other; break;
+    case ERROR_ACCESS_DENIED:
+        result.osError = OsError::PermissionDenied;
+        break;
+    case ERROR_SEM_TIMEOUT:
+    case ERROR_TIMEOUT:
+        result.osError = OsError::TimedOut;
+        break;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DEV_NOT_EXIST:
+    case kErrorNoSuchDevice:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_NOT_READY:
+        result.osError = OsError::NoDevice;
+        break;
+    case ERROR_IO_DEVICE:
+    case ERROR_CRC:
+    case ERROR_BUS_RESET:
+    case ERROR_ADAP_HDW_ERR:
+    case ERROR_GEN_FAILURE:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_REQUEST_ABORTED:
+        result.transport = TransportStatus::Error;
+        result.driverStatus = win32Error;
+        break;
+    default:
+        result.osError = OsError::Other;
+        break;
     }
     return result;
 }
@@ -222,21 +245,23 @@ void SptiTransport::enumerateAdapters() {
                 ++missing;
                 continue;
             }
-            if (error == ERROR_ACCESS_DENIED) refusedAdapters_.push_back(name);
+            if (error == ERROR_ACCESS_DENIED)
+                refusedAdapters_.push_back(name);
             // Listing units needs no access rights; commands on them will then fail as the
             // OS decides, which is what their callers must see.
             handle = DeviceHandle(*io_, io_->open(name, false));
         }
         missing = 0;
-        if (!handle.valid()) continue;
+        if (!handle.valid())
+            continue;
 
         Adapter adapter;
         adapter.number = static_cast<std::uint8_t>(number);
         adapter.handle = std::move(handle);
         IO_SCSI_CAPABILITIES capabilities{};
         std::uint32_t returned = 0;
-        if (io_->control(adapter.handle.get(), IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &capabilities,
-                         sizeof capabilities, returned) &&
+        if (io_->control(adapter.handle.get(), IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0,
+                         &capabilities, sizeof capabilities, returned) &&
             returned >= offsetof(IO_SCSI_CAPABILITIES, AlignmentMask) + sizeof(ULONG) &&
             IsMask(capabilities.AlignmentMask)) {
             adapter.alignmentMask = capabilities.AlignmentMask;
@@ -253,14 +278,15 @@ void SptiTransport::addAdapterUnits(Adapter& adapter, std::size_t slot) {
     for (std::size_t size = kFirstSize; size <= kLargestSize; size *= 2) {
         buffer.assign(size, 0);
         std::uint32_t returned = 0;
-        if (io_->control(adapter.handle.get(), IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, buffer.data(),
-                         static_cast<std::uint32_t>(buffer.size()), returned)) {
+        if (io_->control(adapter.handle.get(), IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0,
+                         buffer.data(), static_cast<std::uint32_t>(buffer.size()), returned)) {
             buffer.resize(std::min<std::size_t>(returned, buffer.size()));
             break;
         }
         const std::uint32_t error = io_->lastError();
         buffer.clear();
-        if (error != ERROR_INSUFFICIENT_BUFFER && error != ERROR_MORE_DATA) break;
+        if (error != ERROR_INSUFFICIENT_BUFFER && error != ERROR_MORE_DATA)
+            break;
     }
     for (const ListedUnit& unit : ParseAdapterInquiryData(buffer)) {
         Device device;
@@ -286,21 +312,24 @@ void SptiTransport::enumerateClassDevices() {
     };
     for (const Kind& kind : kKinds) {
         unsigned missing = 0;
-        for (unsigned number = 0; number < kMaxClassDevices && missing < kMissingAdaptersToStop; ++number) {
+        for (unsigned number = 0; number < kMaxClassDevices && missing < kMissingAdaptersToStop;
+             ++number) {
             const std::string path = kind.prefix + std::to_string(number);
             // Asking the address needs no access rights, and opening without them disturbs
             // no one using the device.
             DeviceHandle handle(*io_, io_->open(path, false));
             if (!handle.valid()) {
-                if (IsAbsent(io_->lastError())) ++missing;
-                else missing = 0;
+                if (IsAbsent(io_->lastError()))
+                    ++missing;
+                else
+                    missing = 0;
                 continue;
             }
             missing = 0;
             SCSI_ADDRESS address{};
             std::uint32_t returned = 0;
-            if (!io_->control(handle.get(), IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &address, sizeof address,
-                              returned) ||
+            if (!io_->control(handle.get(), IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &address,
+                              sizeof address, returned) ||
                 returned < offsetof(SCSI_ADDRESS, Lun) + 1) {
                 continue;
             }
@@ -309,7 +338,8 @@ void SptiTransport::enumerateClassDevices() {
                        d.targetId == address.TargetId && d.lun == address.Lun;
             });
             if (match != devices_.end()) {
-                if (match->classPath.empty()) match->classPath = path;
+                if (match->classPath.empty())
+                    match->classPath = path;
                 continue;
             }
             Device device;
@@ -324,10 +354,13 @@ void SptiTransport::enumerateClassDevices() {
     }
 }
 
-std::uint32_t SptiTransport::deviceCount() const { return static_cast<std::uint32_t>(devices_.size()); }
+std::uint32_t SptiTransport::deviceCount() const {
+    return static_cast<std::uint32_t>(devices_.size());
+}
 
 DevicePath SptiTransport::devicePath(std::uint32_t index) const {
-    if (index >= devices_.size()) return {};
+    if (index >= devices_.size())
+        return {};
     const Device& device = devices_[index];
     return {0, device.adapter, device.targetId, device.lun};
 }
@@ -337,7 +370,8 @@ std::optional<std::uint8_t> SptiTransport::enumeratedDeviceType(std::uint32_t in
 }
 
 std::array<std::uint8_t, 4> SptiTransport::address(std::uint32_t index) const {
-    if (index >= devices_.size()) return {};
+    if (index >= devices_.size())
+        return {};
     const Device& device = devices_[index];
     return {device.adapter, device.pathId, device.targetId, device.lun};
 }
@@ -347,7 +381,8 @@ std::string SptiTransport::classPath(std::uint32_t index) const {
 }
 
 std::string SptiTransport::describe() const {
-    if (refusedAdapters_.empty()) return {};
+    if (refusedAdapters_.empty())
+        return {};
     std::string text = "Windows refused access to the SCSI adapter " + refusedAdapters_.front();
     if (refusedAdapters_.size() > 1) {
         text += " and " + std::to_string(refusedAdapters_.size() - 1) + " more";
@@ -357,7 +392,8 @@ std::string SptiTransport::describe() const {
 }
 
 std::uint32_t SptiTransport::alignmentOf(const Device& device) const {
-    return device.adapterSlot ? adapters_[*device.adapterSlot].alignmentMask : kUnknownAlignmentMask;
+    return device.adapterSlot ? adapters_[*device.adapterSlot].alignmentMask
+                              : kUnknownAlignmentMask;
 }
 
 SptiTransport::Attempt SptiTransport::send(DeviceHandleValue handle, std::uint32_t alignmentMask,
@@ -422,8 +458,10 @@ SptiTransport::Attempt SptiTransport::send(DeviceHandleValue handle, std::uint32
     attempt.delivered = true;
     ScsiResult& result = attempt.result;
     result.scsiStatus = sptd.ScsiStatus;
-    const std::size_t senseLength = std::min<std::size_t>(sptd.SenseInfoLength, kSptiSenseBufferSize);
-    if (senseLength != 0) result.sense.assign(request.sense, request.sense + senseLength);
+    const std::size_t senseLength =
+        std::min<std::size_t>(sptd.SenseInfoLength, kSptiSenseBufferSize);
+    if (senseLength != 0)
+        result.sense.assign(request.sense, request.sense + senseLength);
     const std::size_t transferred = std::min<std::size_t>(sptd.DataTransferLength, length);
     result.residual = length - transferred;
     if (!bounce.empty() && command.direction() == DataDirection::FromDevice) {
@@ -437,11 +475,14 @@ ScsiResult SptiTransport::sendThroughClass(Device& device, const ScsiCommand& co
     if (!device.classTried) {
         device.classTried = true;
         device.classHandle = DeviceHandle(*io_, io_->open(device.classPath, true));
-        if (!device.classHandle.valid()) device.classOpenError = io_->lastError();
+        if (!device.classHandle.valid())
+            device.classOpenError = io_->lastError();
     }
-    if (!device.classHandle.valid()) return SptiErrorResult(device.classOpenError);
+    if (!device.classHandle.valid())
+        return SptiErrorResult(device.classOpenError);
     Attempt attempt = send(device.classHandle.get(), alignmentOf(device), device, command);
-    if (attempt.delivered) device.throughClass = true;
+    if (attempt.delivered)
+        device.throughClass = true;
     return std::move(attempt.result);
 }
 
@@ -452,15 +493,18 @@ ClaimResult SptiTransport::claim(std::uint32_t index) {
         return result;
     }
     Device& device = devices_[index];
-    if (device.claimed || device.classPath.rfind("\\\\.\\Tape", 0) != 0) return result;
+    if (device.claimed || device.classPath.rfind("\\\\.\\Tape", 0) != 0)
+        return result;
     // Our own shared handle would refuse the exclusive open like anybody else's.
     device.classHandle.reset();
     device.classTried = false;
     DeviceHandle exclusive(*io_, io_->openExclusive(device.classPath));
     if (!exclusive.valid()) {
         const std::uint32_t error = io_->lastError();
-        if (error == ERROR_SHARING_VIOLATION) result.inUse = true;
-        else result.failure = SptiErrorResult(error);
+        if (error == ERROR_SHARING_VIOLATION)
+            result.inUse = true;
+        else
+            result.failure = SptiErrorResult(error);
         return result;
     }
     device.classHandle = std::move(exclusive);
@@ -470,7 +514,8 @@ ClaimResult SptiTransport::claim(std::uint32_t index) {
 }
 
 void SptiTransport::release(std::uint32_t index) {
-    if (index >= devices_.size() || !devices_[index].claimed) return;
+    if (index >= devices_.size() || !devices_[index].claimed)
+        return;
     Device& device = devices_[index];
     // The next command through the class device opens it shared again.
     device.classHandle.reset();
@@ -479,10 +524,12 @@ void SptiTransport::release(std::uint32_t index) {
 }
 
 ScsiResult SptiTransport::execute(std::uint32_t index, const ScsiCommand& command) {
-    if (index >= devices_.size()) return SptiErrorResult(ERROR_DEV_NOT_EXIST);
+    if (index >= devices_.size())
+        return SptiErrorResult(ERROR_DEV_NOT_EXIST);
     Device& device = devices_[index];
     if (device.throughClass || !device.adapterSlot) {
-        if (device.classPath.empty()) return SptiErrorResult(ERROR_DEV_NOT_EXIST);
+        if (device.classPath.empty())
+            return SptiErrorResult(ERROR_DEV_NOT_EXIST);
         return sendThroughClass(device, command);
     }
     const Adapter& adapter = adapters_[*device.adapterSlot];
@@ -493,4 +540,4 @@ ScsiResult SptiTransport::execute(std::uint32_t index, const ScsiCommand& comman
     return sendThroughClass(device, command);
 }
 
-}  // namespace zurvax
+} // namespace zurvax

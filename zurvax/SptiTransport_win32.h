@@ -113,7 +113,7 @@ struct ListedUnit {
     std::uint8_t targetId = 0;
     std::uint8_t lun = 0;
     bool claimed = false;
-    std::optional<std::uint8_t> type;  // nullopt when the driver gave no inquiry byte
+    std::optional<std::uint8_t> type; // nullopt when the driver gave no inquiry byte
 };
 
 // The units in the first `data.size()` bytes of a SCSI_ADAPTER_BUS_INFO buffer, in the
@@ -171,13 +171,13 @@ private:
         std::uint8_t targetId = 0;
         std::uint8_t lun = 0;
         std::optional<std::uint8_t> type;
-        std::optional<std::size_t> adapterSlot;  // into adapters_; none for class-only devices
+        std::optional<std::size_t> adapterSlot; // into adapters_; none for class-only devices
         std::string classPath;
         DeviceHandle classHandle;
         bool classTried = false;
         std::uint32_t classOpenError = 0;
         bool throughClass = false;
-        bool claimed = false;  // classHandle is the exclusive one
+        bool claimed = false; // classHandle is the exclusive one
     };
     struct Attempt {
         bool delivered = false;
@@ -199,4 +199,4 @@ private:
     std::vector<std::string> refusedAdapters_;
 };
 
-}  // namespace zurvax
+} // namespace zurvax

@@ -11,9 +11,9 @@
 #include <optional>
 #include <string>
 
-#include "zurvax/ZurvaxApi.h"
 #include "zurvax/Operation.h"
 #include "zurvax/ScsiCommand.h"
+#include "zurvax/ZurvaxApi.h"
 
 namespace zurvax {
 
@@ -24,9 +24,9 @@ using DevicePath = std::array<std::uint8_t, 4>;
 // Only the emulator's fault injection returns anything but Proceed.
 struct Intercept {
     enum class Kind {
-        Proceed,  // act normally
-        Fail,     // do nothing and return status
-        Corrupt,  // act, but change one byte of the data moved (see zurvax/Operations.h)
+        Proceed, // act normally
+        Fail,    // do nothing and return status
+        Corrupt, // act, but change one byte of the data moved (see zurvax/Operations.h)
     };
     Kind kind = Kind::Proceed;
     std::uint32_t status = 0;
@@ -87,4 +87,4 @@ public:
     std::string describe() const override { return {}; }
 };
 
-}  // namespace zurvax
+} // namespace zurvax

@@ -37,18 +37,18 @@ void UseTransport(std::unique_ptr<Transport> transport);
 // A copy of what an emulated drive holds right now.
 struct DriveState {
     InquiryBytes inquiry{};
-    std::string revision;                            // INQUIRY bytes 32-35
-    std::string serial;                              // Unit Serial Number page
-    std::vector<std::uint8_t> buffer;                // data buffer (mode 2 writes)
-    std::vector<std::uint8_t> lastImage;             // taken by the last mode-5 WRITE BUFFER
-    unsigned commits = 0;                            // mode-5 WRITE BUFFERs that got to the image
-    unsigned acceptedCommits = 0;                    // of those, images the drive accepted
-    bool activating = false;                         // answering NOT READY 04/01
-    std::vector<std::vector<std::uint8_t>> cdbs;     // every CDB received, oldest first
+    std::string revision;                        // INQUIRY bytes 32-35
+    std::string serial;                          // Unit Serial Number page
+    std::vector<std::uint8_t> buffer;            // data buffer (mode 2 writes)
+    std::vector<std::uint8_t> lastImage;         // taken by the last mode-5 WRITE BUFFER
+    unsigned commits = 0;                        // mode-5 WRITE BUFFERs that got to the image
+    unsigned acceptedCommits = 0;                // of those, images the drive accepted
+    bool activating = false;                     // answering NOT READY 04/01
+    std::vector<std::vector<std::uint8_t>> cdbs; // every CDB received, oldest first
 };
 
 // The emulated drive at index, opening the library first if needed; nullopt when the
 // source is not an emulation or index lies past the last device.
 std::optional<DriveState> EmulatedDriveState(std::uint32_t index);
 
-}  // namespace zurvax
+} // namespace zurvax

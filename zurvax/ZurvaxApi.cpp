@@ -10,13 +10,13 @@
 #include <utility>
 #include <variant>
 
-#include "zurvax/ZurvaxApi.h"
 #include "zurvax/EmulatedTransport.h"
 #include "zurvax/EmulationConfig.h"
 #include "zurvax/Operations.h"
 #include "zurvax/RealTransport.h"
 #include "zurvax/Trace.h"
 #include "zurvax/Zurvax.h"
+#include "zurvax/ZurvaxApi.h"
 #include "zurvax/ZurvaxStatus.h"
 
 namespace zurvax {
@@ -39,7 +39,8 @@ public:
 
     // Opens the source if that has not happened yet. Caller holds mutex.
     void ensureOpen() {
-        if (opened_) return;
+        if (opened_)
+            return;
         opened_ = true;
         trace_.setPath(Env("ZURVAX_TRACE"));
         const std::string emulation = Env("ZURVAX_EMULATION");
@@ -47,8 +48,8 @@ public:
             adopt(MakeRealTransport(), nullptr);
             return;
         }
-        ConfigOutcome outcome = emulation == "demo" ? ConfigOutcome(DemoEmulation())
-                                                    : LoadEmulationFile(emulation);
+        ConfigOutcome outcome =
+            emulation == "demo" ? ConfigOutcome(DemoEmulation()) : LoadEmulationFile(emulation);
         if (auto* error = std::get_if<ConfigError>(&outcome)) {
             refuse(error->message);
             return;
@@ -98,9 +99,9 @@ public:
     std::set<std::uint32_t>& claimed() { return claimed_; }
     // The line is built only when tracing is on: most runs never trace, and every buffer
     // call of a transfer would otherwise format one.
-    template <typename MakeLine>
-    void trace(MakeLine makeLine) const {
-        if (trace_.enabled()) trace_.write(makeLine());
+    template <typename MakeLine> void trace(MakeLine makeLine) const {
+        if (trace_.enabled())
+            trace_.write(makeLine());
     }
 
 private:
@@ -114,7 +115,8 @@ private:
     void adopt(std::unique_ptr<Transport> transport, EmulatedTransport* emulated) {
         transport_ = std::move(transport);
         emulated_ = emulated;
-        if (openStatus_ == 0) message_ = transport_->describe();
+        if (openStatus_ == 0)
+            message_ = transport_->describe();
     }
 
     bool opened_ = false;
@@ -133,8 +135,7 @@ Library& TheLibrary() {
 
 // Runs body(library) under the lock with the source open. An exception (out of memory,
 // a failing mutex) becomes fallback instead of crossing the C boundary.
-template <typename Result, typename Body>
-Result Call(Result fallback, Body body) {
+template <typename Result, typename Body> Result Call(Result fallback, Body body) {
     try {
         Library& library = TheLibrary();
         std::lock_guard lock(library.mutex);
@@ -145,7 +146,7 @@ Result Call(Result fallback, Body body) {
     }
 }
 
-}  // namespace
+} // namespace
 
 void Reset() {
     Library& library = TheLibrary();
@@ -165,7 +166,8 @@ std::optional<DriveState> EmulatedDriveState(std::uint32_t index) {
     library.ensureOpen();
     const EmulatedTransport* emulated = library.emulated();
     const EmulatedDrive* drive = emulated == nullptr ? nullptr : emulated->drive(index);
-    if (drive == nullptr) return std::nullopt;
+    if (drive == nullptr)
+        return std::nullopt;
     DriveState state;
     state.inquiry = drive->inquiry();
     state.revision = drive->revision();
@@ -179,7 +181,7 @@ std::optional<DriveState> EmulatedDriveState(std::uint32_t index) {
     return state;
 }
 
-}  // namespace zurvax
+} // namespace zurvax
 
 using zurvax::Library;
 
@@ -193,7 +195,7 @@ std::string BufferCall(const char* name, uint32_t index, uint8_t mode, uint8_t b
            " length=" + std::to_string(length) + " -> " + zurvax::Hex(status);
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
@@ -201,16 +203,21 @@ uint8_t GetDeviceType(uint32_t index) {
     return zurvax::Call<uint8_t>(NO_DEVICE_TYPE, [&](Library& library) {
         const uint8_t type = library.failed() ? uint8_t{NO_DEVICE_TYPE}
                                               : zurvax::DeviceTypeOf(library.transport(), index);
-        library.trace([&] { return "GetDeviceType " + std::to_string(index) + " -> " + std::to_string(type); });
+        library.trace([&] {
+            return "GetDeviceType " + std::to_string(index) + " -> " + std::to_string(type);
+        });
         return type;
     });
 }
 
 uint32_t ReadRawInquiryData(uint32_t index, INQUIRY_DATA* data) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
-        const uint32_t status = library.failed() ? library.openStatus()
-                                                 : zurvax::InquiryOf(library.transport(), index, data);
-        library.trace([&] { return "ReadRawInquiryData " + std::to_string(index) + " -> " + zurvax::Hex(status); });
+        const uint32_t status = library.failed()
+                                    ? library.openStatus()
+                                    : zurvax::InquiryOf(library.transport(), index, data);
+        library.trace([&] {
+            return "ReadRawInquiryData " + std::to_string(index) + " -> " + zurvax::Hex(status);
+        });
         return status;
     });
 }
@@ -230,18 +237,23 @@ SCSI_PATH GetScsiPath(uint32_t index) {
 
 uint32_t TestUnitReady(uint32_t index) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
-        const uint32_t status = library.failed() ? library.openStatus()
-                                                 : zurvax::TestUnitReadyOf(library.transport(), index);
-        library.trace([&] { return "TestUnitReady " + std::to_string(index) + " -> " + zurvax::Hex(status); });
+        const uint32_t status = library.failed()
+                                    ? library.openStatus()
+                                    : zurvax::TestUnitReadyOf(library.transport(), index);
+        library.trace([&] {
+            return "TestUnitReady " + std::to_string(index) + " -> " + zurvax::Hex(status);
+        });
         return status;
     });
 }
 
 uint32_t RequestSense(uint32_t index, SENSE_DATA* sense) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
-        const uint32_t status = library.failed() ? library.openStatus()
-                                                 : zurvax::RequestSenseOf(library.transport(), index, sense);
-        library.trace([&] { return "RequestSense " + std::to_string(index) + " -> " + zurvax::Hex(status); });
+        const uint32_t status = library.failed()
+                                    ? library.openStatus()
+                                    : zurvax::RequestSenseOf(library.transport(), index, sense);
+        library.trace(
+            [&] { return "RequestSense " + std::to_string(index) + " -> " + zurvax::Hex(status); });
         return status;
     });
 }
@@ -249,11 +261,13 @@ uint32_t RequestSense(uint32_t index, SENSE_DATA* sense) {
 uint32_t WriteBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t offset,
                      uint32_t length, uint8_t* data) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
-        const uint32_t status =
-            library.failed() ? library.openStatus()
-                             : zurvax::WriteBufferOf(library.transport(), index, mode, bufferId,
-                                                     offset, length, data);
-        library.trace([&] { return BufferCall("WriteBuffer", index, mode, bufferId, offset, length, status); });
+        const uint32_t status = library.failed()
+                                    ? library.openStatus()
+                                    : zurvax::WriteBufferOf(library.transport(), index, mode,
+                                                            bufferId, offset, length, data);
+        library.trace([&] {
+            return BufferCall("WriteBuffer", index, mode, bufferId, offset, length, status);
+        });
         return status;
     });
 }
@@ -261,25 +275,31 @@ uint32_t WriteBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t of
 uint32_t ReadBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t offset,
                     uint32_t length, uint8_t* data) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
-        const uint32_t status =
-            library.failed() ? library.openStatus()
-                             : zurvax::ReadBufferOf(library.transport(), index, mode, bufferId,
-                                                    offset, length, data);
-        library.trace([&] { return BufferCall("ReadBuffer", index, mode, bufferId, offset, length, status); });
+        const uint32_t status = library.failed()
+                                    ? library.openStatus()
+                                    : zurvax::ReadBufferOf(library.transport(), index, mode,
+                                                           bufferId, offset, length, data);
+        library.trace([&] {
+            return BufferCall("ReadBuffer", index, mode, bufferId, offset, length, status);
+        });
         return status;
     });
 }
 
 uint32_t ReadSerialNumber(uint32_t index, char* serial, uint32_t size) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
-        const uint32_t status = library.failed() ? library.openStatus()
-                                                 : zurvax::SerialNumberOf(library.transport(), index, serial, size);
+        const uint32_t status =
+            library.failed() ? library.openStatus()
+                             : zurvax::SerialNumberOf(library.transport(), index, serial, size);
         library.trace([&] {
-            std::string line = "ReadSerialNumber " + std::to_string(index) + " -> " + zurvax::Hex(status);
-            if (status != 0) return line;
+            std::string line =
+                "ReadSerialNumber " + std::to_string(index) + " -> " + zurvax::Hex(status);
+            if (status != 0)
+                return line;
             // The device's text, kept to one printable line.
             line += " serial=";
-            for (const char* c = serial; *c != '\0'; ++c) line += (*c >= 0x20 && *c <= 0x7E) ? *c : '?';
+            for (const char* c = serial; *c != '\0'; ++c)
+                line += (*c >= 0x20 && *c <= 0x7E) ? *c : '?';
             return line;
         });
         return status;
@@ -290,11 +310,14 @@ uint32_t ClaimDevice(uint32_t index) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
         uint32_t status = library.openStatus();
         if (!library.failed()) {
-            status = library.claimed().count(index) != 0 ? ZURVAX_STATUS_DEVICE_IN_USE
-                                                         : zurvax::ClaimOf(library.transport(), index);
-            if (status == 0) library.claimed().insert(index);
+            status = library.claimed().count(index) != 0
+                         ? ZURVAX_STATUS_DEVICE_IN_USE
+                         : zurvax::ClaimOf(library.transport(), index);
+            if (status == 0)
+                library.claimed().insert(index);
         }
-        library.trace([&] { return "ClaimDevice " + std::to_string(index) + " -> " + zurvax::Hex(status); });
+        library.trace(
+            [&] { return "ClaimDevice " + std::to_string(index) + " -> " + zurvax::Hex(status); });
         return status;
     });
 }
@@ -304,9 +327,12 @@ uint32_t ReleaseDevice(uint32_t index) {
         uint32_t status = library.openStatus();
         if (!library.failed()) {
             status = zurvax::ReleaseOf(library.transport(), index);
-            if (status == 0) library.claimed().erase(index);
+            if (status == 0)
+                library.claimed().erase(index);
         }
-        library.trace([&] { return "ReleaseDevice " + std::to_string(index) + " -> " + zurvax::Hex(status); });
+        library.trace([&] {
+            return "ReleaseDevice " + std::to_string(index) + " -> " + zurvax::Hex(status);
+        });
         return status;
     });
 }
@@ -324,4 +350,4 @@ uint32_t ZurvaxOpen(char* message, uint32_t size) {
     });
 }
 
-}  // extern "C"
+} // extern "C"

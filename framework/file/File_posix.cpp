@@ -20,7 +20,7 @@ namespace fw {
 
 struct CFile::Impl {
     int fd = -1;
-    int watch = -1;     // inotify descriptor watching the open file for writes, or -1
+    int watch = -1;        // inotify descriptor watching the open file for writes, or -1
     struct stat opened {}; // as it was when opened
     ~Impl() {
         if (watch >= 0) {
@@ -53,7 +53,9 @@ int WatchWrites(int fd) {
 #endif
 }
 
-bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+bool SameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
 
 } // namespace
 

@@ -90,7 +90,9 @@ int Headless::AnswerOf(MessageBoxRecord& record) {
     }
     if (m_echo) {
         std::printf("[%s] %s\n  -> %s\n", record.caption.c_str(), record.text.c_str(),
-                    record.answer == IDYES ? "Yes" : record.answer == IDNO ? "No" : "OK");
+                    record.answer == IDYES  ? "Yes"
+                    : record.answer == IDNO ? "No"
+                                            : "OK");
     }
     m_boxes.push_back(record);
     return record.answer;
@@ -144,8 +146,10 @@ std::vector<MessageBoxRecord> Headless::MessageBoxes() {
 std::vector<std::string> Headless::ListBoxItems(int dialogId, int controlId) {
     std::vector<std::string> items;
     for (const auto& op : Operations()) {
-        if (op.dialogId != dialogId || op.controlId != controlId) continue;
-        if (op.what == "LB_RESETCONTENT") items.clear();
+        if (op.dialogId != dialogId || op.controlId != controlId)
+            continue;
+        if (op.what == "LB_RESETCONTENT")
+            items.clear();
         if (op.what == "LB_INSERTSTRING") {
             items.insert(items.begin() + static_cast<std::ptrdiff_t>(op.value), op.text);
         }

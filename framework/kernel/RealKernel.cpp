@@ -74,7 +74,8 @@ DWORD RealKernel::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         event->changed.wait(lock, isSignalled);
         signalled = true;
     } else {
-        signalled = event->changed.wait_for(lock, std::chrono::milliseconds(milliseconds), isSignalled);
+        signalled =
+            event->changed.wait_for(lock, std::chrono::milliseconds(milliseconds), isSignalled);
     }
     if (!signalled) {
         return WAIT_TIMEOUT;

@@ -226,8 +226,8 @@ void ModelWindowSystem::TranslateKey(HWND window, UINT message, WPARAM key) {
     if (key >= 'A' && key <= 'Z') {
         character = KeyDown(VK_SHIFT) ? key : key - 'A' + 'a';
     } else if ((key >= '0' && key <= '9') ||
-               (message == WM_KEYDOWN && (key == VK_SPACE || key == VK_RETURN ||
-                                          key == VK_ESCAPE || key == VK_TAB || key == VK_BACK))) {
+               (message == WM_KEYDOWN && (key == VK_SPACE || key == VK_RETURN || key == VK_ESCAPE ||
+                                          key == VK_TAB || key == VK_BACK))) {
         // Digits, and these keys, have their virtual key codes as characters ('\r', '\t', ...).
         character = key;
     }

@@ -20,19 +20,19 @@
 #include <string>
 #include <vector>
 
-#include "framework/fw.h"
 #include "framework/Templates.h"
+#include "framework/fw.h"
 #include "framework/model/Input.h"
 
 namespace fw::model {
 
 struct Window {
     HWND handle = nullptr;
-    Window* parent = nullptr;                       // the dialog, for a control
-    const DialogTemplate* dialog = nullptr;    // set for a dialog
-    const ControlTemplate* control = nullptr;  // set for a control
-    CDialog* object = nullptr;                      // the dialog's object
-    HWND owner = nullptr;                           // a dialog's owner
+    Window* parent = nullptr;                 // the dialog, for a control
+    const DialogTemplate* dialog = nullptr;   // set for a dialog
+    const ControlTemplate* control = nullptr; // set for a control
+    CDialog* object = nullptr;                // the dialog's object
+    HWND owner = nullptr;                     // a dialog's owner
     std::string text;
     bool enabled = true;
     // Dialog: the control with the focus while the dialog is active (nullptr: none), and
@@ -76,9 +76,9 @@ struct Window {
 
 // One thing the window system did, for tests to read back and for terminals to redraw.
 struct Operation {
-    std::string what;   // e.g. "SetWindowText", "LB_INSERTSTRING", "EnableWindow"
-    int dialogId = 0;   // template id of the dialog (of the control's dialog), 0 for none
-    int controlId = 0;  // control id, 0 for the dialog itself
+    std::string what;  // e.g. "SetWindowText", "LB_INSERTSTRING", "EnableWindow"
+    int dialogId = 0;  // template id of the dialog (of the control's dialog), 0 for none
+    int controlId = 0; // control id, 0 for the dialog itself
     std::string text;
     std::int64_t value = 0;
     std::int64_t extra = 0;

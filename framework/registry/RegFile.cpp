@@ -26,8 +26,9 @@ std::string Narrow(std::string_view utf16) {
     std::string result;
     result.reserve(utf16.size() / 2);
     for (std::size_t i = 0; i + 1 < utf16.size(); i += 2) {
-        const unsigned code = static_cast<unsigned char>(utf16[i]) |
-                              (static_cast<unsigned>(static_cast<unsigned char>(utf16[i + 1])) << 8);
+        const unsigned code =
+            static_cast<unsigned char>(utf16[i]) |
+            (static_cast<unsigned>(static_cast<unsigned char>(utf16[i + 1])) << 8);
         result.push_back(code <= 0xFF ? static_cast<char>(code) : '?');
     }
     return result;
@@ -94,7 +95,6 @@ std::optional<std::vector<std::uint8_t>> HexBytes(std::string_view text) {
     return bytes;
 }
 
-
 // The file's text in 8-bit characters, whatever encoding regedit wrote it in.
 std::string Decode(std::string_view fileBytes) {
     if (fileBytes.size() >= 2 && static_cast<unsigned char>(fileBytes[0]) == 0xFF &&
@@ -153,7 +153,7 @@ std::map<std::string, Value>* KeyLine(Hive& hive, std::string_view line) {
         const std::string gone = CanonicalKeyPath(path.substr(1));
         for (auto it = hive.begin(); it != hive.end();) {
             it = (it->first == gone || it->first.rfind(gone + "\\", 0) == 0) ? hive.erase(it)
-                                                                              : std::next(it);
+                                                                             : std::next(it);
         }
         return nullptr;
     }
@@ -229,8 +229,8 @@ std::optional<Value> HexValue(std::string_view typeAndData, bool unicodeFormat) 
     // The version 5 format keeps string types in UTF-16; the ANSI query narrows them.
     if (unicodeFormat &&
         (value.type == kString || value.type == kExpandString || value.type == kMultiString)) {
-        const std::string narrow = Narrow(
-            std::string_view(reinterpret_cast<const char*>(value.bytes.data()), value.bytes.size()));
+        const std::string narrow = Narrow(std::string_view(
+            reinterpret_cast<const char*>(value.bytes.data()), value.bytes.size()));
         value.bytes.assign(narrow.begin(), narrow.end());
     }
     return value;

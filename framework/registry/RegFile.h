@@ -14,8 +14,8 @@
 namespace fw::registry {
 
 struct Value {
-    std::uint32_t type = 0;           // REG_SZ 1, REG_EXPAND_SZ 2, REG_BINARY 3, REG_DWORD 4, ...
-    std::vector<std::uint8_t> bytes;  // as RegQueryValueExA returns them (strings with their zero)
+    std::uint32_t type = 0;          // REG_SZ 1, REG_EXPAND_SZ 2, REG_BINARY 3, REG_DWORD 4, ...
+    std::vector<std::uint8_t> bytes; // as RegQueryValueExA returns them (strings with their zero)
 };
 
 // Keys by full path in upper case ("HKEY_CLASSES_ROOT\QUORVEL"); values by name in upper

@@ -46,13 +46,14 @@ LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, REGSAM access, 
     if (!file) {
         return ERROR_FILE_NOT_FOUND;
     }
-    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string bytes((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
     registry::ParseResult parsed = registry::Parse(bytes);
     if (!parsed.hive) {
         return ERROR_FILE_NOT_FOUND;
     }
-    const std::string wanted =
-        registry::CanonicalKeyPath(std::string("HKEY_CLASSES_ROOT\\") + (subKey != nullptr ? subKey : ""));
+    const std::string wanted = registry::CanonicalKeyPath(std::string("HKEY_CLASSES_ROOT\\") +
+                                                          (subKey != nullptr ? subKey : ""));
     const auto key = parsed.hive->find(wanted);
     if (key == parsed.hive->end()) {
         return ERROR_FILE_NOT_FOUND;

@@ -13,9 +13,9 @@ LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, REGSAM access, 
 LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
                       DWORD* size) {
     static_assert(sizeof(DWORD) == sizeof(::DWORD));
-    return ::RegQueryValueExA(reinterpret_cast<::HKEY>(key), valueName,
-                              reinterpret_cast<::LPDWORD>(reserved), reinterpret_cast<::LPDWORD>(type),
-                              data, reinterpret_cast<::LPDWORD>(size));
+    return ::RegQueryValueExA(
+        reinterpret_cast<::HKEY>(key), valueName, reinterpret_cast<::LPDWORD>(reserved),
+        reinterpret_cast<::LPDWORD>(type), data, reinterpret_cast<::LPDWORD>(size));
 }
 
 LONG RegCloseKey(HKEY key) { return ::RegCloseKey(reinterpret_cast<::HKEY>(key)); }

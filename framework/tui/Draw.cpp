@@ -125,8 +125,9 @@ void PutPicture(const CellRect& rect, const Picture& picture) {
     const int pixelRows = rect.height * (halves ? 2 : 1);
     const std::vector<Rgb> pixels = Resize(picture, rect.width, pixelRows);
     const auto at = [&](int x, int y) {
-        return TerminalColour(pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(rect.width) +
-                                     static_cast<std::size_t>(x)]);
+        return TerminalColour(
+            pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(rect.width) +
+                   static_cast<std::size_t>(x)]);
     };
     for (int r = 0; r < rect.height; ++r) {
         for (int c = 0; c < rect.width; ++c) {

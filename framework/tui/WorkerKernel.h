@@ -19,7 +19,9 @@ public:
     // Called with the new number of live workers each time it changes, on the thread that
     // changed it: the starting thread for 0 -> 1, the worker itself as it ends. Set before
     // the first thread starts.
-    void OnWorkersChanged(std::function<void(int live)> listener) { m_listener = std::move(listener); }
+    void OnWorkersChanged(std::function<void(int live)> listener) {
+        m_listener = std::move(listener);
+    }
     int LiveWorkers() const { return m_live.load(); }
 
     void Sleep(DWORD milliseconds) override { m_inner.Sleep(milliseconds); }

@@ -20,7 +20,8 @@ struct Win32State final : BackendRun::State {
 std::string SystemModulePath() {
     std::string path(MAX_PATH, '\0');
     for (;;) {
-        const ::DWORD length = ::GetModuleFileNameA(nullptr, path.data(), static_cast<::DWORD>(path.size()));
+        const ::DWORD length =
+            ::GetModuleFileNameA(nullptr, path.data(), static_cast<::DWORD>(path.size()));
         if (length < path.size()) {
             path.resize(length);
             return path;

@@ -13,7 +13,8 @@ namespace {
 // noexcept: an exception leaving the thread's body ends the program, as it would with
 // std::thread, instead of unwinding into the system's thread start.
 unsigned __stdcall ThreadStart(void* parameter) noexcept {
-    const std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(parameter));
+    const std::unique_ptr<std::function<void()>> body(
+        static_cast<std::function<void()>*>(parameter));
     (*body)();
     return 0;
 }

@@ -89,14 +89,16 @@ INT_PTR Win32WindowSystem::RunModalDialog(CDialog& dialog, int templateId, HWND 
             owner = main->GetSafeHwnd();
         }
     }
-    const INT_PTR result = ::DialogBoxParamA(::GetModuleHandleA(nullptr),
-                                             MAKEINTRESOURCEA(templateId), Native(owner),
-                                             DialogProcedure, reinterpret_cast<::LPARAM>(&dialog));
+    const INT_PTR result =
+        ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId), Native(owner),
+                          DialogProcedure, reinterpret_cast<::LPARAM>(&dialog));
     dialog.Detach();
     return result;
 }
 
-void Win32WindowSystem::EndDialog(HWND dialog, INT_PTR result) { ::EndDialog(Native(dialog), result); }
+void Win32WindowSystem::EndDialog(HWND dialog, INT_PTR result) {
+    ::EndDialog(Native(dialog), result);
+}
 
 HWND Win32WindowSystem::GetDlgItem(HWND dialog, int id) {
     return Ours(::GetDlgItem(Native(dialog), id));

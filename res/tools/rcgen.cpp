@@ -66,8 +66,8 @@ void WriteDialog(std::ostream& out, const res::DialogTemplate& dialog) {
                                      : Quoted(control.text);
         out << "    CONTROL " << text << ", " << control.id << ", "
             << Quoted(fw::WindowClassName(control.kind)) << ", "
-            << Hex(control.style | WS_CHILD | WS_VISIBLE) << ", " << control.x << ", "
-            << control.y << ", " << control.cx << ", " << control.cy;
+            << Hex(control.style | WS_CHILD | WS_VISIBLE) << ", " << control.x << ", " << control.y
+            << ", " << control.cx << ", " << control.cy;
         if (control.exStyle != 0) {
             out << ", " << Hex(control.exStyle);
         }

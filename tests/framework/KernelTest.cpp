@@ -14,7 +14,8 @@ using fw::VirtualKernel;
 
 TEST(VirtualKernel, SleepsTakeNoRealTimeAndAddUpExactly) {
     VirtualKernel kernel;
-    for (int i = 0; i < 150; ++i) kernel.Sleep(2000);
+    for (int i = 0; i < 150; ++i)
+        kernel.Sleep(2000);
     EXPECT_EQ(kernel.TickCount(), 300000u);
 }
 
@@ -25,13 +26,16 @@ TEST(VirtualKernel, TimedWaitEndsAtItsDeadlineOrAtTheSignal) {
     EXPECT_EQ(kernel.TickCount(), 100u);
 
     // A worker signals after sleeping 250 ms; a 1000 ms wait ends then, not later.
-    ASSERT_TRUE(kernel.StartThread([&] {
-        kernel.Sleep(250);
-        kernel.SetEvent(event);
-    }, THREAD_PRIORITY_HIGHEST));
+    ASSERT_TRUE(kernel.StartThread(
+        [&] {
+            kernel.Sleep(250);
+            kernel.SetEvent(event);
+        },
+        THREAD_PRIORITY_HIGHEST));
     EXPECT_EQ(kernel.WaitForSingleObject(event, 1000), static_cast<fw::DWORD>(WAIT_OBJECT_0));
     EXPECT_EQ(kernel.TickCount(), 350u);
-    EXPECT_EQ(kernel.WaitForSingleObject(event, 0), static_cast<fw::DWORD>(WAIT_OBJECT_0)) << "manual reset";
+    EXPECT_EQ(kernel.WaitForSingleObject(event, 0), static_cast<fw::DWORD>(WAIT_OBJECT_0))
+        << "manual reset";
     kernel.ResetEvent(event);
     EXPECT_EQ(kernel.WaitForSingleObject(event, 0), static_cast<fw::DWORD>(WAIT_TIMEOUT));
     kernel.JoinThreads();
@@ -52,12 +56,14 @@ TEST(VirtualKernel, TheClockWaitsForARunningThread) {
     VirtualKernel kernel;
     std::atomic<bool> busy{true};
     std::atomic<std::uint64_t> seenByWorker{0};
-    ASSERT_TRUE(kernel.StartThread([&] {
-        // Real work, no waits: the main thread's sleep cannot end before this does.
-        while (busy.load()) {
-        }
-        seenByWorker = kernel.TickCount();
-    }, 0));
+    ASSERT_TRUE(kernel.StartThread(
+        [&] {
+            // Real work, no waits: the main thread's sleep cannot end before this does.
+            while (busy.load()) {
+            }
+            seenByWorker = kernel.TickCount();
+        },
+        0));
     std::thread release([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         busy = false;
@@ -92,10 +98,12 @@ TEST(RealKernel, EventsAndTimedWaits) {
     HANDLE event = kernel.CreateEvent(TRUE, FALSE);
     EXPECT_EQ(kernel.WaitForSingleObject(event, 1), static_cast<fw::DWORD>(WAIT_TIMEOUT));
     std::atomic<bool> done{false};
-    ASSERT_TRUE(kernel.StartThread([&] {
-        kernel.SetEvent(event);
-        done = true;
-    }, THREAD_PRIORITY_HIGHEST));
+    ASSERT_TRUE(kernel.StartThread(
+        [&] {
+            kernel.SetEvent(event);
+            done = true;
+        },
+        THREAD_PRIORITY_HIGHEST));
     EXPECT_EQ(kernel.WaitForSingleObject(event, INFINITE), static_cast<fw::DWORD>(WAIT_OBJECT_0));
     while (!done.load()) {
         std::this_thread::yield();

@@ -24,7 +24,8 @@ public:
 protected:
     BOOL OnInitDialog() override {
         CDialog::OnInitDialog();
-        if (endInInit) EndDialog(IDRETRY);
+        if (endInInit)
+            EndDialog(IDRETRY);
         return TRUE;
     }
     void OnOK() override { commands.push_back(IDOK); }
@@ -34,7 +35,7 @@ protected:
 };
 
 BEGIN_MESSAGE_MAP(ProbeDialog, CDialog)
-ON_WM_TIMER()
+    ON_WM_TIMER()
 END_MESSAGE_MAP()
 
 TEST(Model, ListBoxInsertsAtTheEndUnsortedAndGuardsItsSelection) {

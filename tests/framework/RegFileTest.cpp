@@ -11,27 +11,29 @@ using Bytes = std::vector<std::uint8_t>;
 
 const fw::registry::Value* Find(const fw::registry::ParseResult& result, const std::string& key,
                                 const std::string& name) {
-    if (!result.hive) return nullptr;
+    if (!result.hive)
+        return nullptr;
     const auto k = result.hive->find(key);
-    if (k == result.hive->end()) return nullptr;
+    if (k == result.hive->end())
+        return nullptr;
     const auto v = k->second.find(name);
     return v == k->second.end() ? nullptr : &v->second;
 }
 
 TEST(RegFile, ValueKindsAsTheAnsiQueryReturnsThem) {
-    const auto result = Parse(
-        "REGEDIT4\r\n\r\n"
-        "[HKEY_CLASSES_ROOT\\QUORVEL]\r\n"
-        "\"Revision\"=\"0200\"\r\n"
-        "\"Quoted\"=\"a\\\"b\\\\c\"\r\n"
-        "\"Raw\"=hex:30,31,\\\r\n  32\r\n"
-        "\"Number\"=dword:00000031\r\n"
-        "\"Expand\"=hex(2):41,00\r\n"
-        "@=\"default\"\r\n");
+    const auto result = Parse("REGEDIT4\r\n\r\n"
+                              "[HKEY_CLASSES_ROOT\\QUORVEL]\r\n"
+                              "\"Revision\"=\"0200\"\r\n"
+                              "\"Quoted\"=\"a\\\"b\\\\c\"\r\n"
+                              "\"Raw\"=hex:30,31,\\\r\n  32\r\n"
+                              "\"Number\"=dword:00000031\r\n"
+                              "\"Expand\"=hex(2):41,00\r\n"
+                              "@=\"default\"\r\n");
     ASSERT_TRUE(result.hive) << result.error;
     const std::string key = "HKEY_CLASSES_ROOT\\QUORVEL";
     ASSERT_NE(Find(result, key, "REVISION"), nullptr);
-    EXPECT_EQ(Find(result, key, "REVISION")->bytes, (Bytes{'0', '2', '0', '0', 0})) << "with its zero";
+    EXPECT_EQ(Find(result, key, "REVISION")->bytes, (Bytes{'0', '2', '0', '0', 0}))
+        << "with its zero";
     EXPECT_EQ(Find(result, key, "REVISION")->type, 1u);
     EXPECT_EQ(Find(result, key, "QUOTED")->bytes, (Bytes{'a', '"', 'b', '\\', 'c', 0}));
     EXPECT_EQ(Find(result, key, "RAW")->bytes, (Bytes{'0', '1', '2'})) << "continued line";
@@ -59,10 +61,10 @@ TEST(RegFile, Version5FilesInUtf16AndShortRootNames) {
 }
 
 TEST(RegFile, DeletionsAndMalformedLines) {
-    const auto result = Parse(
-        "REGEDIT4\n[HKEY_CLASSES_ROOT\\QUORVEL]\n\"A\"=\"1\"\n\"B\"=\"2\"\n\"B\"=-\n"
-        "\"Bad\"=hex:zz\n\"Short\"=dword:12\nnonsense\n\"Open=\"x\n"
-        "[HKEY_CLASSES_ROOT\\GONE]\n\"C\"=\"3\"\n[-HKEY_CLASSES_ROOT\\GONE]\n");
+    const auto result =
+        Parse("REGEDIT4\n[HKEY_CLASSES_ROOT\\QUORVEL]\n\"A\"=\"1\"\n\"B\"=\"2\"\n\"B\"=-\n"
+              "\"Bad\"=hex:zz\n\"Short\"=dword:12\nnonsense\n\"Open=\"x\n"
+              "[HKEY_CLASSES_ROOT\\GONE]\n\"C\"=\"3\"\n[-HKEY_CLASSES_ROOT\\GONE]\n");
     ASSERT_TRUE(result.hive);
     EXPECT_NE(Find(result, "HKEY_CLASSES_ROOT\\QUORVEL", "A"), nullptr);
     EXPECT_EQ(Find(result, "HKEY_CLASSES_ROOT\\QUORVEL", "B"), nullptr);

@@ -17,7 +17,8 @@ zurvax::ScsiResult ResultFrom(Input& in) {
     zurvax::ScsiResult result;
     const std::uint8_t kinds = in.Byte();
     // Mostly clean deliveries, so that the SCSI status and the residual get judged.
-    result.osError = (kinds & 0x08) != 0 ? static_cast<zurvax::OsError>(kinds % 5) : zurvax::OsError::None;
+    result.osError =
+        (kinds & 0x08) != 0 ? static_cast<zurvax::OsError>(kinds % 5) : zurvax::OsError::None;
     result.transport = (kinds & 0x80) != 0 ? static_cast<zurvax::TransportStatus>((kinds >> 4) % 4)
                                            : zurvax::TransportStatus::Ok;
     result.scsiStatus = in.Byte();
@@ -25,10 +26,18 @@ zurvax::ScsiResult ResultFrom(Input& in) {
     result.sense.assign(sense.begin(), sense.end());
     const std::uint8_t residualKind = in.Byte();
     switch (residualKind % 4) {
-        case 0: result.residual = 0; break;
-        case 1: result.residual = in.Byte(); break;
-        case 2: result.residual = in.U16(); break;
-        default: result.residual = static_cast<std::size_t>(in.U64()); break;
+    case 0:
+        result.residual = 0;
+        break;
+    case 1:
+        result.residual = in.Byte();
+        break;
+    case 2:
+        result.residual = in.U16();
+        break;
+    default:
+        result.residual = static_cast<std::size_t>(in.U64());
+        break;
     }
     return result;
 }
@@ -52,7 +61,7 @@ private:
     Input& m_in;
 };
 
-}  // namespace
+} // namespace
 
 int Classify(const std::uint8_t* data, std::size_t size) {
     Input in(data, size);
@@ -62,7 +71,8 @@ int Classify(const std::uint8_t* data, std::size_t size) {
         const auto bytes = in.Bytes(in.Byte() % 40);
         const std::vector<std::uint8_t> sense(bytes.begin(), bytes.end());
         const auto parsed = zurvax::ParseSense(sense);
-        if (parsed) FUZZ_CHECK(parsed->senseKey <= 0x0F);
+        if (parsed)
+            FUZZ_CHECK(parsed->senseKey <= 0x0F);
     }
 
     // One command of each direction judged against an arbitrary result.
@@ -72,17 +82,22 @@ int Classify(const std::uint8_t* data, std::size_t size) {
         std::vector<std::uint8_t> buffer(in.Byte());
         const std::uint8_t direction = in.Byte() % 3;
         const std::size_t required = in.Byte();
-        if (direction == 1) command.setDataOut(buffer);
-        if (direction == 2) command.setDataIn(buffer, required);
+        if (direction == 1)
+            command.setDataOut(buffer);
+        if (direction == 2)
+            command.setDataIn(buffer, required);
         const zurvax::ScsiResult result = ResultFrom(in);
         const std::uint32_t status = zurvax::Classify(command, result);
-        const bool delivered =
-            result.osError == zurvax::OsError::None && result.transport == zurvax::TransportStatus::Ok;
-        if (!delivered || result.scsiStatus != zurvax::kScsiGood) FUZZ_CHECK(status != 0);
+        const bool delivered = result.osError == zurvax::OsError::None &&
+                               result.transport == zurvax::TransportStatus::Ok;
+        if (!delivered || result.scsiStatus != zurvax::kScsiGood)
+            FUZZ_CHECK(status != 0);
         if (status == 0 && command.direction() == zurvax::DataDirection::FromDevice) {
-            FUZZ_CHECK(command.requiredDataIn() == 0 || result.residual <= buffer.size() - command.requiredDataIn());
+            FUZZ_CHECK(command.requiredDataIn() == 0 ||
+                       result.residual <= buffer.size() - command.requiredDataIn());
         }
-        if (status == 0 && command.direction() == zurvax::DataDirection::ToDevice) FUZZ_CHECK(result.residual == 0);
+        if (status == 0 && command.direction() == zurvax::DataDirection::ToDevice)
+            FUZZ_CHECK(result.residual == 0);
         // Only the sense of a delivered CHECK CONDITION becomes an ASC/ASCQ status.
         if (delivered && result.scsiStatus == zurvax::kScsiCheckCondition) {
             const auto parsed = zurvax::ParseSense(result.sense);
@@ -105,29 +120,38 @@ int Classify(const std::uint8_t* data, std::size_t size) {
         *inquiry = INQUIRY_DATA{};
         *sense = SENSE_DATA{};
         switch (in.Byte() % 6) {
-            case 0: zurvax::DeviceTypeOf(transport, 0); break;
-            case 1: zurvax::InquiryOf(transport, 0, inquiry.get()); break;
-            case 2: zurvax::TestUnitReadyOf(transport, 0); break;
-            case 3: {
-                const std::uint32_t status = zurvax::RequestSenseOf(transport, 0, sense.get());
-                if (status != 0) FUZZ_CHECK(sense->bytes[0] == 0 && sense->bytes[14] == 0);
-                break;
-            }
-            case 4: {
-                std::memset(buffer.get(), 0xEE, length + 1);
-                const std::uint32_t status = zurvax::ReadBufferOf(transport, 0, 2, 0, 0, static_cast<std::uint32_t>(length),
-                                                                  buffer.get());
-                // A failed read leaves the caller's bytes alone, and no read writes past them.
-                FUZZ_CHECK(buffer[length] == 0xEE);
-                if (status != 0 && length != 0) FUZZ_CHECK(buffer[0] == 0xEE);
-                break;
-            }
-            default:
-                zurvax::WriteBufferOf(transport, 0, 2, 0, 0, static_cast<std::uint32_t>(length), buffer.get());
-                break;
+        case 0:
+            zurvax::DeviceTypeOf(transport, 0);
+            break;
+        case 1:
+            zurvax::InquiryOf(transport, 0, inquiry.get());
+            break;
+        case 2:
+            zurvax::TestUnitReadyOf(transport, 0);
+            break;
+        case 3: {
+            const std::uint32_t status = zurvax::RequestSenseOf(transport, 0, sense.get());
+            if (status != 0)
+                FUZZ_CHECK(sense->bytes[0] == 0 && sense->bytes[14] == 0);
+            break;
+        }
+        case 4: {
+            std::memset(buffer.get(), 0xEE, length + 1);
+            const std::uint32_t status = zurvax::ReadBufferOf(
+                transport, 0, 2, 0, 0, static_cast<std::uint32_t>(length), buffer.get());
+            // A failed read leaves the caller's bytes alone, and no read writes past them.
+            FUZZ_CHECK(buffer[length] == 0xEE);
+            if (status != 0 && length != 0)
+                FUZZ_CHECK(buffer[0] == 0xEE);
+            break;
+        }
+        default:
+            zurvax::WriteBufferOf(transport, 0, 2, 0, 0, static_cast<std::uint32_t>(length),
+                                  buffer.get());
+            break;
         }
     }
     return 0;
 }
 
-}  // namespace fuzz
+} // namespace fuzz

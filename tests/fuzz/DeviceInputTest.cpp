@@ -30,7 +30,8 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
     static const char digits[] = "0123456789ABCDEF";
     std::string text;
     for (const auto b : bytes) {
-        if (!text.empty()) text.push_back(' ');
+        if (!text.empty())
+            text.push_back(' ');
         text.push_back(digits[b >> 4]);
         text.push_back(digits[b & 0x0F]);
     }
@@ -38,8 +39,8 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
 }
 
 // Standard inquiry bytes with the three texts given as they are, no padding added.
-std::vector<std::uint8_t> Inquiry(std::uint8_t byte0, const std::string& vendor, const std::string& product,
-                                  const std::string& revision) {
+std::vector<std::uint8_t> Inquiry(std::uint8_t byte0, const std::string& vendor,
+                                  const std::string& product, const std::string& revision) {
     std::vector<std::uint8_t> bytes(36, 0);
     bytes[0] = byte0;
     bytes[4] = 31;
@@ -68,26 +69,32 @@ struct Answer {
 class Distorting final : public zurvax::Transport {
 public:
     Distorting(const std::string& emulationJson, std::map<std::uint8_t, Answer> answers)
-        : m_drives(std::get<zurvax::EmulationConfig>(zurvax::ParseEmulation(emulationJson, "test"))),
+        : m_drives(
+              std::get<zurvax::EmulationConfig>(zurvax::ParseEmulation(emulationJson, "test"))),
           m_answers(std::move(answers)) {}
     std::uint32_t deviceCount() const override { return m_drives.deviceCount(); }
-    zurvax::DevicePath devicePath(std::uint32_t index) const override { return m_drives.devicePath(index); }
+    zurvax::DevicePath devicePath(std::uint32_t index) const override {
+        return m_drives.devicePath(index);
+    }
     std::optional<std::uint8_t> enumeratedDeviceType(std::uint32_t index) const override {
         return m_drives.enumeratedDeviceType(index);
     }
     zurvax::ScsiResult execute(std::uint32_t index, const zurvax::ScsiCommand& command) override {
         zurvax::ScsiResult result = m_drives.execute(index, command);
         const auto found = m_answers.find(command.cdb()[0]);
-        if (found == m_answers.end()) return result;
+        if (found == m_answers.end())
+            return result;
         const Answer& answer = found->second;
         if (answer.data) {
             const auto buffer = command.dataIn();
             const std::size_t fits = std::min(buffer.size(), answer.data->size());
             std::copy_n(answer.data->begin(), fits, buffer.begin());
-            result.residual = buffer.size() - answer.data->size();  // wraps for an overrun
+            result.residual = buffer.size() - answer.data->size(); // wraps for an overrun
         }
-        if (answer.status) result.scsiStatus = *answer.status;
-        if (answer.sense) result.sense = *answer.sense;
+        if (answer.status)
+            result.scsiStatus = *answer.status;
+        if (answer.sense)
+            result.sense = *answer.sense;
         return result;
     }
     std::string describe() const override { return {}; }
@@ -103,7 +110,8 @@ void UseDistorting(const std::string& emulationJson, std::map<std::uint8_t, Answ
 
 std::vector<std::string> BoxTexts(ProgramRun& run) {
     std::vector<std::string> texts;
-    for (const auto& box : run.Boxes()) texts.push_back(box.text);
+    for (const auto& box : run.Boxes())
+        texts.push_back(box.text);
     return texts;
 }
 
@@ -113,7 +121,8 @@ bool Shown(ProgramRun& run, const std::string& text) {
 }
 
 TEST(UntrustedInquiry, ControlCharactersAreShownAsSentAndNoFieldRunsIntoTheNext) {
-    const std::string vendor = "V\tO\nR\x1b" "N\x7f";
+    const std::string vendor = "V\tO\nR\x1b"
+                               "N\x7f";
     const std::string product = "KMR-47000\x07\r\x01\x02\x1f\x7f\x08";
     const std::string revision = "\x1b[2J";
     ProgramRun run(Devices({DeviceWithInquiry(Inquiry(0x01, vendor, product, revision))}));
@@ -127,7 +136,8 @@ TEST(UntrustedInquiry, ControlCharactersAreShownAsSentAndNoFieldRunsIntoTheNext)
     run.Done();
     run.Run();
 
-    EXPECT_EQ(run.ListItems(), (std::vector<std::string>{"00:HA#00 TID#00 " + vendor + " " + product + " "}));
+    EXPECT_EQ(run.ListItems(),
+              (std::vector<std::string>{"00:HA#00 TID#00 " + vendor + " " + product + " "}));
     EXPECT_EQ(model, product);
     EXPECT_EQ(shownRevision, revision);
     EXPECT_TRUE(BoxTexts(run).empty());
@@ -135,7 +145,8 @@ TEST(UntrustedInquiry, ControlCharactersAreShownAsSentAndNoFieldRunsIntoTheNext)
 
 TEST(UntrustedInquiry, TextsWithoutAnyZeroByteAreCutAtTheirWidths) {
     std::vector<std::uint8_t> inquiry = Inquiry(0x01, "ABCDEFGH", "KMR-47000QRSTUVW", "WXYZ");
-    for (std::size_t i = 1; i < 8; ++i) inquiry[i] = static_cast<std::uint8_t>(0x80 + i);
+    for (std::size_t i = 1; i < 8; ++i)
+        inquiry[i] = static_cast<std::uint8_t>(0x80 + i);
     ASSERT_EQ(std::count(inquiry.begin(), inquiry.end(), 0), 0);
     ProgramRun run(Devices({DeviceWithInquiry(inquiry)}));
     std::string model;
@@ -148,7 +159,8 @@ TEST(UntrustedInquiry, TextsWithoutAnyZeroByteAreCutAtTheirWidths) {
     run.Done();
     run.Run();
 
-    EXPECT_EQ(run.ListItems(), (std::vector<std::string>{"00:HA#00 TID#00 ABCDEFGH KMR-47000QRSTUVW "}));
+    EXPECT_EQ(run.ListItems(),
+              (std::vector<std::string>{"00:HA#00 TID#00 ABCDEFGH KMR-47000QRSTUVW "}));
     EXPECT_EQ(model, "KMR-47000QRSTUVW");
     EXPECT_EQ(revision, "WXYZ");
 }
@@ -172,14 +184,16 @@ TEST(UntrustedInquiry, AllFFhEndsTheScanAndChoosingItAnywayIsRefused) {
     const auto texts = BoxTexts(run);
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(texts[0], "No supported Vorn tape devices found !!!");
-    EXPECT_EQ(texts[1], "The Device may not be a tape drive or\nit may be the incorrect tape dirve model.\n");
+    EXPECT_EQ(texts[1],
+              "The Device may not be a tape drive or\nit may be the incorrect tape dirve model.\n");
     EXPECT_EQ(revision, std::string(4, '\xFF'));
 }
 
 // The record REQUEST SENSE must leave for count bytes of value from the device.
 std::vector<std::uint8_t> ExpectedRecord(std::uint8_t value, std::size_t count) {
     std::vector<std::uint8_t> record(15, 0);
-    if (count < 8) return record;
+    if (count < 8)
+        return record;
     const std::uint8_t code = value & 0x7F;
     if (code == 0x72 || code == 0x73) {
         record[0] = code == 0x72 ? 0x70 : 0x71;
@@ -195,31 +209,38 @@ std::vector<std::uint8_t> ExpectedRecord(std::uint8_t value, std::size_t count) 
 
 TEST(UntrustedSense, EveryByteValueAtEveryLengthFillsTheRecordAndTheDisplayWithinBounds) {
     for (int value = 0; value < 256; ++value) {
-        for (const std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{8},
-                                        std::size_t{14}, std::size_t{15}, std::size_t{18}, std::size_t{19},
-                                        std::size_t{252}}) {
+        for (const std::size_t count :
+             {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{8}, std::size_t{14},
+              std::size_t{15}, std::size_t{18}, std::size_t{19}, std::size_t{252}}) {
             const auto byte = static_cast<std::uint8_t>(value);
-            UseDistorting(Devices({"{}"}), {{zurvax::kOpRequestSense, Answer{std::vector<std::uint8_t>(count, byte), {}, {}}}});
+            UseDistorting(Devices({"{}"}),
+                          {{zurvax::kOpRequestSense,
+                            Answer{std::vector<std::uint8_t>(count, byte), {}, {}}}});
             const auto sense = std::make_unique<SENSE_DATA>();
             *sense = SENSE_DATA{};
             const std::uint32_t status = RequestSense(0, sense.get());
             // Fewer than eight bytes, or more than asked for, is no sense record.
             const bool usable = count >= 8 && count <= 18;
-            EXPECT_EQ(status, usable ? 0u : std::uint32_t{ZURVAX_STATUS_SHORT_TRANSFER}) << value << " " << count;
+            EXPECT_EQ(status, usable ? 0u : std::uint32_t{ZURVAX_STATUS_SHORT_TRANSFER})
+                << value << " " << count;
             const std::vector<std::uint8_t> record(sense->bytes, sense->bytes + 15);
             EXPECT_EQ(record, ExpectedRecord(byte, usable ? count : 0)) << value << " " << count;
 
             const std::string text = FormatSenseText(*sense).c_str();
-            const std::size_t lines = 1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+            const std::size_t lines =
+                1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
             // A line break the device put into Information or Command Specific is shown as sent.
             std::size_t breaks = 0;
             for (const std::size_t field : {std::size_t{3}, std::size_t{8}}) {
-                for (std::size_t i = field; i < field + 4 && record[i] != 0; ++i) breaks += record[i] == '\n';
+                for (std::size_t i = field; i < field + 4 && record[i] != 0; ++i)
+                    breaks += record[i] == '\n';
             }
             EXPECT_EQ(lines, 13u + breaks) << value << " " << count;
-            if (usable && byte >= 0x20 && byte != 0x72 && byte != 0x73 && byte != 0xF2 && byte != 0xF3) {
-                EXPECT_NE(text.find("Information:\t\t" + std::string(4, static_cast<char>(byte)) + "\n"),
-                          std::string::npos)
+            if (usable && byte >= 0x20 && byte != 0x72 && byte != 0x73 && byte != 0xF2 &&
+                byte != 0xF3) {
+                EXPECT_NE(
+                    text.find("Information:\t\t" + std::string(4, static_cast<char>(byte)) + "\n"),
+                    std::string::npos)
                     << value;
             }
         }
@@ -250,7 +271,8 @@ TEST(UntrustedSense, TheReportShowsWhatALongOddSenseRecordBegins) {
 }
 
 TEST(UntrustedTransfer, AShortOrOverlongInquiryIsAFailureAndLeavesTheRecordZero) {
-    for (const std::size_t count : {std::size_t{0}, std::size_t{10}, std::size_t{35}, std::size_t{37}, std::size_t{4096}}) {
+    for (const std::size_t count :
+         {std::size_t{0}, std::size_t{10}, std::size_t{35}, std::size_t{37}, std::size_t{4096}}) {
         ProgramRun run(Devices({"{}"}));
         auto data = Inquiry(0x01, "VORN", "KMR-47000", "0100");
         data.resize(count, 'X');
@@ -266,11 +288,13 @@ TEST(UntrustedTransfer, AShortOrOverlongInquiryIsAFailureAndLeavesTheRecordZero)
 }
 
 TEST(UntrustedTransfer, AShortOrOverlongReadBackFailsTheUpgradeBeforeTheCommit) {
-    for (const std::size_t count : {std::size_t{0}, std::size_t{100}, kChunk - 1, kChunk + 1, 3 * kChunk}) {
+    for (const std::size_t count :
+         {std::size_t{0}, std::size_t{100}, kChunk - 1, kChunk + 1, 3 * kChunk}) {
         ProgramRun run(Devices({"{}"}));
         run.WriteImage(SampleImage(2 * kChunk));
-        UseDistorting(Devices({R"({"medium":true})"}),
-                      {{zurvax::kOpReadBuffer, Answer{std::vector<std::uint8_t>(count, 0x4B), {}, {}}}});
+        UseDistorting(
+            Devices({R"({"medium":true})"}),
+            {{zurvax::kOpReadBuffer, Answer{std::vector<std::uint8_t>(count, 0x4B), {}, {}}}});
         run.Agree();
         run.InMain([](Headless& ui) { EXPECT_TRUE(ui.Click(IDC_UPGRADE)); });
         run.ui().Answer(kConfirm, IDYES);
@@ -291,7 +315,7 @@ TEST(UntrustedTransfer, ACheckConditionWithNoLongOrOneByteSenseIsJudgedWithinIt)
         {{}, "Error: 1000c\nRead Sense Data ?"},
         {{0x70}, "Error: 1000c\nRead Sense Data ?"},
         {{0x72, 0x02}, "Error: 1000c\nRead Sense Data ?"},
-        {longSense, ""},  // 3A/00: no cartridge, which the selection accepts
+        {longSense, ""}, // 3A/00: no cartridge, which the selection accepts
     };
     for (const auto& [sense, box] : cases) {
         ProgramRun run(Devices({"{}"}));
@@ -309,5 +333,5 @@ TEST(UntrustedTransfer, ACheckConditionWithNoLongOrOneByteSenseIsJudgedWithinIt)
     }
 }
 
-}  // namespace
-}  // namespace program::test
+} // namespace
+} // namespace program::test

@@ -59,4 +59,4 @@ int EmulatedDrive(const std::uint8_t* data, std::size_t size) {
     return 0;
 }
 
-}  // namespace fuzz
+} // namespace fuzz

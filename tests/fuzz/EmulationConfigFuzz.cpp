@@ -17,14 +17,17 @@ int EmulationConfig(const std::uint8_t* data, std::size_t size) {
     auto outcome = zurvax::ParseEmulation(text, source);
     if (const auto* error = std::get_if<zurvax::ConfigError>(&outcome)) {
         FUZZ_CHECK(error->message.rfind(source, 0) == 0);
-        // One line with no control characters: it goes to a trace line, a terminal and a message box.
-        for (const char c : error->message) FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20);
+        // One line with no control characters: it goes to a trace line, a terminal and a message
+        // box.
+        for (const char c : error->message)
+            FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20);
         return 0;
     }
     auto& config = std::get<zurvax::EmulationConfig>(outcome);
     FUZZ_CHECK(config.source == source);
     for (const auto& device : config.devices) {
-        FUZZ_CHECK(!device.drive.sense || (!device.drive.sense->empty() && device.drive.sense->size() <= 252));
+        FUZZ_CHECK(!device.drive.sense ||
+                   (!device.drive.sense->empty() && device.drive.sense->size() <= 252));
     }
 
     // Every operation on the first few drives, twice, so that fault rules counting calls
@@ -53,4 +56,4 @@ int EmulationConfig(const std::uint8_t* data, std::size_t size) {
     return 0;
 }
 
-}  // namespace fuzz
+} // namespace fuzz

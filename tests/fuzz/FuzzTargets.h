@@ -27,13 +27,17 @@ int SgTransport(const std::uint8_t* data, std::size_t size);
 #endif
 
 struct NamedTarget {
-    const char* name;  // also the folder of its corpus and its regressions
+    const char* name; // also the folder of its corpus and its regressions
     Target run;
 };
 
 inline constexpr NamedTarget kTargets[] = {
-    {"sense_text", SenseText},           {"list_entry", ListEntry}, {"emulation_config", EmulationConfig},
-    {"emulated_drive", EmulatedDrive},   {"reg_file", RegFile},     {"classify", Classify},
+    {"sense_text", SenseText},
+    {"list_entry", ListEntry},
+    {"emulation_config", EmulationConfig},
+    {"emulated_drive", EmulatedDrive},
+    {"reg_file", RegFile},
+    {"classify", Classify},
 #ifdef __linux__
     {"sg_transport", SgTransport},
 #endif
@@ -47,7 +51,7 @@ inline constexpr NamedTarget kTargets[] = {
     std::abort();
 }
 
-#define FUZZ_CHECK(condition) \
+#define FUZZ_CHECK(condition)                                                                      \
     ((condition) ? static_cast<void>(0) : ::fuzz::Fail(__FILE__, __LINE__, #condition))
 
 // Takes fields off the front of the input; past its end every read gives zeros, so any
@@ -58,8 +62,12 @@ public:
 
     std::uint8_t Byte() { return m_at < m_size ? m_data[m_at++] : 0; }
     std::uint16_t U16() { return static_cast<std::uint16_t>(Byte() | (Byte() << 8)); }
-    std::uint32_t U32() { return static_cast<std::uint32_t>(U16()) | (static_cast<std::uint32_t>(U16()) << 16); }
-    std::uint64_t U64() { return static_cast<std::uint64_t>(U32()) | (static_cast<std::uint64_t>(U32()) << 32); }
+    std::uint32_t U32() {
+        return static_cast<std::uint32_t>(U16()) | (static_cast<std::uint32_t>(U16()) << 16);
+    }
+    std::uint64_t U64() {
+        return static_cast<std::uint64_t>(U32()) | (static_cast<std::uint64_t>(U32()) << 32);
+    }
     bool Bool() { return (Byte() & 1) != 0; }
     // Up to count bytes; fewer when the input runs out.
     std::span<const std::uint8_t> Bytes(std::size_t count) {
@@ -78,4 +86,4 @@ private:
     std::size_t m_at = 0;
 };
 
-}  // namespace fuzz
+} // namespace fuzz

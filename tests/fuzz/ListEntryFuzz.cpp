@@ -12,7 +12,8 @@ namespace {
 
 std::string Field(const std::uint8_t* bytes, std::size_t width) {
     std::string text;
-    for (std::size_t i = 0; i < width && bytes[i] != 0; ++i) text.push_back(static_cast<char>(bytes[i]));
+    for (std::size_t i = 0; i < width && bytes[i] != 0; ++i)
+        text.push_back(static_cast<char>(bytes[i]));
     return text;
 }
 
@@ -22,7 +23,7 @@ std::string TwoDigits(int value) {
     return text;
 }
 
-}  // namespace
+} // namespace
 
 int ListEntry(const std::uint8_t* data, std::size_t size) {
     Input in(data, size);
@@ -41,9 +42,10 @@ int ListEntry(const std::uint8_t* data, std::size_t size) {
 
     const CString entry = FormatListEntry(index, *path, *inquiry);
     const std::string text(entry.c_str(), static_cast<std::size_t>(entry.GetLength()));
-    const std::string expected = TwoDigits(static_cast<int>(index)) + ":HA#" + TwoDigits(path->bytes[1]) +
-                                 " TID#" + TwoDigits(path->bytes[2]) + " " + Field(inquiry->bytes + 8, 8) +
-                                 " " + Field(inquiry->bytes + 16, 16) + " ";
+    const std::string expected = TwoDigits(static_cast<int>(index)) + ":HA#" +
+                                 TwoDigits(path->bytes[1]) + " TID#" + TwoDigits(path->bytes[2]) +
+                                 " " + Field(inquiry->bytes + 8, 8) + " " +
+                                 Field(inquiry->bytes + 16, 16) + " ";
     FUZZ_CHECK(text == expected);
     if (index < 100) {
         FUZZ_CHECK(IsDeviceEntry(entry));
@@ -61,4 +63,4 @@ int ListEntry(const std::uint8_t* data, std::size_t size) {
     return 0;
 }
 
-}  // namespace fuzz
+} // namespace fuzz

@@ -17,7 +17,8 @@ int RegFile(const std::uint8_t* data, std::size_t size) {
             FUZZ_CHECK(fw::registry::CanonicalKeyPath(path) == path);
             // Value names are looked up in upper case too.
             for (const auto& value : values) {
-                for (const char c : value.first) FUZZ_CHECK(!(c >= 'a' && c <= 'z'));
+                for (const char c : value.first)
+                    FUZZ_CHECK(!(c >= 'a' && c <= 'z'));
             }
         }
     }
@@ -27,4 +28,4 @@ int RegFile(const std::uint8_t* data, std::size_t size) {
     return 0;
 }
 
-}  // namespace fuzz
+} // namespace fuzz

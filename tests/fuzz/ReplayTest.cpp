@@ -16,9 +16,11 @@ namespace {
 
 std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& folder) {
     std::vector<std::filesystem::path> files;
-    if (!std::filesystem::is_directory(folder)) return files;
+    if (!std::filesystem::is_directory(folder))
+        return files;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (entry.is_regular_file()) files.push_back(entry.path());
+        if (entry.is_regular_file())
+            files.push_back(entry.path());
     }
     std::sort(files.begin(), files.end());
     return files;
@@ -54,5 +56,5 @@ INSTANTIATE_TEST_SUITE_P(Fuzz, Replay, ::testing::ValuesIn(kTargets),
                              return std::string(tested.param.name);
                          });
 
-}  // namespace
-}  // namespace fuzz
+} // namespace
+} // namespace fuzz

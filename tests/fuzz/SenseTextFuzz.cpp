@@ -9,9 +9,10 @@ namespace fuzz {
 namespace {
 
 const char* const kKeys[16] = {
-    "No Sense Data", "Recovered Error", "Not Ready", "Medium Error",   "Hardware Error", "Illegal Request",
-    "Unit Attention", "Data Protect",   "Blank Check", "Vendor Specific", "Copy Aborted", "Command Aborted",
-    "Equal",         "Volume Overflow", "Miscompare",  "Reserved",
+    "No Sense Data",  "Recovered Error", "Not Ready",      "Medium Error",
+    "Hardware Error", "Illegal Request", "Unit Attention", "Data Protect",
+    "Blank Check",    "Vendor Specific", "Copy Aborted",   "Command Aborted",
+    "Equal",          "Volume Overflow", "Miscompare",     "Reserved",
 };
 
 std::string Hex(unsigned value) {
@@ -23,28 +24,24 @@ std::string Hex(unsigned value) {
 // A text field as the display must show it: its own bytes up to the first zero, never more.
 std::string Field(const std::uint8_t* bytes, std::size_t width) {
     std::string text;
-    for (std::size_t i = 0; i < width && bytes[i] != 0; ++i) text.push_back(static_cast<char>(bytes[i]));
+    for (std::size_t i = 0; i < width && bytes[i] != 0; ++i)
+        text.push_back(static_cast<char>(bytes[i]));
     return text;
 }
 
 // Written apart from the display's own printf so that the two can disagree.
 std::string Expected(const std::uint8_t* b) {
-    return "Error Code: \t\t" + Hex(b[0] & 0x7Fu) + "\n" +
-           "Valid:\t\t\t" + Hex((b[0] >> 7) & 1u) + "\n" +
-           "Segment Number:\t\t" + Hex(b[1]) + "\n" +
-           "Sense Key: \t\t" + kKeys[b[2] & 0x0F] + "\n" +
-           "Incorrect Length Indicator:\t" + Hex((b[2] >> 5) & 1u) + "\n" +
-           "End Of Medium:\t\t" + Hex((b[2] >> 6) & 1u) + "\n" +
-           "File Mark:\t\t\t" + Hex((b[2] >> 7) & 1u) + "\n" +
-           "Information:\t\t" + Field(b + 3, 4) + "\n" +
-           "Additional Length: \t\t" + Hex(b[7]) + "\n" +
-           "Command Specific:\t\t" + Field(b + 8, 4) + "\n" +
-           "Sense Code:\t\t" + Hex(b[12]) + "\n" +
-           "Sense Code Qualifier:\t" + Hex(b[13]) + "\n" +
-           "Field Unit Code:\t\t" + Hex(b[14]);
+    return "Error Code: \t\t" + Hex(b[0] & 0x7Fu) + "\n" + "Valid:\t\t\t" + Hex((b[0] >> 7) & 1u) +
+           "\n" + "Segment Number:\t\t" + Hex(b[1]) + "\n" + "Sense Key: \t\t" +
+           kKeys[b[2] & 0x0F] + "\n" + "Incorrect Length Indicator:\t" + Hex((b[2] >> 5) & 1u) +
+           "\n" + "End Of Medium:\t\t" + Hex((b[2] >> 6) & 1u) + "\n" + "File Mark:\t\t\t" +
+           Hex((b[2] >> 7) & 1u) + "\n" + "Information:\t\t" + Field(b + 3, 4) + "\n" +
+           "Additional Length: \t\t" + Hex(b[7]) + "\n" + "Command Specific:\t\t" +
+           Field(b + 8, 4) + "\n" + "Sense Code:\t\t" + Hex(b[12]) + "\n" +
+           "Sense Code Qualifier:\t" + Hex(b[13]) + "\n" + "Field Unit Code:\t\t" + Hex(b[14]);
 }
 
-}  // namespace
+} // namespace
 
 int SenseText(const std::uint8_t* data, std::size_t size) {
     // A record of its own on the heap: AddressSanitizer sees any read past byte 14.
@@ -58,11 +55,13 @@ int SenseText(const std::uint8_t* data, std::size_t size) {
 
     // Thirteen lines, plus one for each line break the device put into its text fields.
     std::size_t breaks = 0;
-    for (const char c : Field(sense->bytes + 3, 4) + Field(sense->bytes + 8, 4)) breaks += c == '\n';
+    for (const char c : Field(sense->bytes + 3, 4) + Field(sense->bytes + 8, 4))
+        breaks += c == '\n';
     std::size_t lines = 1;
-    for (const char c : shown) lines += c == '\n';
+    for (const char c : shown)
+        lines += c == '\n';
     FUZZ_CHECK(lines == 13 + breaks);
     return 0;
 }
 
-}  // namespace fuzz
+} // namespace fuzz

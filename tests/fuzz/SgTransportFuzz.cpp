@@ -30,14 +30,17 @@ public:
     zurvax::SgOpenResult open(const std::string&, int) override {
         static const int kErrors[] = {0, EACCES, EPERM, EROFS, ENOENT, ENODEV, EBUSY};
         const int error = kErrors[m_in.Byte() % 7];
-        if (error != 0) return {-1, error};
+        if (error != 0)
+            return {-1, error};
         return {m_nextFd++, 0};
     }
     void close(int) override {}
     int sgIo(int, sg_io_hdr_t& header) override {
         const std::uint8_t error = m_in.Byte();
-        if (error % 8 == 1) return EIO;
-        if (error % 8 == 2) return ETIMEDOUT;
+        if (error % 8 == 1)
+            return EIO;
+        if (error % 8 == 2)
+            return ETIMEDOUT;
         // The kernel never writes past the lengths it was given; what it claims is another matter.
         if (header.dxfer_direction == SG_DXFER_FROM_DEV && header.dxferp != nullptr) {
             const auto data = m_in.Bytes(m_in.U16() % (header.dxfer_len + 1));
@@ -67,11 +70,13 @@ public:
         return error;
     }
     std::optional<gid_t> nodeGroup(const std::string&) override {
-        if (m_in.Bool()) return std::nullopt;
+        if (m_in.Bool())
+            return std::nullopt;
         return static_cast<gid_t>(m_in.U32());
     }
     std::optional<std::string> groupName(gid_t) override {
-        if (m_in.Bool()) return std::nullopt;
+        if (m_in.Bool())
+            return std::nullopt;
         const auto bytes = m_in.Bytes(m_in.Byte() % 16);
         return std::string(bytes.begin(), bytes.end());
     }
@@ -81,7 +86,7 @@ private:
     int m_nextFd = 3;
 };
 
-}  // namespace
+} // namespace
 
 int SgTransport(const std::uint8_t* data, std::size_t size) {
     Input in(data, size);
@@ -98,17 +103,29 @@ int SgTransport(const std::uint8_t* data, std::size_t size) {
     for (int calls = 0; calls < 32 && !in.Done(); ++calls) {
         const std::uint32_t index = in.Byte() % (devices + 1);
         switch (in.Byte() % 7) {
-            case 0: zurvax::DeviceTypeOf(transport, index); break;
-            case 1: zurvax::InquiryOf(transport, index, inquiry.get()); break;
-            case 2: zurvax::TestUnitReadyOf(transport, index); break;
-            case 3: zurvax::RequestSenseOf(transport, index, sense.get()); break;
-            case 4:
-                zurvax::ReadBufferOf(transport, index, 2, 0, 0, static_cast<std::uint32_t>(length), buffer.get());
-                break;
-            case 5:
-                zurvax::WriteBufferOf(transport, index, 2, 0, 0, static_cast<std::uint32_t>(length), buffer.get());
-                break;
-            default: zurvax::PathOf(transport, index); break;
+        case 0:
+            zurvax::DeviceTypeOf(transport, index);
+            break;
+        case 1:
+            zurvax::InquiryOf(transport, index, inquiry.get());
+            break;
+        case 2:
+            zurvax::TestUnitReadyOf(transport, index);
+            break;
+        case 3:
+            zurvax::RequestSenseOf(transport, index, sense.get());
+            break;
+        case 4:
+            zurvax::ReadBufferOf(transport, index, 2, 0, 0, static_cast<std::uint32_t>(length),
+                                 buffer.get());
+            break;
+        case 5:
+            zurvax::WriteBufferOf(transport, index, 2, 0, 0, static_cast<std::uint32_t>(length),
+                                  buffer.get());
+            break;
+        default:
+            zurvax::PathOf(transport, index);
+            break;
         }
     }
 
@@ -124,10 +141,11 @@ int SgTransport(const std::uint8_t* data, std::size_t size) {
     header.host_status = in.U16();
     header.driver_status = in.U16();
     header.resid = static_cast<int>(in.U32());
-    const zurvax::ScsiResult result = zurvax::SgResult(header, senseBuffer.empty() ? nullptr : senseBuffer.data());
+    const zurvax::ScsiResult result =
+        zurvax::SgResult(header, senseBuffer.empty() ? nullptr : senseBuffer.data());
     FUZZ_CHECK(result.sense.size() <= header.mx_sb_len);
     FUZZ_CHECK(result.sense.size() <= header.sb_len_wr);
     return 0;
 }
 
-}  // namespace fuzz
+} // namespace fuzz

@@ -25,8 +25,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -38,12 +38,12 @@
 #include "app/FirmwareApp.h"
 #include "framework/headless/Headless.h"
 #include "res/resource.h"
-#include "zurvax/ZurvaxApi.h"
 #include "tests/vm/VmProgram.h"
 #include "zurvax/Cdb.h"
 #include "zurvax/Classify.h"
 #include "zurvax/SgTransport_linux.h"
 #include "zurvax/Zurvax.h"
+#include "zurvax/ZurvaxApi.h"
 #include "zurvax/ZurvaxStatus.h"
 
 namespace {
@@ -60,7 +60,9 @@ constexpr char kNoDevices[] = "No supported Vorn tape devices found !!!";
 
 vmtest::Checks g_checks("KTEST");
 
-void Check(const std::string& name, bool passed, const std::string& why) { g_checks.Check(name, passed, why); }
+void Check(const std::string& name, bool passed, const std::string& why) {
+    g_checks.Check(name, passed, why);
+}
 
 std::string Hex(std::uint32_t value) {
     char text[16];
@@ -92,8 +94,10 @@ std::string ReadSysfs(const char* path) {
 // Becomes an unprivileged user, in the disk group or in none.
 bool DropPrivileges(bool inDiskGroup) {
     const gid_t groups[] = {kDiskGroup};
-    if (setgroups(inDiskGroup ? 1 : 0, groups) != 0) return false;
-    if (setgid(kNobody) != 0 || setuid(kNobody) != 0) return false;
+    if (setgroups(inDiskGroup ? 1 : 0, groups) != 0)
+        return false;
+    if (setgid(kNobody) != 0 || setuid(kNobody) != 0)
+        return false;
     return getuid() == kNobody && geteuid() == kNobody;
 }
 
@@ -110,14 +114,16 @@ public:
     }
     void WriteImage(std::size_t size) {
         std::vector<std::uint8_t> image(size);
-        for (std::size_t i = 0; i < size; ++i) image[i] = static_cast<std::uint8_t>((i * 7) & 0xFF);
+        for (std::size_t i = 0; i < size; ++i)
+            image[i] = static_cast<std::uint8_t>((i * 7) & 0xFF);
         ProgramRun::WriteImage(image);
     }
     // Returns ZurvaxOpen's status; message gets its text. The program opens the library
     // again itself once the agreement is accepted, and shows a warning of it.
     std::uint32_t Run(std::string& message) {
         const std::uint32_t status = Open(message);
-        if (status != 0) return status;
+        if (status != 0)
+            return status;
         RunProgram();
         return status;
     }
@@ -125,11 +131,13 @@ public:
 
 void ScenarioUpgrade() {
     const auto address = SysfsAddress();
-    Check("sysfs-address", address.has_value(), "no H:C:T:L behind /sys/class/scsi_generic/sg0/device");
-    if (!address) return;
+    Check("sysfs-address", address.has_value(),
+          "no H:C:T:L behind /sys/class/scsi_generic/sg0/device");
+    if (!address)
+        return;
     char expected[64];
-    std::snprintf(expected, sizeof expected, "00:HA#%02d TID#%02d VORN     KMR-47000        ", address->first,
-                  address->second);
+    std::snprintf(expected, sizeof expected, "00:HA#%02d TID#%02d VORN     KMR-47000        ",
+                  address->first, address->second);
 
     KernelRun run;
     run.WriteImage(2 * 8192 + 100);
@@ -149,7 +157,8 @@ void ScenarioUpgrade() {
     std::string message;
     const std::uint32_t opened = run.Run(message);
 
-    Check("open", opened == 0 && message.empty(), "ZurvaxOpen -> " + Hex(opened) + " \"" + message + "\"");
+    Check("open", opened == 0 && message.empty(),
+          "ZurvaxOpen -> " + Hex(opened) + " \"" + message + "\"");
     const auto items = run.ListItems();
     Check("scan-lists-drive", items == std::vector<std::string>{expected},
           "list " + Joined(items) + " expected [" + expected + "]");
@@ -161,32 +170,39 @@ void ScenarioUpgrade() {
               tests[1] == "TestUnitReady 0 -> 0",
           "readiness tests " + Joined(tests));
     Check("upgrade-enabled", upgradeEnabled && revision == "0100" && model == "KMR-47000",
-          "enabled=" + std::to_string(upgradeEnabled) + " model=" + model + " revision=" + revision);
+          "enabled=" + std::to_string(upgradeEnabled) + " model=" + model +
+              " revision=" + revision);
 
     const auto transfers = run.TraceOf("WriteBuffer");
-    Check("first-chunk-written", Contains(transfers, "WriteBuffer 0 mode=2 id=0 offset=0 length=8192 -> 0"),
+    Check("first-chunk-written",
+          Contains(transfers, "WriteBuffer 0 mode=2 id=0 offset=0 length=8192 -> 0"),
           "writes " + Joined(transfers));
     const auto reads = run.TraceOf("ReadBuffer");
     const auto boxes = run.BoxTexts();
-    Check("read-buffer-refused",
-          reads == std::vector<std::string>{"ReadBuffer 0 mode=2 id=0 offset=0 length=8192 -> 2000"} &&
-              Contains(boxes, "Error: 2000\nRead Sense Data ?"),
-          "reads " + Joined(reads) + " boxes " + Joined(boxes));
+    Check(
+        "read-buffer-refused",
+        reads ==
+                std::vector<std::string>{"ReadBuffer 0 mode=2 id=0 offset=0 length=8192 -> 2000"} &&
+            Contains(boxes, "Error: 2000\nRead Sense Data ?"),
+        "reads " + Joined(reads) + " boxes " + Joined(boxes));
     const auto senses = run.TraceOf("RequestSense");
     bool senseShown = false;
-    for (const auto& box : boxes) senseShown = senseShown || box.rfind("Error Code: \t\t70h\n", 0) == 0;
+    for (const auto& box : boxes)
+        senseShown = senseShown || box.rfind("Error Code: \t\t70h\n", 0) == 0;
     Check("sense-read", senses == std::vector<std::string>{"RequestSense 0 -> 0"} && senseShown,
           "requests " + Joined(senses) + " boxes " + Joined(boxes));
     Check("no-commit-after-failed-verify", transfers.size() == 1, "writes " + Joined(transfers));
 
     // The worker's poll: readiness tests after the refused READ BUFFER.
     const auto trace = run.Trace();
-    const auto refused = std::find(trace.begin(), trace.end(), reads.empty() ? std::string() : reads[0]);
-    const bool polled =
-        refused != trace.end() && std::find(refused, trace.end(), "TestUnitReady 0 -> 0") != trace.end();
+    const auto refused =
+        std::find(trace.begin(), trace.end(), reads.empty() ? std::string() : reads[0]);
+    const bool polled = refused != trace.end() &&
+                        std::find(refused, trace.end(), "TestUnitReady 0 -> 0") != trace.end();
     Check("drive-polled", polled, "trace " + Joined(trace));
     const auto worker = run.WorkerBoxTexts();
-    Check("failure-outcome", !worker.empty() && worker.back() == kFailure, "worker boxes " + Joined(worker));
+    Check("failure-outcome", !worker.empty() && worker.back() == kFailure,
+          "worker boxes " + Joined(worker));
     const auto problems = run.ui().Problems();
     Check("script-complete", problems.empty(), "problems " + Joined(problems));
 }
@@ -195,14 +211,16 @@ void ScenarioCommit() {
     unsetenv("ZURVAX_EMULATION");
     unsetenv("ZURVAX_TRACE");
     zurvax::Reset();
-    Check("commit-accepted", WriteBuffer(0, BUFFER_MODE_DOWNLOAD_MICROCODE_SAVE, 0, 0, 0, nullptr) == 0,
+    Check("commit-accepted",
+          WriteBuffer(0, BUFFER_MODE_DOWNLOAD_MICROCODE_SAVE, 0, 0, 0, nullptr) == 0,
           "mode 5 WRITE BUFFER refused");
     const std::uint32_t attention = TestUnitReady(0);
     const std::uint32_t after = TestUnitReady(0);
     Check("commit-unit-attention", attention == 0x3F16 && after == 0,
           "readiness after the commit " + Hex(attention) + ", then " + Hex(after));
     // Descriptor-format sense, as the kernel hands it over, goes through the same decoding.
-    const bool descriptorMode = WriteSysfs(kDescriptorSense, "1") && ReadSysfs(kDescriptorSense) == "1";
+    const bool descriptorMode =
+        WriteSysfs(kDescriptorSense, "1") && ReadSysfs(kDescriptorSense) == "1";
     zurvax::SgTransport transport(zurvax::MakeSgSystem());
     std::vector<std::uint8_t> received(16, 0);
     const auto cdb = zurvax::ReadBufferCdb(BUFFER_MODE_DATA, 0, 0, 16);
@@ -217,10 +235,11 @@ void ScenarioCommit() {
     const std::uint32_t requested = RequestSense(0, &sense);
     Check("descriptor-sense",
           descriptorMode && format == 0x72 && classified == 0x2000 && read == 0x2000 &&
-              buffer == std::vector<std::uint8_t>(16, 0xAB) && requested == 0 && sense.bytes[0] == 0x70,
-          "dsense set " + std::to_string(descriptorMode) + ", sense format " + Hex(format) + ", classified " +
-              Hex(classified) + ", READ BUFFER " + Hex(read) + ", REQUEST SENSE " + Hex(requested) + " code " +
-              Hex(sense.bytes[0]));
+              buffer == std::vector<std::uint8_t>(16, 0xAB) && requested == 0 &&
+              sense.bytes[0] == 0x70,
+          "dsense set " + std::to_string(descriptorMode) + ", sense format " + Hex(format) +
+              ", classified " + Hex(classified) + ", READ BUFFER " + Hex(read) +
+              ", REQUEST SENSE " + Hex(requested) + " code " + Hex(sense.bytes[0]));
     WriteSysfs(kDescriptorSense, "0");
 
     // A device that sends less than asked for: the kernel's residual makes a short transfer.
@@ -233,13 +252,15 @@ void ScenarioCommit() {
     Check("residual-short-transfer",
           sent < standard.size() && answered.residual == standard.size() - sent &&
               zurvax::Classify(longInquiry, answered) == ZURVAX_STATUS_SHORT_TRANSFER,
-          "INQUIRY sent " + std::to_string(sent) + " bytes, residual " + std::to_string(answered.residual));
+          "INQUIRY sent " + std::to_string(sent) + " bytes, residual " +
+              std::to_string(answered.residual));
     // The revision a drive reports after activation is read afresh.
     WriteSysfs("/sys/module/scsi_debug/parameters/inq_rev", "0200");
     INQUIRY_DATA inquiry{};
     const std::uint32_t status = ReadRawInquiryData(0, &inquiry);
     const std::string text(reinterpret_cast<const char*>(inquiry.bytes) + 32, 4);
-    Check("revision-read-afresh", status == 0 && text == "0200", "INQUIRY " + Hex(status) + " revision " + text);
+    Check("revision-read-afresh", status == 0 && text == "0200",
+          "INQUIRY " + Hex(status) + " revision " + text);
 }
 
 void ScenarioNoAccess() {
@@ -252,9 +273,11 @@ void ScenarioNoAccess() {
     run.Done();
     std::string message;
     const std::uint32_t opened = run.Run(message);
-    const bool named = message.find(kNode) != std::string::npos && message.find("root") != std::string::npos &&
+    const bool named = message.find(kNode) != std::string::npos &&
+                       message.find("root") != std::string::npos &&
                        message.find("\"disk\"") != std::string::npos;
-    Check("permission-warning", opened == 0 && named, "ZurvaxOpen -> " + Hex(opened) + " \"" + message + "\"");
+    Check("permission-warning", opened == 0 && named,
+          "ZurvaxOpen -> " + Hex(opened) + " \"" + message + "\"");
     const auto boxes = run.BoxTexts();
     Check("warning-before-scan", boxes.size() == 2 && boxes[0] == message && boxes[1] == kNoDevices,
           "boxes " + Joined(boxes));
@@ -262,7 +285,8 @@ void ScenarioNoAccess() {
     const auto trace = run.Trace();
     const std::uint32_t ready = TestUnitReady(0);
     Check("denied-commands",
-          trace == std::vector<std::string>{"ZurvaxOpen -> 0", "ZurvaxOpen -> 0", "GetDeviceType 0 -> 31"} &&
+          trace == std::vector<std::string>{"ZurvaxOpen -> 0", "ZurvaxOpen -> 0",
+                                            "GetDeviceType 0 -> 31"} &&
               ready == ZURVAX_STATUS_PERMISSION_DENIED,
           "trace " + Joined(trace) + " TEST UNIT READY " + Hex(ready));
     std::printf("KTEST INFO warning: %s\n", message.c_str());
@@ -292,11 +316,13 @@ void ScenarioReadOnly() {
     char message[256] = {};
     const std::uint32_t opened = ZurvaxOpen(message, sizeof message);
     const std::uint32_t ready = TestUnitReady(0);
-    Check("read-only-opens", opened == 0 && message[0] == '\0' && GetDeviceType(0) == 1 && ready == 0,
+    Check("read-only-opens",
+          opened == 0 && message[0] == '\0' && GetDeviceType(0) == 1 && ready == 0,
           "ZurvaxOpen -> " + Hex(opened) + " \"" + message + "\", TEST UNIT READY " + Hex(ready));
     std::vector<std::uint8_t> chunk(512, 0x5A);
     const std::uint32_t written = WriteBuffer(0, BUFFER_MODE_DATA, 0, 0, 512, chunk.data());
-    Check("read-only-write-denied", written == ZURVAX_STATUS_PERMISSION_DENIED, "WRITE BUFFER " + Hex(written));
+    Check("read-only-write-denied", written == ZURVAX_STATUS_PERMISSION_DENIED,
+          "WRITE BUFFER " + Hex(written));
 }
 
 constexpr char kTapeNode[] = "/dev/nst0";
@@ -304,7 +330,8 @@ constexpr char kTapeNode[] = "/dev/nst0";
 // errno of an open of st's node as another program would try it, 0 when it opened.
 int OpenTapeError() {
     const int fd = ::open(kTapeNode, O_RDONLY | O_NONBLOCK);
-    if (fd < 0) return errno;
+    if (fd < 0)
+        return errno;
     ::close(fd);
     return 0;
 }
@@ -314,21 +341,25 @@ void ScenarioClaim() {
     const std::uint32_t claimed = ClaimDevice(0);
     const int whileClaimed = OpenTapeError();
     Check("claim-holds-tape", claimed == 0 && whileClaimed == EBUSY,
-          "ClaimDevice -> " + Hex(claimed) + ", open of " + kTapeNode + ": " + std::strerror(whileClaimed));
+          "ClaimDevice -> " + Hex(claimed) + ", open of " + kTapeNode + ": " +
+              std::strerror(whileClaimed));
     const std::uint32_t released = ReleaseDevice(0);
     const int afterRelease = OpenTapeError();
     Check("release-frees-tape", released == 0 && afterRelease == 0,
-          "ReleaseDevice -> " + Hex(released) + ", open of " + kTapeNode + ": " + std::strerror(afterRelease));
+          "ReleaseDevice -> " + Hex(released) + ", open of " + kTapeNode + ": " +
+              std::strerror(afterRelease));
 }
 
 void HoldTape() {
     const int fd = ::open(kTapeNode, O_RDONLY | O_NONBLOCK);
     if (fd < 0) {
-        Check("tape-held", false, std::string("open of ") + kTapeNode + ": " + std::strerror(errno));
+        Check("tape-held", false,
+              std::string("open of ") + kTapeNode + ": " + std::strerror(errno));
         return;
     }
     std::ofstream("/tmp/held") << "held\n";
-    for (;;) ::pause();
+    for (;;)
+        ::pause();
 }
 
 void ScenarioClaimBusy() {
@@ -369,12 +400,16 @@ void ScenarioRuleMember() {
     Check("rule-nodes", group.has_value() && nodes,
           std::string("group ") + zurvax::kRuleGroup + (group ? " known" : " not in /etc/group") +
               (nodes ? "" : ", /dev/sg0 or /dev/sg1 missing"));
-    if (!group || !nodes) return;
-    Check("rule-drive-node", drive.st_gid == *group && (drive.st_mode & 0777) == 0660, NodeOwner(drive));
-    Check("rule-disk-untouched", disk.st_gid != *group && (disk.st_mode & 0077) == 0, NodeOwner(disk));
+    if (!group || !nodes)
+        return;
+    Check("rule-drive-node", drive.st_gid == *group && (drive.st_mode & 0777) == 0660,
+          NodeOwner(drive));
+    Check("rule-disk-untouched", disk.st_gid != *group && (disk.st_mode & 0077) == 0,
+          NodeOwner(disk));
 
     const gid_t groups[] = {*group};
-    if (setgroups(1, groups) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0 || getuid() != kNobody) {
+    if (setgroups(1, groups) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0 ||
+        getuid() != kNobody) {
         Check("rule-member", false, "cannot become an unprivileged user in the rule's group");
         return;
     }
@@ -390,20 +425,23 @@ void ScenarioRuleMember() {
     std::string message;
     const std::uint32_t opened = run.Run(message);
     const auto items = run.ListItems();
-    Check("rule-member-lists", opened == 0 && message.empty() && items == std::vector<std::string>{expected},
+    Check("rule-member-lists",
+          opened == 0 && message.empty() && items == std::vector<std::string>{expected},
           "ZurvaxOpen -> " + Hex(opened) + " \"" + message + "\", list " + Joined(items));
     // The download and its commit: scsi_debug takes both (its READ BUFFER is refused, so the
     // program's own read-back cannot complete here; the upgrade scenario covers that).
     std::vector<std::uint8_t> chunk(8192, 0x5A);
     const std::uint32_t written = WriteBuffer(0, BUFFER_MODE_DATA, 0, 0, 8192, chunk.data());
-    const std::uint32_t committed = WriteBuffer(0, BUFFER_MODE_DOWNLOAD_MICROCODE_SAVE, 0, 0, 0, nullptr);
+    const std::uint32_t committed =
+        WriteBuffer(0, BUFFER_MODE_DOWNLOAD_MICROCODE_SAVE, 0, 0, 0, nullptr);
     Check("rule-member-flashes", written == 0 && committed == 0,
           "WRITE BUFFER " + Hex(written) + ", commit " + Hex(committed));
     const std::uint32_t diskReady = TestUnitReady(1);
-    Check("rule-disk-denied", diskReady == ZURVAX_STATUS_PERMISSION_DENIED, "TEST UNIT READY on sg1 " + Hex(diskReady));
+    Check("rule-disk-denied", diskReady == ZURVAX_STATUS_PERMISSION_DENIED,
+          "TEST UNIT READY on sg1 " + Hex(diskReady));
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     const std::string scenario = argc > 1 ? argv[1] : "";

@@ -52,8 +52,9 @@ TEST(Scan, ListsDrivesInIndexOrderAndQualifiesTheFirst) {
     run.Done();
     run.Run();
 
-    EXPECT_EQ(run.ListItems(), (std::vector<std::string>{"01:HA#01 TID#05 VORN     KMR-47000        ",
-                                                         "02:HA#02 TID#12 VORN     KMR-47000        "}));
+    EXPECT_EQ(run.ListItems(),
+              (std::vector<std::string>{"01:HA#01 TID#05 VORN     KMR-47000        ",
+                                        "02:HA#02 TID#12 VORN     KMR-47000        "}));
     EXPECT_EQ(theApp.m_nDeviceId, 1u);
     EXPECT_TRUE(enabled);
     const auto trace = run.Trace();
@@ -62,18 +63,18 @@ TEST(Scan, ListsDrivesInIndexOrderAndQualifiesTheFirst) {
     EXPECT_EQ(Count(trace, "ReadRawInquiryData 1 -> 0"), 2u);
     EXPECT_EQ(Count(trace, "GetScsiPath 0 -> 00000000"), 1u) << "every device reaching the test";
     EXPECT_EQ(Count(trace, "GetScsiPath 1 -> 00010500"), 2u);
-    EXPECT_EQ(run.TraceOf("TestUnitReady"), (std::vector<std::string>{"TestUnitReady 1 -> 2900",
-                                                                      "TestUnitReady 1 -> 3a00"}));
+    EXPECT_EQ(run.TraceOf("TestUnitReady"),
+              (std::vector<std::string>{"TestUnitReady 1 -> 2900", "TestUnitReady 1 -> 3a00"}));
     EXPECT_TRUE(run.TraceOf("TestUnitReady 2").empty());
 }
 
 TEST(Scan, ListsByDeviceTypeAndTheNineCharacterModelPrefixOnly) {
-    ProgramRun run(Devices({R"({"product":"KMR-4700"})",              // eight characters: no
-                            R"({"product":"KMR-47000XL"})",           // longer: yes
-                            R"({"qualifier":1})",                     // byte 0 0x21: yes
-                            R"({"type":8})",                          // changer: no
-                            R"({"product":"kmr-47000"})",             // case matters: no
-                            R"({"vendor":"OTHERCO"})"}));             // vendor not looked at: yes
+    ProgramRun run(Devices({R"({"product":"KMR-4700"})",    // eight characters: no
+                            R"({"product":"KMR-47000XL"})", // longer: yes
+                            R"({"qualifier":1})",           // byte 0 0x21: yes
+                            R"({"type":8})",                // changer: no
+                            R"({"product":"kmr-47000"})",   // case matters: no
+                            R"({"vendor":"OTHERCO"})"}));   // vendor not looked at: yes
     run.Agree();
     run.Done();
     run.Run();
@@ -108,7 +109,8 @@ TEST(Scan, ADriveAtIndexOneHundredIsListedButChoosingItCannotBeUpgraded) {
 }
 
 TEST(Scan, AFailingInquiryIsReportedOnceWithoutOwnerAndTheScanGoesOn) {
-    ProgramRun run(Devices({"{}", R"({"faults":[{"op":"ReadRawInquiryData","status":"0x10002"}]})", "{}"}));
+    ProgramRun run(
+        Devices({"{}", R"({"faults":[{"op":"ReadRawInquiryData","status":"0x10002"}]})", "{}"}));
     run.Agree();
     run.Done();
     run.Run();
@@ -123,9 +125,8 @@ TEST(Scan, AFailingInquiryIsReportedOnceWithoutOwnerAndTheScanGoesOn) {
 }
 
 TEST(Scan, SenseOfferedAfterAFailedScanInquiryComesFromTheDeviceSelectedLast) {
-    ProgramRun run(Devices(
-        {R"({"sense":"70 00 02 00 00 00 00 0A 00 00 00 00 3A 00 00"})",
-         R"({"faults":[{"op":"ReadRawInquiryData","from":2,"status":"0x10002"}],
+    ProgramRun run(Devices({R"({"sense":"70 00 02 00 00 00 00 0A 00 00 00 00 3A 00 00"})",
+                            R"({"faults":[{"op":"ReadRawInquiryData","from":2,"status":"0x10002"}],
              "sense":"70 00 04 00 00 00 00 0A 00 00 00 00 44 00 00"})"}));
     run.Agree();
     run.InMain([](Headless& ui) { EXPECT_TRUE(ui.Click(IDCANCEL)); });
@@ -157,7 +158,8 @@ TEST(Scan, RescanAndEscapeRebuildTheListAndQualifyTheFirstAgain) {
     EXPECT_EQ(run.ListItems().size(), 2u);
     EXPECT_EQ(theApp.m_nDeviceId, 0u);
     int resets = 0;
-    for (const auto& op : run.ui().Operations()) resets += op.what == "LB_RESETCONTENT";
+    for (const auto& op : run.ui().Operations())
+        resets += op.what == "LB_RESETCONTENT";
     EXPECT_EQ(resets, 3);
 }
 
@@ -174,8 +176,9 @@ class Readiness : public ::testing::TestWithParam<ReadinessCase> {};
 // for a reason the drive cannot tell.
 TEST_P(Readiness, SecondTestDecidesTheButton) {
     const auto& c = GetParam();
-    ProgramRun run(Devices({std::string(R"({"type":1,"faults":[{"op":"TestUnitReady","from":1,"status":"0x10002"},)") +
-                            R"({"op":"TestUnitReady","from":2,"status":")" + c.secondStatus + R"("}]})"}));
+    ProgramRun run(Devices(
+        {std::string(R"({"type":1,"faults":[{"op":"TestUnitReady","from":1,"status":"0x10002"},)") +
+         R"({"op":"TestUnitReady","from":2,"status":")" + c.secondStatus + R"("}]})"}));
     run.Agree();
     run.Done();
     run.Run();
@@ -184,7 +187,8 @@ TEST_P(Readiness, SecondTestDecidesTheButton) {
     EXPECT_EQ(run.ui().Operations().empty(), false);
     bool enabled = false;
     for (const auto& op : run.ui().Operations()) {
-        if (op.what == "EnableWindow" && op.controlId == IDC_UPGRADE) enabled = op.value != 0;
+        if (op.what == "EnableWindow" && op.controlId == IDC_UPGRADE)
+            enabled = op.value != 0;
     }
     EXPECT_EQ(enabled, c.enabled);
     EXPECT_EQ(run.Boxes().size(), c.reported ? 1u : 0u);
@@ -202,8 +206,9 @@ INSTANTIATE_TEST_SUITE_P(Selection, Readiness,
                          [](const auto& param) { return std::string(param.param.name); });
 
 TEST(Selection, AReadinessFailureLeavesTheButtonAsThePreviousChoiceLeftIt) {
-    ProgramRun run(Devices({"{}", R"({"faults":[{"op":"TestUnitReady","count":0,"status":"0x10003"}]})",
-                            R"({"type":8,"vendor":"VORN"})"}));
+    ProgramRun run(
+        Devices({"{}", R"({"faults":[{"op":"TestUnitReady","count":0,"status":"0x10003"}]})",
+                 R"({"type":8,"vendor":"VORN"})"}));
     run.Agree();
     run.InMain([](Headless& ui) {
         ASSERT_TRUE(UpgradeEnabled(ui));
@@ -251,7 +256,8 @@ TEST(Selection, MediumChangersQualifyOnlyWithBlankIdentification) {
     run.Run();
     const auto boxes = run.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "The Device may not be a tape drive or\nit may be the incorrect tape dirve model.\n");
+    EXPECT_EQ(boxes[0].text,
+              "The Device may not be a tape drive or\nit may be the incorrect tape dirve model.\n");
     EXPECT_EQ(boxes[0].caption, "VORN - Firmware Upgrade Utility");
     EXPECT_EQ(boxes[0].type, 0x10u);
     EXPECT_EQ(boxes[0].ownerDialogId, IDD_DEVICE_DIALOG);
@@ -270,8 +276,9 @@ TEST(Selection, ModelIsTrimmedButTheRevisionKeepsItsBlanks) {
 }
 
 TEST(Selection, AFailedInquiryGivesTheReportThenTheRejectionAndKeepsTheOldTexts) {
-    ProgramRun run(Devices({R"({"revision":"0111"})",
-                            R"({"revision":"0222","faults":[{"op":"ReadRawInquiryData","from":2,"status":"0x10003"}]})"}));
+    ProgramRun run(Devices(
+        {R"({"revision":"0111"})",
+         R"({"revision":"0222","faults":[{"op":"ReadRawInquiryData","from":2,"status":"0x10003"}]})"}));
     run.Agree();
     run.InMain([](Headless& ui) {
         ASSERT_TRUE(UpgradeEnabled(ui));

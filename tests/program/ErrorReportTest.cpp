@@ -9,7 +9,8 @@ namespace {
 SENSE_DATA Sense(std::initializer_list<std::uint8_t> bytes) {
     SENSE_DATA sense{};
     std::size_t i = 0;
-    for (std::uint8_t b : bytes) sense.bytes[i++] = b;
+    for (std::uint8_t b : bytes)
+        sense.bytes[i++] = b;
     return sense;
 }
 
@@ -19,28 +20,28 @@ std::vector<std::string> Lines(const std::string& text) {
     for (;;) {
         const auto end = text.find('\n', start);
         lines.push_back(text.substr(start, end - start));
-        if (end == std::string::npos) return lines;
+        if (end == std::string::npos)
+            return lines;
         start = end + 1;
     }
 }
 
 TEST(SenseText, IllegalRequestExampleShowsEveryFieldDecoded) {
-    const auto text = FormatSenseText(
-        Sense({0x70, 0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x24, 0x00, 0x00}));
-    EXPECT_EQ(std::string(text.c_str()),
-              "Error Code: \t\t70h\n"
-              "Valid:\t\t\t0h\n"
-              "Segment Number:\t\t0h\n"
-              "Sense Key: \t\tIllegal Request\n"
-              "Incorrect Length Indicator:\t0h\n"
-              "End Of Medium:\t\t0h\n"
-              "File Mark:\t\t\t0h\n"
-              "Information:\t\t\n"
-              "Additional Length: \t\tah\n"
-              "Command Specific:\t\t\n"
-              "Sense Code:\t\t24h\n"
-              "Sense Code Qualifier:\t0h\n"
-              "Field Unit Code:\t\t0h");
+    const auto text = FormatSenseText(Sense({0x70, 0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x00,
+                                             0x00, 0x00, 0x00, 0x24, 0x00, 0x00}));
+    EXPECT_EQ(std::string(text.c_str()), "Error Code: \t\t70h\n"
+                                         "Valid:\t\t\t0h\n"
+                                         "Segment Number:\t\t0h\n"
+                                         "Sense Key: \t\tIllegal Request\n"
+                                         "Incorrect Length Indicator:\t0h\n"
+                                         "End Of Medium:\t\t0h\n"
+                                         "File Mark:\t\t\t0h\n"
+                                         "Information:\t\t\n"
+                                         "Additional Length: \t\tah\n"
+                                         "Command Specific:\t\t\n"
+                                         "Sense Code:\t\t24h\n"
+                                         "Sense Code Qualifier:\t0h\n"
+                                         "Field Unit Code:\t\t0h");
 }
 
 TEST(SenseText, SplitsBitFieldsAndNamesEveryKey) {
@@ -54,13 +55,15 @@ TEST(SenseText, SplitsBitFieldsAndNamesEveryKey) {
     EXPECT_EQ(lines[5], "End Of Medium:\t\t1h");
     EXPECT_EQ(lines[6], "File Mark:\t\t\t1h");
 
-    const char* names[16] = {"No Sense Data", "Recovered Error", "Not Ready", "Medium Error",
-                             "Hardware Error", "Illegal Request", "Unit Attention", "Data Protect",
-                             "Blank Check", "Vendor Specific", "Copy Aborted", "Command Aborted",
-                             "Equal", "Volume Overflow", "Miscompare", "Reserved"};
+    const char* names[16] = {
+        "No Sense Data",  "Recovered Error", "Not Ready",      "Medium Error",
+        "Hardware Error", "Illegal Request", "Unit Attention", "Data Protect",
+        "Blank Check",    "Vendor Specific", "Copy Aborted",   "Command Aborted",
+        "Equal",          "Volume Overflow", "Miscompare",     "Reserved"};
     for (std::uint8_t key = 0; key < 16; ++key) {
         // Bit 4 is not shown and must not disturb the key.
-        lines = Lines(FormatSenseText(Sense({0x70, 0x00, static_cast<std::uint8_t>(0x10 | key)})).c_str());
+        lines = Lines(
+            FormatSenseText(Sense({0x70, 0x00, static_cast<std::uint8_t>(0x10 | key)})).c_str());
         EXPECT_EQ(lines[3], std::string("Sense Key: \t\t") + names[key]);
     }
 }
@@ -68,13 +71,15 @@ TEST(SenseText, SplitsBitFieldsAndNamesEveryKey) {
 TEST(SenseText, TextFieldsStopAtFourCharactersOrAZeroByte) {
     // Information and command-specific bytes all non-zero, with printable neighbours that
     // must never be shown.
-    auto lines = Lines(FormatSenseText(Sense({0x70, 0x00, 0x00, 'A', 'B', 'C', 'D', 'E', 'W', 'X', 'Y',
-                                              'Z', 'Q', 'R', 'S'}))
+    auto lines = Lines(FormatSenseText(Sense({0x70, 0x00, 0x00, 'A', 'B', 'C', 'D', 'E', 'W', 'X',
+                                              'Y', 'Z', 'Q', 'R', 'S'}))
                            .c_str());
     EXPECT_EQ(lines[7], "Information:\t\tABCD");
     EXPECT_EQ(lines[8], "Additional Length: \t\t45h");
     EXPECT_EQ(lines[9], "Command Specific:\t\tWXYZ");
-    lines = Lines(FormatSenseText(Sense({0x70, 0x00, 0x00, 'A', 0x00, 'C', 'D', 0x00, 'W', 'X', 0x00})).c_str());
+    lines =
+        Lines(FormatSenseText(Sense({0x70, 0x00, 0x00, 'A', 0x00, 'C', 'D', 0x00, 'W', 'X', 0x00}))
+                  .c_str());
     EXPECT_EQ(lines[7], "Information:\t\tA");
     EXPECT_EQ(lines[9], "Command Specific:\t\tWX");
 }
@@ -102,17 +107,18 @@ TEST_P(StatusText, FirstBoxNamesTheStatusAndAsksForSense) {
     EXPECT_TRUE(run.TraceOf("RequestSense").empty()) << "No touches no device";
 }
 
-INSTANTIATE_TEST_SUITE_P(ErrorReport, StatusText,
-                         ::testing::Values(StatusCase{0x3A00, "MEDIUM_NOT_PRESENT"},
-                                           StatusCase{0x0400, "LOGICAL_UNIT_NOT_READY_CAUSE_NOT_REPORTABLE"},
-                                           StatusCase{0xAA82, "Error: aa82"},
-                                           StatusCase{0x2600, "Error: 2600"},
-                                           StatusCase{0x10003, "Error: 10003"},
-                                           StatusCase{0xFFFFFFFFu, "Error: ffffffff"}));
+INSTANTIATE_TEST_SUITE_P(
+    ErrorReport, StatusText,
+    ::testing::Values(StatusCase{0x3A00, "MEDIUM_NOT_PRESENT"},
+                      StatusCase{0x0400, "LOGICAL_UNIT_NOT_READY_CAUSE_NOT_REPORTABLE"},
+                      StatusCase{0xAA82, "Error: aa82"}, StatusCase{0x2600, "Error: 2600"},
+                      StatusCase{0x10003, "Error: 10003"},
+                      StatusCase{0xFFFFFFFFu, "Error: ffffffff"}));
 
 TEST(ErrorReport, YesShowsTheSenseOfTheCurrentDevice) {
-    ProgramRun run(Devices({R"({"sense":"70 00 05 00 00 00 00 0A 00 00 00 00 24 00 00 00 00 00"})",
-                            R"({"sense":"70 00 06 00 00 00 00 0A 00 00 00 00 29 00 00 00 00 00"})"}));
+    ProgramRun run(
+        Devices({R"({"sense":"70 00 05 00 00 00 00 0A 00 00 00 00 24 00 00 00 00 00"})",
+                 R"({"sense":"70 00 06 00 00 00 00 0A 00 00 00 00 29 00 00 00 00 00"})"}));
     run.Agree();
     run.InMain([](Headless& ui) {
         // The second drive becomes current; the failing call named another device.
@@ -129,7 +135,8 @@ TEST(ErrorReport, YesShowsTheSenseOfTheCurrentDevice) {
     EXPECT_EQ(boxes[1].caption, "ZEM Tape Control Sense Data");
     EXPECT_EQ(boxes[1].type, 0x30u);
     EXPECT_EQ(boxes[1].ownerDialogId, IDD_DEVICE_DIALOG);
-    EXPECT_NE(boxes[1].text.find("Sense Key: \t\tUnit Attention"), std::string::npos) << boxes[1].text;
+    EXPECT_NE(boxes[1].text.find("Sense Key: \t\tUnit Attention"), std::string::npos)
+        << boxes[1].text;
     EXPECT_NE(boxes[1].text.find("Sense Code:\t\t29h"), std::string::npos);
     EXPECT_EQ(run.TraceOf("RequestSense"), (std::vector<std::string>{"RequestSense 1 -> 0"}));
 }

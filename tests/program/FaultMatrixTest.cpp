@@ -35,32 +35,41 @@ std::vector<Fault> FaultsFor(std::size_t chunks) {
     places.emplace_back("request readiness", R"("op":"TestUnitReady","from":3)");
     places.emplace_back("pre-check", R"("op":"TestUnitReady","from":4)");
     for (std::size_t i = 1; i <= chunks; ++i) {
-        places.emplace_back("write " + std::to_string(i), R"("op":"WriteBuffer","mode":2,"from":)" + std::to_string(i));
-        places.emplace_back("read-back " + std::to_string(i), R"("op":"ReadBuffer","from":)" + std::to_string(i));
+        places.emplace_back("write " + std::to_string(i),
+                            R"("op":"WriteBuffer","mode":2,"from":)" + std::to_string(i));
+        places.emplace_back("read-back " + std::to_string(i),
+                            R"("op":"ReadBuffer","from":)" + std::to_string(i));
     }
     places.emplace_back("commit", R"("op":"WriteBuffer","mode":5,"from":1)");
     for (int poll = 0; poll < 5; ++poll) {
-        places.emplace_back("poll " + std::to_string(poll + 1), R"("op":"TestUnitReady","from":)" + std::to_string(5 + poll));
+        places.emplace_back("poll " + std::to_string(poll + 1),
+                            R"("op":"TestUnitReady","from":)" + std::to_string(5 + poll));
     }
     std::vector<Fault> faults;
     for (const auto& [where, json] : places) {
         for (const char* status : statuses) {
-            faults.push_back({where + " answers " + status, "{" + json + R"(,"status":")" + status + "\"}"});
+            faults.push_back(
+                {where + " answers " + status, "{" + json + R"(,"status":")" + status + "\"}"});
         }
     }
     for (std::size_t i = 1; i <= chunks; ++i) {
-        faults.push_back({"read-back " + std::to_string(i) + " corrupted",
-                          R"({"op":"ReadBuffer","from":)" + std::to_string(i) + R"(,"corrupt":true})"});
+        faults.push_back(
+            {"read-back " + std::to_string(i) + " corrupted",
+             R"({"op":"ReadBuffer","from":)" + std::to_string(i) + R"(,"corrupt":true})"});
         faults.push_back({"write " + std::to_string(i) + " stored corrupted",
-                          R"({"op":"WriteBuffer","mode":2,"from":)" + std::to_string(i) + R"(,"corrupt":true})"});
+                          R"({"op":"WriteBuffer","mode":2,"from":)" + std::to_string(i) +
+                              R"(,"corrupt":true})"});
     }
     return faults;
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
 
 std::uint32_t StatusOf(const std::string& traceLine) {
-    return static_cast<std::uint32_t>(std::stoul(traceLine.substr(traceLine.rfind("-> ") + 3), nullptr, 16));
+    return static_cast<std::uint32_t>(
+        std::stoul(traceLine.substr(traceLine.rfind("-> ") + 3), nullptr, 16));
 }
 
 bool Good(std::uint32_t status) { return status == 0 || status == 0x3A00; }
@@ -77,13 +86,15 @@ void CheckOneRun(const std::vector<std::uint8_t>& image, const Fault& fault) {
     run.Done();
     // Reports are declined and the rescan may find the drive still busy: answer every
     // further question No.
-    for (int i = 0; i < 4; ++i) run.ui().Answer("Read Sense Data ?", IDNO);
+    for (int i = 0; i < 4; ++i)
+        run.ui().Answer("Read Sense Data ?", IDNO);
     run.Run();
 
     // Commands to the drive; claiming it only holds the system's tape node.
     std::vector<std::string> trace;
     for (const auto& line : run.Trace()) {
-        if (!StartsWith(line, "ClaimDevice") && !StartsWith(line, "ReleaseDevice")) trace.push_back(line);
+        if (!StartsWith(line, "ClaimDevice") && !StartsWith(line, "ReleaseDevice"))
+            trace.push_back(line);
     }
     std::vector<std::string> worker;
     std::vector<std::string> texts;
@@ -107,7 +118,8 @@ void CheckOneRun(const std::vector<std::uint8_t>& image, const Fault& fault) {
         }
     }
     std::size_t last = first;
-    while (last < trace.size() && !StartsWith(trace[last], "GetDeviceType")) ++last;
+    while (last < trace.size() && !StartsWith(trace[last], "GetDeviceType"))
+        ++last;
     worker.assign(trace.begin() + static_cast<std::ptrdiff_t>(std::min(first, trace.size())),
                   trace.begin() + static_cast<std::ptrdiff_t>(last));
 
@@ -121,14 +133,18 @@ void CheckOneRun(const std::vector<std::uint8_t>& image, const Fault& fault) {
     EXPECT_EQ(theApp.m_bUpgradeDone, succeeded ? 1 : 0);
 
     // No commit after a failed chunk.
-    const auto commit = std::find_if(worker.begin(), worker.end(),
-                                     [](const std::string& l) { return StartsWith(l, "WriteBuffer 0 mode=5"); });
+    const auto commit = std::find_if(worker.begin(), worker.end(), [](const std::string& l) {
+        return StartsWith(l, "WriteBuffer 0 mode=5");
+    });
     const bool chunkFailed =
-        std::any_of(worker.begin(), commit, [](const std::string& l) {
-            return (StartsWith(l, "WriteBuffer") || StartsWith(l, "ReadBuffer") || StartsWith(l, "TestUnitReady")) &&
-                   !Good(StatusOf(l));
-        }) ||
-        std::find(texts.begin(), texts.end(), "Error: ReadBuffer not equal to WriteBuffer") != texts.end();
+        std::any_of(worker.begin(), commit,
+                    [](const std::string& l) {
+                        return (StartsWith(l, "WriteBuffer") || StartsWith(l, "ReadBuffer") ||
+                                StartsWith(l, "TestUnitReady")) &&
+                               !Good(StatusOf(l));
+                    }) ||
+        std::find(texts.begin(), texts.end(), "Error: ReadBuffer not equal to WriteBuffer") !=
+            texts.end();
     if (chunkFailed) {
         EXPECT_EQ(commit, worker.end()) << "committed after a failed chunk";
     }
@@ -149,11 +165,13 @@ void CheckOneRun(const std::vector<std::uint8_t>& image, const Fault& fault) {
         // Every chunk written and read back, in order, then the commit.
         const std::size_t chunks = (imageSize + kChunk - 1) / kChunk;
         ASSERT_NE(commit, worker.end());
-        EXPECT_EQ(static_cast<std::size_t>(std::count_if(worker.begin(), commit, [](const std::string& l) {
-                      return StartsWith(l, "ReadBuffer");
-                  })),
+        EXPECT_EQ(static_cast<std::size_t>(std::count_if(
+                      worker.begin(), commit,
+                      [](const std::string& l) { return StartsWith(l, "ReadBuffer"); })),
                   chunks);
-        EXPECT_EQ(std::find(texts.begin(), texts.end(), "Error: ReadBuffer not equal to WriteBuffer"), texts.end());
+        EXPECT_EQ(
+            std::find(texts.begin(), texts.end(), "Error: ReadBuffer not equal to WriteBuffer"),
+            texts.end());
         const auto drive = zurvax::EmulatedDriveState(0);
         ASSERT_TRUE(drive);
         const std::uint32_t commitStatus = StatusOf(*commit);
@@ -192,9 +210,10 @@ void CheckUnattendedRun(const std::vector<std::uint8_t>& image, const Fault& fau
     SCOPED_TRACE("unattended, " + std::to_string(image.size()) + " bytes, " + fault.description);
     ProgramRun run(Devices({std::string(R"({"faults":[)") + fault.json + "]}"}));
     run.WriteImage(image);
-    const int status = cli::RunUnattended({"upgrade", "--image", "kmr47000_0200.gbf", "--accept-agreement", "--yes",
-                                           "--report", "report.json"},
-                                          run.kernel());
+    const int status =
+        cli::RunUnattended({"upgrade", "--image", "kmr47000_0200.gbf", "--accept-agreement",
+                            "--yes", "--report", "report.json"},
+                           run.kernel());
     std::ifstream file(run.folder() / "report.json");
     const auto report = nlohmann::json::parse(file, nullptr, false);
     ASSERT_FALSE(report.is_discarded());
@@ -202,7 +221,8 @@ void CheckUnattendedRun(const std::vector<std::uint8_t>& image, const Fault& fau
     const auto& drive = report["drives"][0];
     const std::string result = drive["result"].get<std::string>();
     bool congratulated = false;
-    for (const auto& message : drive["messages"]) congratulated = congratulated || message["text"] == kSuccess;
+    for (const auto& message : drive["messages"])
+        congratulated = congratulated || message["text"] == kSuccess;
     if (result == "upgraded") {
         EXPECT_TRUE(congratulated);
         const auto state = zurvax::EmulatedDriveState(0);
@@ -224,7 +244,8 @@ std::vector<std::uint8_t> RepeatingImage(std::size_t size) {
 
 TEST(FaultMatrix, NoFaultMakesTheProgramLieOrAbandonTheDrive) {
     const std::vector<std::uint8_t> images[] = {SampleImage(kChunk), SampleImage(3 * kChunk),
-                                                SampleImage(2 * kChunk + 100), RepeatingImage(3 * kChunk)};
+                                                SampleImage(2 * kChunk + 100),
+                                                RepeatingImage(3 * kChunk)};
     std::size_t cases = 0;
     for (const auto& image : images) {
         const std::size_t chunks = (image.size() + kChunk - 1) / kChunk;
@@ -232,7 +253,8 @@ TEST(FaultMatrix, NoFaultMakesTheProgramLieOrAbandonTheDrive) {
             CheckOneRun(image, fault);
             CheckUnattendedRun(image, fault);
             ++cases;
-            if (::testing::Test::HasFatalFailure()) return;
+            if (::testing::Test::HasFatalFailure())
+                return;
         }
     }
     std::printf("fault matrix: %zu cases\n", cases);

@@ -86,7 +86,9 @@ std::vector<std::string> ProgramRun::BoxTexts() {
     return texts;
 }
 
-std::vector<std::string> ProgramRun::ListItems() { return ui().ListBoxItems(IDD_DEVICE_DIALOG, IDC_DEVICE_LIST); }
+std::vector<std::string> ProgramRun::ListItems() {
+    return ui().ListBoxItems(IDD_DEVICE_DIALOG, IDC_DEVICE_LIST);
+}
 
 void ProgramRun::WriteImage(const std::vector<std::uint8_t>& bytes) {
     WriteFile("kmr47000_0200.gbf", std::string(bytes.begin(), bytes.end()));

@@ -10,14 +10,16 @@ namespace program::test {
 
 void ImportRegistryText(const std::string& regText) {
     ::RegDeleteKeyA(HKEY_CLASSES_ROOT, "QUORVEL");
-    if (regText.empty()) return;
+    if (regText.empty())
+        return;
     const auto parsed = fw::registry::Parse(regText);
     ASSERT_TRUE(parsed.hive) << parsed.error;
     const auto key = parsed.hive->find("HKEY_CLASSES_ROOT\\QUORVEL");
-    if (key == parsed.hive->end()) return;
+    if (key == parsed.hive->end())
+        return;
     HKEY handle = nullptr;
-    ASSERT_EQ(::RegCreateKeyExA(HKEY_CLASSES_ROOT, "QUORVEL", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
-                                nullptr),
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CLASSES_ROOT, "QUORVEL", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &handle, nullptr),
               ERROR_SUCCESS);
     for (const auto& [name, value] : key->second) {
         ::RegSetValueExA(handle, name.c_str(), 0, value.type, value.bytes.data(),

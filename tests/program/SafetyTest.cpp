@@ -27,14 +27,17 @@ void PostTo(Headless& ui, int dialogId, UINT message, WPARAM wParam = 0) {
 
 // Boxes whose text contains part.
 std::size_t Count(const std::vector<std::string>& texts, const std::string& part) {
-    return static_cast<std::size_t>(std::count_if(
-        texts.begin(), texts.end(), [&](const std::string& text) { return text.find(part) != std::string::npos; }));
+    return static_cast<std::size_t>(
+        std::count_if(texts.begin(), texts.end(), [&](const std::string& text) {
+            return text.find(part) != std::string::npos;
+        }));
 }
 
 std::vector<fw::model::Operation> OpsOf(ProgramRun& run, const std::string& what, int dialogId) {
     std::vector<fw::model::Operation> ops;
     for (const auto& op : run.ui().Operations()) {
-        if (op.what == what && op.dialogId == dialogId) ops.push_back(op);
+        if (op.what == what && op.dialogId == dialogId)
+            ops.push_back(op);
     }
     return ops;
 }
@@ -56,13 +59,19 @@ struct Interference {
 
 TEST(UnderADownload, NothingTheOperatorOrAnotherProgramDoesReachesTheDriveOrTheWindows) {
     const Interference cases[] = {
-        {"Esc in the warning text", [](Headless& ui) { EXPECT_TRUE(ui.PressEscape(IDC_WARNING_TEXT)); }},
+        {"Esc in the warning text",
+         [](Headless& ui) { EXPECT_TRUE(ui.PressEscape(IDC_WARNING_TEXT)); }},
         {"Alt+F4", [](Headless& ui) { PostTo(ui, IDD_PROGRESS, WM_SYSCOMMAND, SC_CLOSE); }},
-        {"another program closes the progress window", [](Headless& ui) { PostTo(ui, IDD_PROGRESS, WM_CLOSE); }},
-        {"another program closes the main window", [](Headless& ui) { PostTo(ui, IDD_DEVICE_DIALOG, WM_CLOSE); }},
-        {"Rescan posted", [](Headless& ui) { PostTo(ui, IDD_DEVICE_DIALOG, WM_COMMAND, Command(IDCANCEL)); }},
-        {"Upgrade posted", [](Headless& ui) { PostTo(ui, IDD_DEVICE_DIALOG, WM_COMMAND, Command(IDC_UPGRADE)); }},
-        {"DONE posted", [](Headless& ui) { PostTo(ui, IDD_DEVICE_DIALOG, WM_COMMAND, Command(IDOK)); }},
+        {"another program closes the progress window",
+         [](Headless& ui) { PostTo(ui, IDD_PROGRESS, WM_CLOSE); }},
+        {"another program closes the main window",
+         [](Headless& ui) { PostTo(ui, IDD_DEVICE_DIALOG, WM_CLOSE); }},
+        {"Rescan posted",
+         [](Headless& ui) { PostTo(ui, IDD_DEVICE_DIALOG, WM_COMMAND, Command(IDCANCEL)); }},
+        {"Upgrade posted",
+         [](Headless& ui) { PostTo(ui, IDD_DEVICE_DIALOG, WM_COMMAND, Command(IDC_UPGRADE)); }},
+        {"DONE posted",
+         [](Headless& ui) { PostTo(ui, IDD_DEVICE_DIALOG, WM_COMMAND, Command(IDOK)); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -71,7 +80,8 @@ TEST(UnderADownload, NothingTheOperatorOrAnotherProgramDoesReachesTheDriveOrTheW
         UpgradeSecondDrive(run);
         bool progressStayed = false;
         run.ui().Then(IDD_PROGRESS, c.act);
-        run.ui().Then(IDD_PROGRESS, [&](Headless& ui) { progressStayed = ui.Dialog(IDD_PROGRESS) != nullptr; });
+        run.ui().Then(IDD_PROGRESS,
+                      [&](Headless& ui) { progressStayed = ui.Dialog(IDD_PROGRESS) != nullptr; });
         run.Done();
         run.Run();
 
@@ -84,15 +94,18 @@ TEST(UnderADownload, NothingTheOperatorOrAnotherProgramDoesReachesTheDriveOrTheW
         EXPECT_EQ(run.TraceOf("WriteBuffer 1 mode=2").size(), 3u);
         EXPECT_EQ(run.TraceOf("WriteBuffer 1 mode=5").size(), 1u);
         EXPECT_EQ(run.TraceOf("ClaimDevice 1 -> 0").size(), 1u);
-        EXPECT_EQ(run.TraceOf("ReleaseDevice 1 -> 0").size(), 1u) << "the drive claimed is the drive given back";
+        EXPECT_EQ(run.TraceOf("ReleaseDevice 1 -> 0").size(), 1u)
+            << "the drive claimed is the drive given back";
         // The window ended once, on the worker's signal, 2000 ms before its outcome.
         const auto ended = OpsOf(run, "EndDialog", IDD_PROGRESS);
         ASSERT_EQ(ended.size(), 1u);
         EXPECT_GE(ended[0].time + 2000, run.Boxes().back().time);
         EXPECT_EQ(run.Boxes().back().text, kSuccess);
         EXPECT_EQ(run.kernel().StartedThreadPriorities().size(), 1u) << "one worker";
-        EXPECT_EQ(OpsOf(run, "LB_RESETCONTENT", IDD_DEVICE_DIALOG).size(), 2u) << "no rescan under it";
-        EXPECT_EQ(run.ui().Problems(), std::vector<std::string>{}) << "no question asked, DONE still to press";
+        EXPECT_EQ(OpsOf(run, "LB_RESETCONTENT", IDD_DEVICE_DIALOG).size(), 2u)
+            << "no rescan under it";
+        EXPECT_EQ(run.ui().Problems(), std::vector<std::string>{})
+            << "no question asked, DONE still to press";
     }
 }
 
@@ -102,7 +115,8 @@ TEST(UnderADownload, ASecondRequestWaitsUntilThePreviousWorkerHasEnded) {
     UpgradeSecondDrive(run);
     // Right after the progress window: the worker still holds its signal for 2000 ms and
     // then shows its outcome, and its late reset would swallow a new run's signal.
-    run.InMain([](Headless& ui) { PostTo(ui, IDD_DEVICE_DIALOG, WM_COMMAND, Command(IDC_UPGRADE)); });
+    run.InMain(
+        [](Headless& ui) { PostTo(ui, IDD_DEVICE_DIALOG, WM_COMMAND, Command(IDC_UPGRADE)); });
     run.InMain([](Headless& ui) {
         fw::Sleep(5000);
         PostTo(ui, IDD_DEVICE_DIALOG, WM_COMMAND, Command(IDC_UPGRADE));
@@ -111,7 +125,8 @@ TEST(UnderADownload, ASecondRequestWaitsUntilThePreviousWorkerHasEnded) {
     run.Done();
     run.Run();
 
-    EXPECT_EQ(Count(run.BoxTexts(), kConfirm), 2u) << "the early request did nothing, the later one asked";
+    EXPECT_EQ(Count(run.BoxTexts(), kConfirm), 2u)
+        << "the early request did nothing, the later one asked";
     EXPECT_EQ(run.kernel().StartedThreadPriorities().size(), 1u);
     EXPECT_EQ(run.ui().Problems(), std::vector<std::string>{});
 }
@@ -173,7 +188,9 @@ public:
         : m_drives(std::get<zurvax::EmulationConfig>(zurvax::ParseEmulation(json, "test"))),
           m_image(std::move(image)), m_rewrite(std::move(rewrite)) {}
     std::uint32_t deviceCount() const override { return m_drives.deviceCount(); }
-    zurvax::DevicePath devicePath(std::uint32_t index) const override { return m_drives.devicePath(index); }
+    zurvax::DevicePath devicePath(std::uint32_t index) const override {
+        return m_drives.devicePath(index);
+    }
     std::optional<std::uint8_t> enumeratedDeviceType(std::uint32_t index) const override {
         return m_drives.enumeratedDeviceType(index);
     }
@@ -182,7 +199,8 @@ public:
         if (cdb[0] == 0x3B && cdb[1] == 2 && cdb[4] == 0x20 && !m_tried) {
             m_tried = true;
             std::fstream file(m_image, std::ios::in | std::ios::out | std::ios::binary);
-            m_rewritten = file && file.write(m_rewrite.data(), static_cast<std::streamsize>(m_rewrite.size()));
+            m_rewritten = file && file.write(m_rewrite.data(),
+                                             static_cast<std::streamsize>(m_rewrite.size()));
         }
         return m_drives.execute(index, command);
     }
@@ -202,7 +220,8 @@ TEST(Download, AnImageChangedWhileItIsSentIsNeverCommitted) {
     for (const std::string& rewrite : {std::string(16, 'X'), std::string(3 * kChunk + 10, 'Y')}) {
         ProgramRun run(json);
         run.WriteImage(SampleImage(3 * kChunk));
-        auto transport = std::make_unique<RewritingTransport>(json, run.folder() / "kmr47000_0200.gbf", rewrite);
+        auto transport =
+            std::make_unique<RewritingTransport>(json, run.folder() / "kmr47000_0200.gbf", rewrite);
         const RewritingTransport& rewriting = *transport;
         zurvax::UseTransport(std::move(transport));
         run.Agree();
@@ -217,7 +236,8 @@ TEST(Download, AnImageChangedWhileItIsSentIsNeverCommitted) {
 #else
         ASSERT_TRUE(rewriting.rewritten()) << "the stand-in for another program could not write";
         EXPECT_TRUE(run.TraceOf("WriteBuffer 0 mode=5").empty()) << rewrite.size();
-        EXPECT_EQ(Count(run.BoxTexts(), "ERROR: Firmware file changed while it was being sent !!!"), 1u);
+        EXPECT_EQ(Count(run.BoxTexts(), "ERROR: Firmware file changed while it was being sent !!!"),
+                  1u);
         EXPECT_EQ(Count(run.BoxTexts(), kSuccess), 0u);
 #endif
     }

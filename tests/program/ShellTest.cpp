@@ -14,9 +14,10 @@ const std::string kOneDrive = Devices({R"({"revision":"0100"})"});
 
 int CountOps(Headless& ui, const std::string& what, int dialogId, int controlId = 0) {
     const auto ops = ui.Operations();
-    return static_cast<int>(std::count_if(ops.begin(), ops.end(), [&](const fw::model::Operation& op) {
-        return op.what == what && op.dialogId == dialogId && op.controlId == controlId;
-    }));
+    return static_cast<int>(
+        std::count_if(ops.begin(), ops.end(), [&](const fw::model::Operation& op) {
+            return op.what == what && op.dialogId == dialogId && op.controlId == controlId;
+        }));
 }
 
 TEST(Startup, ClearsSharedStateCreatesAManualResetEventAndReturnsFalse) {
@@ -33,7 +34,8 @@ TEST(Startup, ClearsSharedStateCreatesAManualResetEventAndReturnsFalse) {
     ASSERT_NE(theApp.m_hUpgradeEvent, nullptr);
     EXPECT_EQ(fw::WaitForSingleObject(theApp.m_hUpgradeEvent, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     fw::SetEvent(theApp.m_hUpgradeEvent);
-    EXPECT_EQ(fw::WaitForSingleObject(theApp.m_hUpgradeEvent, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(fw::WaitForSingleObject(theApp.m_hUpgradeEvent, 0),
+              static_cast<DWORD>(WAIT_OBJECT_0));
     EXPECT_EQ(fw::WaitForSingleObject(theApp.m_hUpgradeEvent, 0), static_cast<DWORD>(WAIT_OBJECT_0))
         << "a manual-reset event stays signalled";
     EXPECT_EQ(CountOps(run.ui(), "CreateDialog", IDD_DEVICE_DIALOG), 1);
@@ -71,8 +73,8 @@ TEST_P(Declining, ThenNoEndsTheProgramBeforeAnyDeviceAccess) {
 
     const auto boxes = run.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text,
-              "You must accept the agreement to continue.\nDo you want to go back and accept the agreement?");
+    EXPECT_EQ(boxes[0].text, "You must accept the agreement to continue.\nDo you want to go back "
+                             "and accept the agreement?");
     EXPECT_EQ(boxes[0].caption, "VORN Electronics Inc.");
     EXPECT_EQ(boxes[0].type, 0x44u);
     EXPECT_EQ(boxes[0].ownerDialogId, IDD_DEVICE_DIALOG);
@@ -150,7 +152,8 @@ TEST(MainWindow, AcceptedHeadingDisabledUpgradeThenScanAndPlacement) {
         return op.what == "SetWindowText" && op.controlId == IDC_HEADING &&
                op.text == "Firmware Upgrade tool for Model  ";
     });
-    const auto scan = position([](const fw::model::Operation& op) { return op.what == "LB_RESETCONTENT"; });
+    const auto scan =
+        position([](const fw::model::Operation& op) { return op.what == "LB_RESETCONTENT"; });
     EXPECT_LT(disabled, headingSet);
     EXPECT_LT(headingSet, scan) << "members are pushed to the controls before the scan";
     EXPECT_LT(scan, static_cast<std::ptrdiff_t>(ops.size()));
@@ -168,13 +171,14 @@ TEST(MainWindow, IsMadeTopmostAtTheCornerKeepingItsSizeWhetherAcceptedOrNot) {
         }
         run.Run();
         const auto ops = run.ui().Operations();
-        const auto placed = std::find_if(ops.begin(), ops.end(), [](const fw::model::Operation& op) {
-            return op.what == "SetWindowPos" && op.dialogId == IDD_DEVICE_DIALOG;
-        });
+        const auto placed =
+            std::find_if(ops.begin(), ops.end(), [](const fw::model::Operation& op) {
+                return op.what == "SetWindowPos" && op.dialogId == IDD_DEVICE_DIALOG;
+            });
         ASSERT_NE(placed, ops.end()) << "accepted: " << accept;
         EXPECT_EQ(placed->text, "topmost");
-        EXPECT_EQ(placed->value, 0);            // x 0, y 0
-        EXPECT_EQ(placed->extra, SWP_NOSIZE);   // moves, keeps its size
+        EXPECT_EQ(placed->value, 0);          // x 0, y 0
+        EXPECT_EQ(placed->extra, SWP_NOSIZE); // moves, keeps its size
     }
 }
 
@@ -228,8 +232,10 @@ TEST(MainWindow, PaintsTheIconCentredWhenMinimised) {
         std::vector<fw::model::Operation> drawn;
         std::vector<fw::model::Operation> erased;
         for (const auto& op : run.ui().Operations()) {
-            if (op.what == "DrawIcon") drawn.push_back(op);
-            if (op.what == "WM_ICONERASEBKGND") erased.push_back(op);
+            if (op.what == "DrawIcon")
+                drawn.push_back(op);
+            if (op.what == "WM_ICONERASEBKGND")
+                erased.push_back(op);
         }
         ASSERT_EQ(drawn.size(), 1u);
         ASSERT_EQ(erased.size(), 1u) << "the background is erased with the paint context";
@@ -274,8 +280,10 @@ TEST(Resources, EveryControlOfEveryTemplateSitsInsideItsDialog) {
         EXPECT_STREQ(dialog.font, "MS Sans Serif");
         EXPECT_EQ(dialog.pointSize, 8);
         for (const auto& control : dialog.controls) {
-            EXPECT_LE(control.x + control.cx, dialog.cx) << dialog.name << " control " << control.id;
-            EXPECT_LE(control.y + control.cy, dialog.cy) << dialog.name << " control " << control.id;
+            EXPECT_LE(control.x + control.cx, dialog.cx)
+                << dialog.name << " control " << control.id;
+            EXPECT_LE(control.y + control.cy, dialog.cy)
+                << dialog.name << " control " << control.id;
         }
     }
 }

@@ -30,19 +30,21 @@ Outcome RunCommand(ProgramRun& run, std::vector<std::string> arguments) {
 
 std::vector<std::string> Results(const Json& report) {
     std::vector<std::string> results;
-    for (const auto& drive : report["drives"]) results.push_back(drive["result"].get<std::string>());
+    for (const auto& drive : report["drives"])
+        results.push_back(drive["result"].get<std::string>());
     return results;
 }
 
-const std::vector<std::string> kUpgrade = {"upgrade", "--image", "kmr47000_0200.gbf", "--accept-agreement", "--yes"};
+const std::vector<std::string> kUpgrade = {"upgrade", "--image", "kmr47000_0200.gbf",
+                                           "--accept-agreement", "--yes"};
 
 TEST(Unattended, EachDriveGetsItsResultAndTheStatusSaysTheWorst) {
     ProgramRun run(Devices({
-        R"({"activation_polls":0})",                                                     // upgraded
-        R"({"revision":"0200"})",                                                        // current
-        R"({"faults":[{"op":"TestUnitReady","count":0,"status":"0x0402"}]})",            // not ready
-        R"({"faults":[{"op":"WriteBuffer","mode":5,"status":"0x2600"}]})",               // rejects the image
-        R"({"revision":"0300"})",                                                        // downgrade
+        R"({"activation_polls":0})",                                          // upgraded
+        R"({"revision":"0200"})",                                             // current
+        R"({"faults":[{"op":"TestUnitReady","count":0,"status":"0x0402"}]})", // not ready
+        R"({"faults":[{"op":"WriteBuffer","mode":5,"status":"0x2600"}]})",    // rejects the image
+        R"({"revision":"0300"})",                                             // downgrade
     }));
     run.WriteImage(SampleImage(3 * 8192));
     const Outcome outcome = RunCommand(run, kUpgrade);
@@ -53,7 +55,8 @@ TEST(Unattended, EachDriveGetsItsResultAndTheStatusSaysTheWorst) {
     EXPECT_EQ(outcome.status, cli::kExitFailed);
     EXPECT_EQ(outcome.report["exit_status"], cli::kExitFailed);
     EXPECT_EQ(outcome.report["drives"][0]["revision_after"], "0200");
-    EXPECT_TRUE(outcome.report["drives"][3]["sense"].contains("sense_key")) << "the sense data is always asked for";
+    EXPECT_TRUE(outcome.report["drives"][3]["sense"].contains("sense_key"))
+        << "the sense data is always asked for";
     EXPECT_EQ(outcome.report["summary"]["refused"], 2);
     // Only the drives that were to be flashed saw a commit; the current one saw no data.
     EXPECT_EQ(run.TraceOf("WriteBuffer 0 mode=5").size(), 1u);
@@ -85,9 +88,11 @@ TEST(Unattended, SelectorsNameDrivesByIndexPathOrSerial) {
         int status;
         std::size_t drives;
     };
-    for (const Case& c : {Case{"1", 0, 1}, Case{"0:4:0", 0, 1}, Case{"SN-A", 0, 1}, Case{"all", 0, 2},
-                          Case{"SN-C", cli::kExitNoDrive, 0}, Case{"7", cli::kExitNoDrive, 0}}) {
-        const Outcome outcome = RunCommand(run, {"check", "--image", "kmr47000_0200.gbf", "--device", c.selector});
+    for (const Case& c :
+         {Case{"1", 0, 1}, Case{"0:4:0", 0, 1}, Case{"SN-A", 0, 1}, Case{"all", 0, 2},
+          Case{"SN-C", cli::kExitNoDrive, 0}, Case{"7", cli::kExitNoDrive, 0}}) {
+        const Outcome outcome =
+            RunCommand(run, {"check", "--image", "kmr47000_0200.gbf", "--device", c.selector});
         EXPECT_EQ(outcome.status, c.status) << c.selector;
         EXPECT_EQ(outcome.report["drives"].size(), c.drives) << c.selector;
     }
@@ -115,8 +120,10 @@ TEST(Unattended, UsageErrorsTouchNoDrive) {
 }
 
 TEST(Unattended, TheImagesNameCarriesItsRevision) {
-    const std::pair<const char*, const char*> cases[] = {{"kmr47000_0200.gbf", "0200"}, {"/x/y/FW_ab12.bin", "AB12"},
-                                                         {"kmr47000.gbf", nullptr}, {"fw_020.gbf", nullptr}};
+    const std::pair<const char*, const char*> cases[] = {{"kmr47000_0200.gbf", "0200"},
+                                                         {"/x/y/FW_ab12.bin", "AB12"},
+                                                         {"kmr47000.gbf", nullptr},
+                                                         {"fw_020.gbf", nullptr}};
     for (const auto& [name, revision] : cases) {
         const auto found = cli::RevisionFromImageName(name);
         EXPECT_EQ(found.has_value(), revision != nullptr) << name;
@@ -136,7 +143,8 @@ TEST(Unattended, TheImagesDigestIsSha256) {
     };
     for (const auto& [text, hex] : cases) {
         Sha256 digest;
-        for (const char c : text) digest.Update(&c, 1);
+        for (const char c : text)
+            digest.Update(&c, 1);
         EXPECT_EQ(Sha256::Hex(digest.Finish()), hex) << text;
     }
 }

@@ -32,10 +32,12 @@ std::vector<std::string> WorkerBoxes(ProgramRun& run) {
     for (const auto& box : run.Boxes()) {
         if (box.workerThread) {
             texts.push_back(box.text);
-            EXPECT_EQ(box.caption, box.text.find("Read Sense Data") != std::string::npos ? "Tape Control Error"
-                                                                                        : "fwupgrade");
+            EXPECT_EQ(box.caption, box.text.find("Read Sense Data") != std::string::npos
+                                       ? "Tape Control Error"
+                                       : "fwupgrade");
             EXPECT_EQ(box.ownerDialogId, 0);
-            EXPECT_EQ(box.type, box.text.find("Read Sense Data") != std::string::npos ? 0x34u : 0x30u)
+            EXPECT_EQ(box.type,
+                      box.text.find("Read Sense Data") != std::string::npos ? 0x34u : 0x30u)
                 << box.text;
         }
     }
@@ -45,12 +47,14 @@ std::vector<std::string> WorkerBoxes(ProgramRun& run) {
 std::vector<std::string> Transfers(ProgramRun& run) {
     std::vector<std::string> lines;
     for (const auto& line : run.Trace()) {
-        if (line.rfind("WriteBuffer", 0) == 0 || line.rfind("ReadBuffer", 0) == 0) lines.push_back(line);
+        if (line.rfind("WriteBuffer", 0) == 0 || line.rfind("ReadBuffer", 0) == 0)
+            lines.push_back(line);
     }
     return lines;
 }
 
-std::string Chunk(const char* op, std::size_t offset, std::size_t length, const char* status = "0") {
+std::string Chunk(const char* op, std::size_t offset, std::size_t length,
+                  const char* status = "0") {
     std::ostringstream line;
     line << op << " 0 mode=2 id=0 offset=" << offset << " length=" << length << " -> " << status;
     return line.str();
@@ -61,7 +65,8 @@ const std::string kCommit = "WriteBuffer 0 mode=5 id=0 offset=0 length=0 -> 0";
 bool LastUpgradeButtonState(ProgramRun& run) {
     bool enabled = false;
     for (const auto& op : run.ui().Operations()) {
-        if (op.what == "EnableWindow" && op.controlId == IDC_UPGRADE) enabled = op.value != 0;
+        if (op.what == "EnableWindow" && op.controlId == IDC_UPGRADE)
+            enabled = op.value != 0;
     }
     return enabled;
 }
@@ -69,7 +74,8 @@ bool LastUpgradeButtonState(ProgramRun& run) {
 std::vector<fw::model::Operation> OpsOf(ProgramRun& run, const std::string& what, int dialogId) {
     std::vector<fw::model::Operation> ops;
     for (const auto& op : run.ui().Operations()) {
-        if (op.what == what && op.dialogId == dialogId) ops.push_back(op);
+        if (op.what == what && op.dialogId == dialogId)
+            ops.push_back(op);
     }
     return ops;
 }
@@ -88,11 +94,12 @@ TEST(Upgrade, ACompleteRunWritesVerifiesCommitsPollsAndRescans) {
     run.Done();
     run.Run();
 
-    EXPECT_EQ(Transfers(run), (std::vector<std::string>{
-                                  Chunk("WriteBuffer", 0, kChunk), Chunk("ReadBuffer", 0, kChunk),
-                                  Chunk("WriteBuffer", kChunk, kChunk), Chunk("ReadBuffer", kChunk, kChunk),
-                                  Chunk("WriteBuffer", 2 * kChunk, 3616), Chunk("ReadBuffer", 2 * kChunk, 3616),
-                                  kCommit}));
+    EXPECT_EQ(Transfers(run),
+              (std::vector<std::string>{
+                  Chunk("WriteBuffer", 0, kChunk), Chunk("ReadBuffer", 0, kChunk),
+                  Chunk("WriteBuffer", kChunk, kChunk), Chunk("ReadBuffer", kChunk, kChunk),
+                  Chunk("WriteBuffer", 2 * kChunk, 3616), Chunk("ReadBuffer", 2 * kChunk, 3616),
+                  kCommit}));
     // Readiness of the request, the worker's pre-check, then the poll through activation.
     auto tests = run.TraceOf("TestUnitReady");
     ASSERT_GE(tests.size(), 2u + 2u + 5u);
@@ -118,9 +125,10 @@ TEST(Upgrade, ACompleteRunWritesVerifiesCommitsPollsAndRescans) {
     EXPECT_EQ(clip[0].extra, 0) << "no module handle";
     const auto warning = OpsOf(run, "SetWindowText", IDD_PROGRESS);
     ASSERT_FALSE(warning.empty());
-    EXPECT_EQ(warning.back().text,
-              "WARNING !!!\r\n\r\nDO NOT INTERRUPT - When downloading firmware\r\nInterruption during "
-              "upgrade could cause permanent\r\ndamage to the drive.\r\n");
+    EXPECT_EQ(
+        warning.back().text,
+        "WARNING !!!\r\n\r\nDO NOT INTERRUPT - When downloading firmware\r\nInterruption during "
+        "upgrade could cause permanent\r\ndamage to the drive.\r\n");
     EXPECT_TRUE(run.ui().Problems().empty());
 }
 
@@ -148,7 +156,6 @@ TEST(Upgrade, ChunksFollowTheImageSize) {
         EXPECT_EQ(WorkerBoxes(run), (std::vector<std::string>{kSuccess})) << "size " << c.size;
     }
 }
-
 
 // The poll after the commit: TestUnitReady calls 1-2 are the selection's, 3 the request's,
 // 4 the pre-check's; the poll starts at call 5.
@@ -182,13 +189,16 @@ TEST_P(Poll, WaitsTwoSecondsBetweenTestsForAtMost150Retries) {
 INSTANTIATE_TEST_SUITE_P(
     Worker, Poll,
     ::testing::Values(
-        PollCase{"ReadyAtOnce", R"([{"op":"TestUnitReady","from":5,"count":0,"status":"0x0"}])", 1, true},
+        PollCase{"ReadyAtOnce", R"([{"op":"TestUnitReady","from":5,"count":0,"status":"0x0"}])", 1,
+                 true},
         PollCase{"ReadyOnThe150thRetry",
                  R"([{"op":"TestUnitReady","from":5,"count":150,"status":"0x0401"},
                      {"op":"TestUnitReady","from":155,"count":0,"status":"0x0"}])",
                  151, true},
-        PollCase{"NeverReady", R"([{"op":"TestUnitReady","from":5,"count":0,"status":"0x0401"}])", 151, false},
-        PollCase{"NoTapePasses", R"([{"op":"TestUnitReady","from":5,"count":0,"status":"0x3A00"}])", 1, true}),
+        PollCase{"NeverReady", R"([{"op":"TestUnitReady","from":5,"count":0,"status":"0x0401"}])",
+                 151, false},
+        PollCase{"NoTapePasses", R"([{"op":"TestUnitReady","from":5,"count":0,"status":"0x3A00"}])",
+                 1, true}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(Upgrade, AReadBackMismatchAbortsWithoutCommitButStillPolls) {
@@ -201,21 +211,25 @@ TEST(Upgrade, AReadBackMismatchAbortsWithoutCommitButStillPolls) {
     const auto transfers = Transfers(run);
     ASSERT_EQ(transfers.size(), 4u);
     EXPECT_EQ(std::count(transfers.begin(), transfers.end(), kCommit), 0);
-    EXPECT_EQ(WorkerBoxes(run), (std::vector<std::string>{"Error: ReadBuffer not equal to WriteBuffer", kFailure}));
+    EXPECT_EQ(WorkerBoxes(run),
+              (std::vector<std::string>{"Error: ReadBuffer not equal to WriteBuffer", kFailure}));
     EXPECT_EQ(theApp.m_bUpgradeDone, 0);
     EXPECT_TRUE(LastUpgradeButtonState(run)) << "the rescan qualifies the drive again";
 }
 
 TEST(Upgrade, FailedChunkCommandsAreReportedAndAbort) {
     for (const char* op : {"WriteBuffer", "ReadBuffer"}) {
-        ProgramRun run(Devices({std::string(R"({"faults":[{"op":")") + op + R"(","from":2,"status":"0x10003"}]})"}));
+        ProgramRun run(Devices(
+            {std::string(R"({"faults":[{"op":")") + op + R"(","from":2,"status":"0x10003"}]})"}));
         run.WriteImage(SampleImage(3 * kChunk));
         PressUpgrade(run);
         run.Done();
         run.Run();
         const auto transfers = Transfers(run);
         EXPECT_EQ(std::count(transfers.begin(), transfers.end(), kCommit), 0) << op;
-        EXPECT_EQ(WorkerBoxes(run), (std::vector<std::string>{"Error: 10003\nRead Sense Data ?", kFailure})) << op;
+        EXPECT_EQ(WorkerBoxes(run),
+                  (std::vector<std::string>{"Error: 10003\nRead Sense Data ?", kFailure}))
+            << op;
     }
 }
 
@@ -226,7 +240,8 @@ TEST(Upgrade, APreCheckFailureIsReportedThenTheDriveIsPolled) {
     run.Done();
     run.Run();
     EXPECT_TRUE(Transfers(run).empty());
-    EXPECT_EQ(WorkerBoxes(run), (std::vector<std::string>{"Error: 10003\nRead Sense Data ?", kFailure}));
+    EXPECT_EQ(WorkerBoxes(run),
+              (std::vector<std::string>{"Error: 10003\nRead Sense Data ?", kFailure}));
     EXPECT_EQ(run.TraceOf("TestUnitReady").size(), 4u + 1u + 2u);
 }
 
@@ -241,15 +256,18 @@ TEST(Upgrade, ARejectedImageIsNeverCalledASuccess) {
 
     EXPECT_EQ(run.TraceOf("WriteBuffer 0 mode=5"),
               (std::vector<std::string>{"WriteBuffer 0 mode=5 id=0 offset=0 length=0 -> 2600"}));
-    EXPECT_EQ(WorkerBoxes(run), (std::vector<std::string>{"Error: 2600\nRead Sense Data ?", kFailure}));
+    EXPECT_EQ(WorkerBoxes(run),
+              (std::vector<std::string>{"Error: 2600\nRead Sense Data ?", kFailure}));
     EXPECT_EQ(theApp.m_bUpgradeDone, 0);
     EXPECT_EQ(zurvax::EmulatedDriveState(0)->revision, "0100");
 }
 
 TEST(Upgrade, ACommitAnsweredByAResetOrALostDeviceLeavesTheVerdictToThePoll) {
     for (const char* status : {"0x2900", "0x3F01", "0x10003", "0x10001"}) {
-        ProgramRun run(Devices({std::string(R"({"check_image":false,"faults":[{"op":"WriteBuffer","mode":5,"status":")") +
-                                status + R"("}]})"}));
+        ProgramRun run(Devices(
+            {std::string(
+                 R"({"check_image":false,"faults":[{"op":"WriteBuffer","mode":5,"status":")") +
+             status + R"("}]})"}));
         run.WriteImage(SampleImage(100));
         PressUpgrade(run);
         run.Done();
@@ -268,7 +286,8 @@ TEST(Upgrade, AnImageTooLargeForTheCommandIsRefusedBeforeAnyWrappedOffset) {
         const char* lastTransfer;
     };
     const Case cases[] = {
-        {"16 MiB and 100 bytes", 16 * 1024 * 1024 + 100, "WriteBuffer 0 mode=2 id=0 offset=16777216 length=100 -> 10007"},
+        {"16 MiB and 100 bytes", 16 * 1024 * 1024 + 100,
+         "WriteBuffer 0 mode=2 id=0 offset=16777216 length=100 -> 10007"},
         {"4 GiB and 100 bytes", (std::uintmax_t{1} << 32) + 100,
          "WriteBuffer 0 mode=2 id=0 offset=16777216 length=8192 -> 10007"},
     };
@@ -295,7 +314,9 @@ public:
     ShrinkingImage(zurvax::EmulationConfig config, std::filesystem::path image)
         : m_drives(std::move(config)), m_image(std::move(image)) {}
     std::uint32_t deviceCount() const override { return m_drives.deviceCount(); }
-    zurvax::DevicePath devicePath(std::uint32_t index) const override { return m_drives.devicePath(index); }
+    zurvax::DevicePath devicePath(std::uint32_t index) const override {
+        return m_drives.devicePath(index);
+    }
     std::optional<std::uint8_t> enumeratedDeviceType(std::uint32_t index) const override {
         return m_drives.enumeratedDeviceType(index);
     }
@@ -325,8 +346,10 @@ TEST(Upgrade, AnImageThatCannotBeReadWholeAbortsAndSendsNothingItDidNotRead) {
     PressUpgrade(run);
     run.Done();
     run.Run();
-    EXPECT_EQ(Transfers(run), (std::vector<std::string>{Chunk("WriteBuffer", 0, kChunk), Chunk("ReadBuffer", 0, kChunk)}));
-    EXPECT_EQ(WorkerBoxes(run), (std::vector<std::string>{"ERROR: Firmware file could not be read !!!", kFailure}));
+    EXPECT_EQ(Transfers(run), (std::vector<std::string>{Chunk("WriteBuffer", 0, kChunk),
+                                                        Chunk("ReadBuffer", 0, kChunk)}));
+    EXPECT_EQ(WorkerBoxes(run),
+              (std::vector<std::string>{"ERROR: Firmware file could not be read !!!", kFailure}));
 }
 #endif
 
@@ -336,19 +359,23 @@ TEST(Upgrade, AMissingImageSendsNoDeviceCommandAndLeavesTheEventSignalled) {
     run.Done();
     run.Run();
 
-    EXPECT_EQ(WorkerBoxes(run), (std::vector<std::string>{"ERROR: Firmware file could not be opened !!!"}));
+    EXPECT_EQ(WorkerBoxes(run),
+              (std::vector<std::string>{"ERROR: Firmware file could not be opened !!!"}));
     // The request's readiness test, then no command to the drive until the rescan (claiming
     // it holds the system's tape node and sends the drive nothing).
     std::vector<std::string> trace;
     for (const auto& line : run.Trace()) {
-        if (line.rfind("ClaimDevice", 0) != 0 && line.rfind("ReleaseDevice", 0) != 0) trace.push_back(line);
+        if (line.rfind("ClaimDevice", 0) != 0 && line.rfind("ReleaseDevice", 0) != 0)
+            trace.push_back(line);
     }
     int tests = 0;
     auto request = trace.begin();
-    while (request != trace.end() && (request->rfind("TestUnitReady", 0) != 0 || ++tests < 3)) ++request;
+    while (request != trace.end() && (request->rfind("TestUnitReady", 0) != 0 || ++tests < 3))
+        ++request;
     ASSERT_LT(request + 1, trace.end());
     EXPECT_EQ(*(request + 1), "GetDeviceType 0 -> 1") << "the rescan follows directly";
-    EXPECT_EQ(fw::WaitForSingleObject(theApp.m_hUpgradeEvent, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(fw::WaitForSingleObject(theApp.m_hUpgradeEvent, 0),
+              static_cast<DWORD>(WAIT_OBJECT_0));
     EXPECT_EQ(OpsOf(run, "EndDialog", IDD_PROGRESS).size(), 1u);
 }
 
@@ -362,7 +389,8 @@ TEST(Upgrade, ASecondRequestAfterAFailedOpenStartsWithTheEventReset) {
     run.ui().Answer(kConfirm, IDYES);
     run.Done();
     run.Run();
-    EXPECT_EQ(WorkerBoxes(run), (std::vector<std::string>{"ERROR: Firmware file could not be opened !!!", kSuccess}));
+    EXPECT_EQ(WorkerBoxes(run),
+              (std::vector<std::string>{"ERROR: Firmware file could not be opened !!!", kSuccess}));
     EXPECT_EQ(run.TraceOf("WriteBuffer 0 mode=5").size(), 1u);
 }
 
@@ -386,10 +414,12 @@ TEST(Upgrade, TheRevisionGateAndTheConfirmationStopTheRequestQuietly) {
     EXPECT_EQ(boxes[0].caption, "fwupgrade");
     EXPECT_EQ(boxes[0].type, 0u);
     EXPECT_EQ(boxes[0].ownerDialogId, IDD_DEVICE_DIALOG);
-    EXPECT_EQ(boxes[1].text,
-              "C A U T I O N ! ! !\n\nLoss of power during a firmware download operation\ncould cause "
-              "PERMANENT DAMAGE to the device.\n\nIt is strongly recommended that you CLOSE all "
-              "programs\nyou have running before continue.\n\nAre you sure you want to upgrade Current Firmware?");
+    EXPECT_EQ(
+        boxes[1].text,
+        "C A U T I O N ! ! !\n\nLoss of power during a firmware download operation\ncould cause "
+        "PERMANENT DAMAGE to the device.\n\nIt is strongly recommended that you CLOSE all "
+        "programs\nyou have running before continue.\n\nAre you sure you want to upgrade Current "
+        "Firmware?");
     EXPECT_EQ(boxes[1].caption, "VORN - Tape Firmware Upgrade");
     EXPECT_EQ(boxes[1].type, 0x34u);
     EXPECT_EQ(boxes[1].ownerDialogId, IDD_DEVICE_DIALOG);
@@ -401,7 +431,7 @@ TEST(Upgrade, TheRevisionGateAndTheConfirmationStopTheRequestQuietly) {
 
 struct GateCase {
     const char* name;
-    const char* value;   // the .reg value text after '=', or nullptr for no file
+    const char* value;    // the .reg value text after '=', or nullptr for no file
     const char* revision; // the drive's, as hex of the four INQUIRY bytes
     bool passes;
 };
@@ -410,11 +440,14 @@ class RevisionGate : public ::testing::TestWithParam<GateCase> {};
 
 TEST_P(RevisionGate, ComparesFirstCharactersWithoutRegardToCase) {
     const auto& c = GetParam();
-    std::string inquiry = "01 00 02 02 1F 00 00 00 56 4F 52 4E 20 20 20 20 4B 4D 52 2D 34 37 30 30 30 20 20 20 20 20 20 20 ";
+    std::string inquiry = "01 00 02 02 1F 00 00 00 56 4F 52 4E 20 20 20 20 4B 4D 52 2D 34 37 30 30 "
+                          "30 20 20 20 20 20 20 20 ";
     inquiry += c.revision;
     ProgramRun run(Devices({std::string(R"({"inquiry":")") + inquiry + "\"}"}));
     if (c.value != nullptr) {
-        run.SetRegistry(std::string("REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\QUORVEL]\r\n\"Revision\"=") + c.value + "\r\n");
+        run.SetRegistry(
+            std::string("REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\QUORVEL]\r\n\"Revision\"=") + c.value +
+            "\r\n");
     }
     run.Agree();
     run.InMain([](Headless& ui) { EXPECT_TRUE(ui.Click(IDC_UPGRADE)); });
@@ -422,31 +455,32 @@ TEST_P(RevisionGate, ComparesFirstCharactersWithoutRegardToCase) {
     run.Done();
     run.Run();
     const auto texts = run.BoxTexts();
-    const bool refused = std::find(texts.begin(), texts.end(), "Device is NOT Supported") != texts.end();
+    const bool refused =
+        std::find(texts.begin(), texts.end(), "Device is NOT Supported") != texts.end();
     EXPECT_EQ(!refused, c.passes) << c.value;
     EXPECT_EQ(refused, run.Boxes().back().text == "Device is NOT Supported");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Request, RevisionGate,
-    ::testing::Values(
-        GateCase{"DefaultPassesZero", nullptr, "30 31 30 30", true},
-        GateCase{"DefaultRefusesBlank", nullptr, "20 20 20 20", false},
-        GateCase{"DigitOneRefusesZero", R"("1000")", "30 31 30 30", false},
-        GateCase{"DigitOnePassesOne", R"("1000")", "31 30 30 30", true},
-        GateCase{"DigitOnePassesTwo", R"("1")", "32 30 30 30", true},
-        GateCase{"DigitOnePassesLetter", R"("1")", "41 31 30 30", true},
-        GateCase{"LetterRefusesDigits", R"("A")", "39 39 39 39", false},
-        GateCase{"LowerCaseValue", R"("b")", "42 30 30 30", true},
-        GateCase{"LowerCaseValueRefuses", R"("b")", "41 39 39 39", false},
-        GateCase{"LowerCaseDrive", R"("B")", "62 30 30 30", true},
-        GateCase{"EmptyValuePassesAll", R"("")", "00 00 00 00", true},
-        GateCase{"EmptyDriveRevisionFails", R"("0")", "00 00 00 00", false},
-        GateCase{"MissingValueUsesDefault", R"(-)", "30 31 30 30", true},
-        GateCase{"MissingValueRefusesBlank", R"(-)", "20 20 20 20", false},
-        GateCase{"TooLargeUsesDefault", R"("9ABCDEFGHIJ")", "30 31 30 30", true},
-        GateCase{"ElevenBytesWithoutZero", "hex:39,39,39,39,39,39,39,39,39,39,39", "30 31 30 30", false},
-        GateCase{"TypeNotLookedAt", "dword:00000031", "30 31 30 30", false}),
+    ::testing::Values(GateCase{"DefaultPassesZero", nullptr, "30 31 30 30", true},
+                      GateCase{"DefaultRefusesBlank", nullptr, "20 20 20 20", false},
+                      GateCase{"DigitOneRefusesZero", R"("1000")", "30 31 30 30", false},
+                      GateCase{"DigitOnePassesOne", R"("1000")", "31 30 30 30", true},
+                      GateCase{"DigitOnePassesTwo", R"("1")", "32 30 30 30", true},
+                      GateCase{"DigitOnePassesLetter", R"("1")", "41 31 30 30", true},
+                      GateCase{"LetterRefusesDigits", R"("A")", "39 39 39 39", false},
+                      GateCase{"LowerCaseValue", R"("b")", "42 30 30 30", true},
+                      GateCase{"LowerCaseValueRefuses", R"("b")", "41 39 39 39", false},
+                      GateCase{"LowerCaseDrive", R"("B")", "62 30 30 30", true},
+                      GateCase{"EmptyValuePassesAll", R"("")", "00 00 00 00", true},
+                      GateCase{"EmptyDriveRevisionFails", R"("0")", "00 00 00 00", false},
+                      GateCase{"MissingValueUsesDefault", R"(-)", "30 31 30 30", true},
+                      GateCase{"MissingValueRefusesBlank", R"(-)", "20 20 20 20", false},
+                      GateCase{"TooLargeUsesDefault", R"("9ABCDEFGHIJ")", "30 31 30 30", true},
+                      GateCase{"ElevenBytesWithoutZero", "hex:39,39,39,39,39,39,39,39,39,39,39",
+                               "30 31 30 30", false},
+                      GateCase{"TypeNotLookedAt", "dword:00000031", "30 31 30 30", false}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(Upgrade, AReadinessFailureBeforeTheRequestStopsItAfterTheReport) {
@@ -476,7 +510,8 @@ TEST(Upgrade, AWorkerThatCannotStartIsReportedAndNoProgressWindowWaitsForIt) {
 }
 
 TEST(Progress, BarCyclesOneToHundredThenZeroAndClosesWithinATickOfTheSignal) {
-    ProgramRun run(Devices({R"({"check_image":false,"faults":[{"op":"TestUnitReady","from":5,"count":0,"status":"0x0401"}]})"}));
+    ProgramRun run(Devices(
+        {R"({"check_image":false,"faults":[{"op":"TestUnitReady","from":5,"count":0,"status":"0x0401"}]})"}));
     run.WriteImage(SampleImage(100));
     PressUpgrade(run);
     run.ui().Answer("Error: 401", IDNO); // the rescan finds the drive still not ready
@@ -486,7 +521,8 @@ TEST(Progress, BarCyclesOneToHundredThenZeroAndClosesWithinATickOfTheSignal) {
     const auto positions = OpsOf(run, "PBM_SETPOS", IDD_PROGRESS);
     ASSERT_GT(positions.size(), 102u);
     for (std::size_t tick = 1; tick <= 102; ++tick) {
-        const std::int64_t expected = tick <= 100 ? static_cast<std::int64_t>(tick) : static_cast<std::int64_t>(tick - 101);
+        const std::int64_t expected =
+            tick <= 100 ? static_cast<std::int64_t>(tick) : static_cast<std::int64_t>(tick - 101);
         ASSERT_EQ(positions[tick - 1].value, expected) << "tick " << tick;
         if (tick > 1) {
             ASSERT_EQ(positions[tick - 1].time - positions[tick - 2].time, 100u) << "tick " << tick;
@@ -516,7 +552,8 @@ TEST(Progress, EnterEscapeAndAMissingClipLeaveItRunning) {
         EXPECT_TRUE(ui.PressEscape());
         EXPECT_FALSE(ui.PressCloseBox()) << "no close box";
     });
-    run.ui().Then(IDD_PROGRESS, [&](Headless& ui) { stillOpen = ui.Dialog(IDD_PROGRESS) != nullptr; });
+    run.ui().Then(IDD_PROGRESS,
+                  [&](Headless& ui) { stillOpen = ui.Dialog(IDD_PROGRESS) != nullptr; });
     run.Done();
     run.Run();
     EXPECT_TRUE(stillOpen);

@@ -24,9 +24,9 @@
 #include "app/FirmwareApp.h"
 #include "framework/headless/Headless.h"
 #include "res/resource.h"
-#include "zurvax/ZurvaxApi.h"
 #include "tests/vm/VmProgram.h"
 #include "zurvax/Zurvax.h"
+#include "zurvax/ZurvaxApi.h"
 
 namespace {
 
@@ -67,7 +67,8 @@ public:
     void WriteImage(const std::vector<std::uint8_t>& image, const std::string& copy) {
         ProgramRun::WriteImage(image);
         std::ofstream file(copy, std::ios::binary);
-        file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+        file.write(reinterpret_cast<const char*>(image.data()),
+                   static_cast<std::streamsize>(image.size()));
     }
 
     // Agree, press Upgrade, say Yes, ask for the sense of the error when one is expected,
@@ -80,7 +81,8 @@ public:
             windows.Click(IDC_UPGRADE);
         });
         ui().Answer(kConfirm, IDYES);
-        if (errorExpected) ui().Answer("Read Sense Data ?", IDYES);
+        if (errorExpected)
+            ui().Answer("Read Sense Data ?", IDYES);
         ui().Then(IDD_DEVICE_DIALOG, [this](Headless& windows) {
             m_revisionAfter = windows.Control(IDD_DEVICE_DIALOG, IDC_REVISION)->text;
             windows.Click(IDOK);
@@ -90,8 +92,10 @@ public:
     void Run() {
         std::string message;
         const std::uint32_t status = Open(message);
-        Check("open", status == 0 && message.empty(), "ZurvaxOpen -> " + std::to_string(status) + " " + message);
-        if (status != 0) return;
+        Check("open", status == 0 && message.empty(),
+              "ZurvaxOpen -> " + std::to_string(status) + " " + message);
+        if (status != 0)
+            return;
         const auto start = std::chrono::steady_clock::now();
         RunProgram();
         m_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -103,12 +107,15 @@ public:
         const auto trace = Trace();
         auto from = trace.end();
         for (auto it = trace.begin(); it != trace.end(); ++it) {
-            if (StartsWith(*it, prefix)) from = it;
+            if (StartsWith(*it, prefix))
+                from = it;
         }
         std::vector<std::string> tests;
-        if (from == trace.end()) return tests;
+        if (from == trace.end())
+            return tests;
         for (auto it = from + 1; it != trace.end(); ++it) {
-            if (StartsWith(*it, "TestUnitReady")) tests.push_back(*it);
+            if (StartsWith(*it, "TestUnitReady"))
+                tests.push_back(*it);
         }
         return tests;
     }
@@ -119,9 +126,10 @@ public:
     double m_seconds = 0;
 };
 
-std::string Chunk(const char* op, std::size_t offset, std::size_t length, const std::string& status = "0") {
-    return std::string(op) + " 0 mode=2 id=0 offset=" + std::to_string(offset) + " length=" +
-           std::to_string(length) + " -> " + status;
+std::string Chunk(const char* op, std::size_t offset, std::size_t length,
+                  const std::string& status = "0") {
+    return std::string(op) + " 0 mode=2 id=0 offset=" + std::to_string(offset) +
+           " length=" + std::to_string(length) + " -> " + status;
 }
 
 // The data-mode transfers of a whole image, each chunk written then read back.
@@ -152,8 +160,8 @@ void CheckSelection(TcmuRun& run) {
     std::string expected = "(no sysfs address)";
     if (address) {
         char text[80];
-        std::snprintf(text, sizeof text, "00:HA#%02d TID#%02d VORN     KMR-47000        ", address->first,
-                      address->second);
+        std::snprintf(text, sizeof text, "00:HA#%02d TID#%02d VORN     KMR-47000        ",
+                      address->first, address->second);
         expected = text;
     }
     const auto items = run.ListItems();
@@ -161,7 +169,8 @@ void CheckSelection(TcmuRun& run) {
           "list " + Joined(items) + " expected [" + expected + "]");
     const auto tests = run.TraceOf("TestUnitReady");
     Check("power-on-attention-absorbed",
-          tests.size() >= 2 && tests[0] == "TestUnitReady 0 -> 2900" && tests[1] == "TestUnitReady 0 -> 3a00",
+          tests.size() >= 2 && tests[0] == "TestUnitReady 0 -> 2900" &&
+              tests[1] == "TestUnitReady 0 -> 3a00",
           "readiness tests " + Joined(tests));
     Check("upgrade-offered", run.m_upgradeEnabled && run.m_revisionBefore == "0100",
           "enabled=" + std::to_string(run.m_upgradeEnabled) + " revision=" + run.m_revisionBefore);
@@ -172,11 +181,13 @@ void CheckEnd(TcmuRun& run, bool success) {
     const auto boxes = run.BoxTexts();
     const bool congratulated = std::find(boxes.begin(), boxes.end(), kSuccess) != boxes.end();
     if (success) {
-        Check("success-outcome", worker == std::vector<std::string>{kSuccess} && theApp.m_bUpgradeDone == 1,
+        Check("success-outcome",
+              worker == std::vector<std::string>{kSuccess} && theApp.m_bUpgradeDone == 1,
               "worker boxes " + Joined(worker));
     } else {
-        Check("failure-outcome", !worker.empty() && worker.back() == kFailure && !congratulated &&
-                                     theApp.m_bUpgradeDone == 0,
+        Check("failure-outcome",
+              !worker.empty() && worker.back() == kFailure && !congratulated &&
+                  theApp.m_bUpgradeDone == 0,
               "worker boxes " + Joined(worker));
     }
     const auto problems = run.ui().Problems();
@@ -198,9 +209,11 @@ void CaseComplete(const std::string& copy) {
 
     auto expected = AllChunks(size);
     const auto transfers = Transfers(run);
-    Check("every-chunk-written-and-verified", transfers == expected, "transfers " + Joined(transfers));
+    Check("every-chunk-written-and-verified", transfers == expected,
+          "transfers " + Joined(transfers));
     const auto commits = run.TraceOf("WriteBuffer 0 mode=5");
-    Check("commit-accepted", commits == std::vector<std::string>{kCommit + " -> 0"}, "commits " + Joined(commits));
+    Check("commit-accepted", commits == std::vector<std::string>{kCommit + " -> 0"},
+          "commits " + Joined(commits));
     const auto poll = run.TestsAfter(kCommit);
     // Activating, then back with its unit attentions one per command, then ready without a
     // cartridge; the rescan's own tests follow.
@@ -208,10 +221,12 @@ void CaseComplete(const std::string& copy) {
                                               "TestUnitReady 0 -> 2900", "TestUnitReady 0 -> 3f01",
                                               "TestUnitReady 0 -> 3a00"};
     Check("polled-through-activation",
-          poll.size() >= activation.size() && std::equal(activation.begin(), activation.end(), poll.begin()),
+          poll.size() >= activation.size() &&
+              std::equal(activation.begin(), activation.end(), poll.begin()),
           "tests after the commit " + Joined(poll));
     CheckEnd(run, true);
-    Check("rescan-shows-new-revision", run.m_revisionAfter == "0200", "revision after " + run.m_revisionAfter);
+    Check("rescan-shows-new-revision", run.m_revisionAfter == "0200",
+          "revision after " + run.m_revisionAfter);
     Check("quick", run.m_seconds < 20, "the upgrade took " + std::to_string(run.m_seconds) + " s");
 }
 
@@ -224,10 +239,12 @@ void CaseCorrupt(const std::string& copy) {
     CheckSelection(run);
     const auto transfers = Transfers(run);
     const auto all = AllChunks(size);
-    Check("stopped-at-mismatch", transfers == std::vector<std::string>(all.begin(), all.begin() + 4),
+    Check("stopped-at-mismatch",
+          transfers == std::vector<std::string>(all.begin(), all.begin() + 4),
           "transfers " + Joined(transfers));
     const auto worker = run.WorkerBoxTexts();
-    Check("mismatch-reported", !worker.empty() && worker.front() == kMismatch, "worker boxes " + Joined(worker));
+    Check("mismatch-reported", !worker.empty() && worker.front() == kMismatch,
+          "worker boxes " + Joined(worker));
     const auto commits = run.TraceOf("WriteBuffer 0 mode=5");
     Check("no-commit", commits.empty(), "commits " + Joined(commits));
     const auto poll = run.TestsAfter("ReadBuffer");
@@ -246,12 +263,15 @@ void CaseRejected(const std::string& copy) {
     Check("every-chunk-written-and-verified", Transfers(run) == AllChunks(size),
           "transfers " + Joined(Transfers(run)));
     const auto commits = run.TraceOf("WriteBuffer 0 mode=5");
-    Check("commit-refused", commits == std::vector<std::string>{kCommit + " -> 2600"}, "commits " + Joined(commits));
+    Check("commit-refused", commits == std::vector<std::string>{kCommit + " -> 2600"},
+          "commits " + Joined(commits));
     const auto worker = run.WorkerBoxTexts();
     const bool senseShown = std::any_of(worker.begin(), worker.end(), [](const std::string& box) {
-        return StartsWith(box, "Error Code: \t\t70h\n") && box.find("Illegal Request") != std::string::npos;
+        return StartsWith(box, "Error Code: \t\t70h\n") &&
+               box.find("Illegal Request") != std::string::npos;
     });
-    Check("refusal-reported", !worker.empty() && worker.front() == "Error: 2600\nRead Sense Data ?" && senseShown,
+    Check("refusal-reported",
+          !worker.empty() && worker.front() == "Error: 2600\nRead Sense Data ?" && senseShown,
           "worker boxes " + Joined(worker));
     const auto poll = run.TestsAfter(kCommit);
     Check("drive-polled", !poll.empty() && poll.front() == "TestUnitReady 0 -> 3a00",
@@ -279,12 +299,14 @@ void CaseStall(const std::string& copy) {
     const auto commits = run.TraceOf("WriteBuffer 0 mode=5");
     Check("no-commit", commits.empty(), "commits " + Joined(commits));
     const auto poll = run.TestsAfter("WriteBuffer 0 mode=2");
-    Check("drive-polled", !poll.empty() && poll.front() == "TestUnitReady 0 -> 3a00", "tests " + Joined(poll));
+    Check("drive-polled", !poll.empty() && poll.front() == "TestUnitReady 0 -> 3a00",
+          "tests " + Joined(poll));
     CheckEnd(run, false);
-    Check("nothing-hangs", run.m_seconds < 30, "the run took " + std::to_string(run.m_seconds) + " s");
+    Check("nothing-hangs", run.m_seconds < 30,
+          "the run took " + std::to_string(run.m_seconds) + " s");
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3) {

@@ -19,13 +19,11 @@ constexpr std::uint32_t kRingSize = 1024;
 constexpr std::uint64_t kCdbArea = 2048;
 constexpr std::uint64_t kDataArea = 4096;
 
-template <typename T>
-void Put(std::vector<std::uint8_t>& area, std::size_t at, T value) {
+template <typename T> void Put(std::vector<std::uint8_t>& area, std::size_t at, T value) {
     std::memcpy(area.data() + at, &value, sizeof value);
 }
 
-template <typename T>
-T Get(const std::vector<std::uint8_t>& area, std::size_t at) {
+template <typename T> T Get(const std::vector<std::uint8_t>& area, std::size_t at) {
     T value;
     std::memcpy(&value, area.data() + at, sizeof value);
     return value;
@@ -45,18 +43,21 @@ protected:
     }
 
     // Writes a command entry at ring offset `at` and returns its length.
-    std::uint32_t Command(std::uint32_t at, std::vector<std::uint8_t> cdb, const std::vector<Iov>& iovs) {
+    std::uint32_t Command(std::uint32_t at, std::vector<std::uint8_t> cdb,
+                          const std::vector<Iov>& iovs) {
         const std::uint64_t cdbOffset = kCdbArea + at;
         std::memcpy(area.data() + cdbOffset, cdb.data(), cdb.size());
-        const std::uint32_t length =
-            std::max<std::uint32_t>(ZTCMU_ENTRY_SIZE, (ZTCMU_REQ_IOV + ZTCMU_IOVEC_SIZE * iovs.size() + 7) & ~7u);
+        const std::uint32_t length = std::max<std::uint32_t>(
+            ZTCMU_ENTRY_SIZE, (ZTCMU_REQ_IOV + ZTCMU_IOVEC_SIZE * iovs.size() + 7) & ~7u);
         const std::size_t entry = kRingOffset + at;
         Put<std::uint32_t>(area, entry + ZTCMU_HDR_LEN_OP, length | ZTCMU_OP_CMD);
-        Put<std::uint32_t>(area, entry + ZTCMU_REQ_IOV_CNT, static_cast<std::uint32_t>(iovs.size()));
+        Put<std::uint32_t>(area, entry + ZTCMU_REQ_IOV_CNT,
+                           static_cast<std::uint32_t>(iovs.size()));
         Put<std::uint64_t>(area, entry + ZTCMU_REQ_CDB_OFF, cdbOffset);
         for (std::size_t i = 0; i < iovs.size(); ++i) {
             Put<std::uint64_t>(area, entry + ZTCMU_REQ_IOV + i * ZTCMU_IOVEC_SIZE, iovs[i].offset);
-            Put<std::uint64_t>(area, entry + ZTCMU_REQ_IOV + i * ZTCMU_IOVEC_SIZE + ZTCMU_IOVEC_LEN, iovs[i].length);
+            Put<std::uint64_t>(area, entry + ZTCMU_REQ_IOV + i * ZTCMU_IOVEC_SIZE + ZTCMU_IOVEC_LEN,
+                               iovs[i].length);
         }
         return length;
     }
@@ -70,7 +71,8 @@ protected:
 };
 
 TEST_F(Ring, AShortDataInIsScatteredAndItsLengthReported) {
-    const std::uint32_t length = Command(0, {0x12, 0, 0, 0, 36, 0}, {{kDataArea, 4}, {kDataArea + 100, 32}});
+    const std::uint32_t length =
+        Command(0, {0x12, 0, 0, 0, 36, 0}, {{kDataArea, 4}, {kDataArea + 100, 32}});
     Head(length);
     std::vector<std::uint8_t> seen;
     const auto result = WalkRing(area, [&](const RingCommand& command, RingReply& reply) {
@@ -113,12 +115,13 @@ TEST_F(Ring, DataOutIsGatheredAndStatusAndSenseOverlayTheRequest) {
 TEST_F(Ring, PadAndTaskManagementEntriesAreSkippedAcrossTheWrap) {
     const std::uint32_t start = kRingSize - 192;
     Tail(start);
-    Put<std::uint32_t>(area, kRingOffset + start, 128u | 2u);  // a TMR entry
+    Put<std::uint32_t>(area, kRingOffset + start, 128u | 2u); // a TMR entry
     Put<std::uint32_t>(area, kRingOffset + start + 128, 64u | ZTCMU_OP_PAD);
     const std::uint32_t length = Command(0, {0x00, 0, 0, 0, 0, 0}, {});
     Head(length);
     unsigned served = 0;
-    const auto result = WalkRing(area, [&](const RingCommand&, RingReply&) { return ++served, true; });
+    const auto result =
+        WalkRing(area, [&](const RingCommand&, RingReply&) { return ++served, true; });
     EXPECT_EQ(served, 1u);
     EXPECT_EQ(result.completed, 1u);
     EXPECT_EQ(Tail(), length);
@@ -143,7 +146,8 @@ TEST_F(Ring, AnEntryTooShortForTheResponseBreaksTheWalk) {
     Put<std::uint64_t>(area, kRingOffset + ZTCMU_REQ_CDB_OFF, kCdbArea);
     Head(48);
     bool called = false;
-    const auto result = WalkRing(area, [&](const RingCommand&, RingReply&) { return called = true; });
+    const auto result =
+        WalkRing(area, [&](const RingCommand&, RingReply&) { return called = true; });
     EXPECT_TRUE(result.broken);
     EXPECT_FALSE(called);
 }
@@ -152,10 +156,11 @@ TEST_F(Ring, AnIovecOutsideTheAreaBreaksTheWalkWithoutAnswering) {
     const std::uint32_t length = Command(0, {0x3C, 2, 0, 0, 0, 0, 0, 0x10, 0, 0}, {{16000, 4096}});
     Head(length);
     bool called = false;
-    const auto result = WalkRing(area, [&](const RingCommand&, RingReply&) { return called = true; });
+    const auto result =
+        WalkRing(area, [&](const RingCommand&, RingReply&) { return called = true; });
     EXPECT_TRUE(result.broken);
     EXPECT_FALSE(called);
     EXPECT_EQ(Tail(), 0u);
 }
 
-}  // namespace
+} // namespace

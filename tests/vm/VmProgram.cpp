@@ -8,9 +8,9 @@
 
 #include "app/FirmwareApp.h"
 #include "res/resource.h"
-#include "zurvax/ZurvaxApi.h"
 #include "tests/ScratchFolder.h"
 #include "zurvax/Zurvax.h"
+#include "zurvax/ZurvaxApi.h"
 
 namespace vmtest {
 
@@ -26,16 +26,20 @@ void Checks::Check(const std::string& name, bool passed, const std::string& why)
 
 std::string Joined(const std::vector<std::string>& lines) {
     std::string text;
-    for (const auto& line : lines) text += "[" + line + "] ";
+    for (const auto& line : lines)
+        text += "[" + line + "] ";
     return text;
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
 
 std::optional<std::pair<int, int>> SysfsAddress() {
     std::error_code error;
     const auto target = std::filesystem::read_symlink("/sys/class/scsi_generic/sg0/device", error);
-    if (error) return std::nullopt;
+    if (error)
+        return std::nullopt;
     int host = 0, channel = 0, id = 0, lun = 0;
     if (std::sscanf(target.filename().c_str(), "%d:%d:%d:%d", &host, &channel, &id, &lun) != 4) {
         return std::nullopt;
@@ -57,7 +61,8 @@ ProgramRun::~ProgramRun() { zurvax::Reset(); }
 
 void ProgramRun::WriteImage(const std::vector<std::uint8_t>& image) const {
     std::ofstream file(m_folder + "/kmr47000_0200.gbf", std::ios::binary);
-    file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    file.write(reinterpret_cast<const char*>(image.data()),
+               static_cast<std::streamsize>(image.size()));
 }
 
 std::uint32_t ProgramRun::Open(std::string& message) {
@@ -72,32 +77,38 @@ void ProgramRun::RunProgram() { fw::AfxWinMain("fwupgrade"); }
 std::vector<std::string> ProgramRun::Trace() const {
     std::ifstream file(m_folder + "/trace.txt");
     std::vector<std::string> lines;
-    for (std::string line; std::getline(file, line);) lines.push_back(line);
+    for (std::string line; std::getline(file, line);)
+        lines.push_back(line);
     return lines;
 }
 
 std::vector<std::string> ProgramRun::TraceOf(const std::string& prefix) const {
     std::vector<std::string> lines;
     for (const auto& line : Trace()) {
-        if (StartsWith(line, prefix)) lines.push_back(line);
+        if (StartsWith(line, prefix))
+            lines.push_back(line);
     }
     return lines;
 }
 
 std::vector<std::string> ProgramRun::BoxTexts() {
     std::vector<std::string> texts;
-    for (const auto& box : ui().MessageBoxes()) texts.push_back(box.text);
+    for (const auto& box : ui().MessageBoxes())
+        texts.push_back(box.text);
     return texts;
 }
 
 std::vector<std::string> ProgramRun::WorkerBoxTexts() {
     std::vector<std::string> texts;
     for (const auto& box : ui().MessageBoxes()) {
-        if (box.workerThread) texts.push_back(box.text);
+        if (box.workerThread)
+            texts.push_back(box.text);
     }
     return texts;
 }
 
-std::vector<std::string> ProgramRun::ListItems() { return ui().ListBoxItems(IDD_DEVICE_DIALOG, IDC_DEVICE_LIST); }
+std::vector<std::string> ProgramRun::ListItems() {
+    return ui().ListBoxItems(IDD_DEVICE_DIALOG, IDC_DEVICE_LIST);
+}
 
 } // namespace vmtest

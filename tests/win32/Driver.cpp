@@ -139,9 +139,9 @@ Program::Program(Options options) {
     std::string environment = EnvironmentBlock(options.env);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    const BOOL started = ::CreateProcessA(options.exe.c_str(), commandLine.data(), nullptr, nullptr,
-                                          FALSE, 0, environment.data(),
-                                          options.workingFolder.c_str(), &startup, &m_info);
+    const BOOL started =
+        ::CreateProcessA(options.exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                         environment.data(), options.workingFolder.c_str(), &startup, &m_info);
     if (!started) {
         m_exited = true;
         ADD_FAILURE() << "cannot start " << options.exe << " (error " << ::GetLastError() << ")";
@@ -162,7 +162,8 @@ Program::~Program() {
 
 DWORD Program::WaitExit(Duration timeout) {
     if (m_info.hProcess == nullptr ||
-        ::WaitForSingleObject(m_info.hProcess, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
+        ::WaitForSingleObject(m_info.hProcess, static_cast<DWORD>(timeout.count())) !=
+            WAIT_OBJECT_0) {
         return STILL_ACTIVE;
     }
     m_exited = true;
@@ -265,7 +266,8 @@ std::string Text(HWND window) {
         return {};
     }
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    const LRESULT got = Send(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    const LRESULT got =
+        Send(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
     text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
     return Narrow(text);
 }

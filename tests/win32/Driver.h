@@ -40,10 +40,10 @@ bool Poll(const std::function<bool()>& check, Duration timeout);
 class Program {
 public:
     struct Options {
-        std::string exe;                   // default: ProgramFolder() + "fwupgrade.exe"
-        std::string workingFolder;         // default: ProgramFolder()
+        std::string exe;           // default: ProgramFolder() + "fwupgrade.exe"
+        std::string workingFolder; // default: ProgramFolder()
         std::vector<std::pair<std::string, std::string>> env; // set in the child only
-        std::string argv0;                 // the name the launcher gives; default: exe
+        std::string argv0; // the name the launcher gives; default: exe
     };
     explicit Program(Options options);
     Program(const Program&) = delete;

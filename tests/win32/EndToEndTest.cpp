@@ -135,7 +135,8 @@ protected:
     std::vector<std::string> m_notices;
 };
 
-constexpr char kOneDrive[] = R"({ "devices": [ { "revision": "0100", "host_adapter": 1, "target": 5 } ] })";
+constexpr char kOneDrive[] =
+    R"({ "devices": [ { "revision": "0100", "host_adapter": 1, "target": 5 } ] })";
 
 // Waits until every message posted to the window's thread so far has been handled, and
 // whatever those posted in turn (an edit control posts WM_CLOSE on Esc): posted messages
@@ -144,7 +145,8 @@ void Drain(const Program& program, HWND dialog, int controlId) {
     HWND edit = ::GetDlgItem(dialog, controlId);
     for (int marker = 1; marker <= 2; ++marker) {
         ::PostMessageW(edit, EM_SETSEL, static_cast<WPARAM>(marker), marker + 3);
-        ASSERT_TRUE(Poll([&] { return Send(edit, EM_GETSEL) == MAKELONG(marker, marker + 3); }, 20s))
+        ASSERT_TRUE(
+            Poll([&] { return Send(edit, EM_GETSEL) == MAKELONG(marker, marker + 3); }, 20s))
             << program.Describe();
     }
 }
@@ -252,7 +254,8 @@ TEST_F(EndToEnd, ACompleteUpgradeInstallsTheNewRevision) {
     auto program = Start(kOneDrive);
     HWND main = AcceptAgreement(*program);
     ASSERT_NE(main, nullptr);
-    ASSERT_TRUE(Poll([&] { return ::IsWindowEnabled(::GetDlgItem(main, IDC_UPGRADE)) != FALSE; }, 20s));
+    ASSERT_TRUE(
+        Poll([&] { return ::IsWindowEnabled(::GetDlgItem(main, IDC_UPGRADE)) != FALSE; }, 20s));
     EXPECT_EQ(ItemText(main, IDC_REVISION), "0100");
 
     Click(main, IDC_UPGRADE);
@@ -296,7 +299,8 @@ TEST_F(EndToEnd, AReadBackMismatchFailsTheUpgrade) {
         "faults": [ { "op": "ReadBuffer", "mode": 2, "from": 2, "count": 1, "corrupt": true } ] } ] })");
     HWND main = AcceptAgreement(*program);
     ASSERT_NE(main, nullptr);
-    ASSERT_TRUE(Poll([&] { return ::IsWindowEnabled(::GetDlgItem(main, IDC_UPGRADE)) != FALSE; }, 20s));
+    ASSERT_TRUE(
+        Poll([&] { return ::IsWindowEnabled(::GetDlgItem(main, IDC_UPGRADE)) != FALSE; }, 20s));
     Click(main, IDC_UPGRADE);
     Answer(*program, program->WaitMessageBox(text::kConfirmCaption, "C A U T I O N"), IDYES);
 
@@ -305,7 +309,8 @@ TEST_F(EndToEnd, AReadBackMismatchFailsTheUpgrade) {
     HWND failed = program->WaitMessageBox(kAppCaption, text::kUpgradeFailed, kUpgradeTimeout);
     Answer(*program, failed, IDOK);
     ASSERT_TRUE(program->WaitGone(Caption(IDD_PROGRESS)));
-    EXPECT_TRUE(Poll([&] { return ::IsWindowEnabled(::GetDlgItem(main, IDC_UPGRADE)) != FALSE; }, 20s));
+    EXPECT_TRUE(
+        Poll([&] { return ::IsWindowEnabled(::GetDlgItem(main, IDC_UPGRADE)) != FALSE; }, 20s));
     EXPECT_EQ(ItemText(main, IDC_REVISION), "0100");
     EXPECT_EQ(TraceLines("WriteBuffer 0 mode=5"), 0) << "a mismatch must never commit";
 }
@@ -322,7 +327,8 @@ TEST_F(EndToEnd, AMissingImageIsReported) {
     auto program = Start(kOneDrive, options);
     HWND main = AcceptAgreement(*program);
     ASSERT_NE(main, nullptr);
-    ASSERT_TRUE(Poll([&] { return ::IsWindowEnabled(::GetDlgItem(main, IDC_UPGRADE)) != FALSE; }, 20s));
+    ASSERT_TRUE(
+        Poll([&] { return ::IsWindowEnabled(::GetDlgItem(main, IDC_UPGRADE)) != FALSE; }, 20s));
     Click(main, IDC_UPGRADE);
     Answer(*program, program->WaitMessageBox(text::kConfirmCaption, "C A U T I O N"), IDYES);
 
@@ -338,7 +344,8 @@ TEST_F(EndToEnd, TheRegistryRevisionGateRefusesOlderDrives) {
     auto program = Start(kOneDrive);
     HWND main = AcceptAgreement(*program);
     ASSERT_NE(main, nullptr);
-    ASSERT_TRUE(Poll([&] { return ::IsWindowEnabled(::GetDlgItem(main, IDC_UPGRADE)) != FALSE; }, 20s));
+    ASSERT_TRUE(
+        Poll([&] { return ::IsWindowEnabled(::GetDlgItem(main, IDC_UPGRADE)) != FALSE; }, 20s));
     Click(main, IDC_UPGRADE);
     HWND refused = program->WaitMessageBox(kAppCaption, text::kNotSupported);
     ASSERT_NE(refused, nullptr);
@@ -368,7 +375,8 @@ TEST_F(EndToEnd, EnterAndEscapeDoNotCloseTheProgressWindow) {
     auto program = Start(R"({ "devices": [ { "revision": "0100", "activation_polls": -1 } ] })");
     HWND main = AcceptAgreement(*program);
     ASSERT_NE(main, nullptr);
-    ASSERT_TRUE(Poll([&] { return ::IsWindowEnabled(::GetDlgItem(main, IDC_UPGRADE)) != FALSE; }, 20s));
+    ASSERT_TRUE(
+        Poll([&] { return ::IsWindowEnabled(::GetDlgItem(main, IDC_UPGRADE)) != FALSE; }, 20s));
     Click(main, IDC_UPGRADE);
     Answer(*program, program->WaitMessageBox(text::kConfirmCaption, "C A U T I O N"), IDYES);
     HWND progress = program->WaitWindow(Caption(IDD_PROGRESS));
@@ -389,9 +397,11 @@ TEST_F(EndToEnd, NothingEndsTheProgressWindowOrReachesAnotherDriveMidDownload) {
     ASSERT_TRUE(Poll([&] { return ItemText(main, IDC_REVISION) == "0100"; }, 20s));
     HWND list = ::GetDlgItem(main, IDC_DEVICE_LIST);
     Send(list, LB_SETCURSEL, 1);
-    ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDC_DEVICE_LIST, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDC_DEVICE_LIST, LBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(list));
     ASSERT_TRUE(Poll([&] { return ItemText(main, IDC_REVISION) == "0150"; }, 20s));
-    ASSERT_TRUE(Poll([&] { return ::IsWindowEnabled(::GetDlgItem(main, IDC_UPGRADE)) != FALSE; }, 20s));
+    ASSERT_TRUE(
+        Poll([&] { return ::IsWindowEnabled(::GetDlgItem(main, IDC_UPGRADE)) != FALSE; }, 20s));
     Click(main, IDC_UPGRADE);
     Answer(*program, program->WaitMessageBox(text::kConfirmCaption, "C A U T I O N"), IDYES);
     HWND progress = program->WaitWindow(Caption(IDD_PROGRESS));
@@ -413,13 +423,16 @@ TEST_F(EndToEnd, NothingEndsTheProgressWindowOrReachesAnotherDriveMidDownload) {
     EXPECT_TRUE(::IsWindow(main)) << program->Describe();
 
     ASSERT_TRUE(program->WaitGone(Caption(IDD_PROGRESS), kUpgradeTimeout));
-    Answer(*program, program->WaitMessageBox(kAppCaption, "Congratulations !", kUpgradeTimeout), IDOK);
+    Answer(*program, program->WaitMessageBox(kAppCaption, "Congratulations !", kUpgradeTimeout),
+           IDOK);
     // Drive 0 saw only the selections around the download.
-    EXPECT_TRUE(Poll([&] { return TraceLines("TestUnitReady 0") == 4; }, 20s)) << TraceLines("TestUnitReady 0");
+    EXPECT_TRUE(Poll([&] { return TraceLines("TestUnitReady 0") == 4; }, 20s))
+        << TraceLines("TestUnitReady 0");
     EXPECT_EQ(TraceLines("WriteBuffer 0"), 0);
     EXPECT_EQ(TraceLines("ReadBuffer 0"), 0);
     EXPECT_EQ(TraceLines("WriteBuffer 1 mode=5"), 1);
-    EXPECT_EQ(program->FindMessageBox(text::kConfirmCaption, "C A U T I O N"), nullptr) << "no second request";
+    EXPECT_EQ(program->FindMessageBox(text::kConfirmCaption, "C A U T I O N"), nullptr)
+        << "no second request";
     Click(main, IDOK);
     EXPECT_EQ(program->WaitExit(30s), 0u) << program->Describe();
 }
@@ -428,7 +441,8 @@ TEST_F(EndToEnd, DoneRightAfterTheProgressWindowStillShowsTheOutcome) {
     auto program = Start(kOneDrive);
     HWND main = AcceptAgreement(*program);
     ASSERT_NE(main, nullptr);
-    ASSERT_TRUE(Poll([&] { return ::IsWindowEnabled(::GetDlgItem(main, IDC_UPGRADE)) != FALSE; }, 20s));
+    ASSERT_TRUE(
+        Poll([&] { return ::IsWindowEnabled(::GetDlgItem(main, IDC_UPGRADE)) != FALSE; }, 20s));
     Click(main, IDC_UPGRADE);
     Answer(*program, program->WaitMessageBox(text::kConfirmCaption, "C A U T I O N"), IDYES);
     ASSERT_NE(program->WaitWindow(Caption(IDD_PROGRESS)), nullptr);
@@ -437,7 +451,8 @@ TEST_F(EndToEnd, DoneRightAfterTheProgressWindowStillShowsTheOutcome) {
     Click(main, IDOK);
     HWND done = program->WaitMessageBox(kAppCaption, "Congratulations !");
     ASSERT_NE(done, nullptr) << program->Describe();
-    EXPECT_EQ(program->WaitExit(1s), static_cast<DWORD>(STILL_ACTIVE)) << "ended under its outcome box";
+    EXPECT_EQ(program->WaitExit(1s), static_cast<DWORD>(STILL_ACTIVE))
+        << "ended under its outcome box";
     Answer(*program, done, IDOK);
     EXPECT_EQ(program->WaitExit(30s), 0u) << program->Describe();
 }

@@ -26,7 +26,8 @@ std::string Caption(int dialogId) {
 }
 
 std::string WithoutSlash(std::string path) {
-    while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+    while (!path.empty() && (path.back() == '\\' || path.back() == '/'))
+        path.pop_back();
     return path;
 }
 
@@ -50,7 +51,8 @@ std::vector<Shortcut> StartMenuShortcuts() {
     }
     std::error_code error;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(programs, error)) {
-        if (entry.path().extension() != ".lnk") continue;
+        if (entry.path().extension() != ".lnk")
+            continue;
         IShellLinkA* link = nullptr;
         if (::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                                reinterpret_cast<void**>(&link)) != S_OK) {
@@ -61,9 +63,11 @@ std::vector<Shortcut> StartMenuShortcuts() {
         if (link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)) == S_OK) {
             if (file->Load(entry.path().wstring().c_str(), STGM_READ) == S_OK) {
                 char text[MAX_PATH] = {};
-                if (link->GetPath(text, MAX_PATH, nullptr, 0) == S_OK) shortcut.target = text;
+                if (link->GetPath(text, MAX_PATH, nullptr, 0) == S_OK)
+                    shortcut.target = text;
                 text[0] = '\0';
-                if (link->GetWorkingDirectory(text, MAX_PATH) == S_OK) shortcut.workingFolder = text;
+                if (link->GetWorkingDirectory(text, MAX_PATH) == S_OK)
+                    shortcut.workingFolder = text;
             }
             file->Release();
         }
@@ -82,7 +86,8 @@ TEST(Installed, StartMenuEntryStartsTheProgramInItsFolderAndItListsTheDrives) {
     const Shortcut* entry = nullptr;
     const auto shortcuts = StartMenuShortcuts();
     for (const auto& shortcut : shortcuts) {
-        if (SamePath(shortcut.target, exe)) entry = &shortcut;
+        if (SamePath(shortcut.target, exe))
+            entry = &shortcut;
     }
     ASSERT_NE(entry, nullptr) << "no Start menu shortcut to " << exe << " among "
                               << shortcuts.size();

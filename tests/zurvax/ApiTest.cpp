@@ -74,10 +74,12 @@ TEST_F(ApiTest, EndOfListByDeviceTypeOrByInquiry) {
         const char* endOfList;
         std::uint8_t typePastEnd;
     };
-    for (const Case c : {Case{"", NO_DEVICE_TYPE}, Case{R"("end_of_list": "device_type",)", NO_DEVICE_TYPE},
-                         Case{R"("end_of_list": "inquiry",)", 1}}) {
+    for (const Case c :
+         {Case{"", NO_DEVICE_TYPE}, Case{R"("end_of_list": "device_type",)", NO_DEVICE_TYPE},
+          Case{R"("end_of_list": "inquiry",)", 1}}) {
         SCOPED_TRACE(c.endOfList);
-        useEmulation(std::string("{") + c.endOfList + R"( "devices": [ {"type": 1}, {"type": 8} ] })");
+        useEmulation(std::string("{") + c.endOfList +
+                     R"( "devices": [ {"type": 1}, {"type": 8} ] })");
         EXPECT_EQ(GetDeviceType(1), 8);
         EXPECT_EQ(GetDeviceType(2), c.typePastEnd);
         EXPECT_EQ(GetDeviceType(0xFFFFFFFF), c.typePastEnd);
@@ -103,7 +105,8 @@ TEST_F(ApiTest, ClaimsOfEmulatedDrives) {
     EXPECT_EQ(ClaimDevice(0), ZURVAX_STATUS_DEVICE_IN_USE) << "claimed already";
     EXPECT_EQ(ReleaseDevice(0), 0u);
     EXPECT_EQ(ClaimDevice(0), 0u) << "free again";
-    EXPECT_EQ(ClaimDevice(1), ZURVAX_STATUS_DEVICE_IN_USE) << "another program holds its tape device";
+    EXPECT_EQ(ClaimDevice(1), ZURVAX_STATUS_DEVICE_IN_USE)
+        << "another program holds its tape device";
     EXPECT_EQ(ReleaseDevice(1), 0u) << "nothing to give back";
     EXPECT_EQ(ClaimDevice(2), ZURVAX_STATUS_NO_SUCH_DEVICE);
     Reset();
@@ -212,23 +215,27 @@ TEST_F(TraceTest, TwoThreadsNeverMixTheirLines) {
     useEmulation(R"({"devices": [ {"medium": true, "power_on_attention": false}, {} ]})");
     constexpr int kCalls = 200;
     std::thread ui([] {
-        for (int i = 0; i < kCalls; ++i) TestUnitReady(0);
+        for (int i = 0; i < kCalls; ++i)
+            TestUnitReady(0);
     });
     std::thread worker([] {
         std::vector<std::uint8_t> data(512, 0x77);
-        for (int i = 0; i < kCalls; ++i) WriteBuffer(1, 2, 0, 512u * static_cast<unsigned>(i), 512, data.data());
+        for (int i = 0; i < kCalls; ++i)
+            WriteBuffer(1, 2, 0, 512u * static_cast<unsigned>(i), 512, data.data());
     });
     ui.join();
     worker.join();
     const auto lines = ReadLines(tracePath);
     ASSERT_EQ(lines.size(), 2u * kCalls);
-    const std::regex form(R"(TestUnitReady 0 -> 0|WriteBuffer 1 mode=2 id=0 offset=\d+ length=512 -> (0|2900))");
-    for (const auto& line : lines) EXPECT_TRUE(std::regex_match(line, form)) << line;
+    const std::regex form(
+        R"(TestUnitReady 0 -> 0|WriteBuffer 1 mode=2 id=0 offset=\d+ length=512 -> (0|2900))");
+    for (const auto& line : lines)
+        EXPECT_TRUE(std::regex_match(line, form)) << line;
     const auto state = EmulatedDriveState(1);
     ASSERT_TRUE(state.has_value());
     // The first write met the power-on unit attention; every later one was stored.
     EXPECT_EQ(state->buffer.size(), 512u * kCalls);
 }
 
-}  // namespace
-}  // namespace zurvax::test
+} // namespace
+} // namespace zurvax::test

@@ -43,27 +43,60 @@ TEST_F(CdbTest, EveryOperationSendsItsCdb) {
     char serial[SERIAL_NUMBER_SIZE];
 
     const std::vector<CdbCase> cases = {
-        {"GetDeviceType", [] { GetDeviceType(1); },
-         {0x12, 0, 0, 0, 36, 0}, DataDirection::FromDevice, 36, kInquiryTimeout},
-        {"ReadRawInquiryData", [&] { ReadRawInquiryData(1, &inquiry); },
-         {0x12, 0, 0, 0, 36, 0}, DataDirection::FromDevice, 36, kInquiryTimeout},
-        {"TestUnitReady", [] { TestUnitReady(1); },
-         {0x00, 0, 0, 0, 0, 0}, DataDirection::None, 0, kTestUnitReadyTimeout},
-        {"RequestSense", [&] { RequestSense(1, &sense); },
-         {0x03, 0, 0, 0, kRequestSenseLength, 0}, DataDirection::FromDevice, kRequestSenseLength,
+        {"GetDeviceType",
+         [] { GetDeviceType(1); },
+         {0x12, 0, 0, 0, 36, 0},
+         DataDirection::FromDevice,
+         36,
+         kInquiryTimeout},
+        {"ReadRawInquiryData",
+         [&] { ReadRawInquiryData(1, &inquiry); },
+         {0x12, 0, 0, 0, 36, 0},
+         DataDirection::FromDevice,
+         36,
+         kInquiryTimeout},
+        {"TestUnitReady",
+         [] { TestUnitReady(1); },
+         {0x00, 0, 0, 0, 0, 0},
+         DataDirection::None,
+         0,
+         kTestUnitReadyTimeout},
+        {"RequestSense",
+         [&] { RequestSense(1, &sense); },
+         {0x03, 0, 0, 0, kRequestSenseLength, 0},
+         DataDirection::FromDevice,
+         kRequestSenseLength,
          kRequestSenseTimeout},
-        {"WriteBuffer data", [&] { WriteBuffer(1, 2, 0, 0x012345, 16, payload.data()); },
-         {0x3B, 0x02, 0x00, 0x01, 0x23, 0x45, 0x00, 0x00, 0x10, 0x00}, DataDirection::ToDevice, 0,
+        {"WriteBuffer data",
+         [&] { WriteBuffer(1, 2, 0, 0x012345, 16, payload.data()); },
+         {0x3B, 0x02, 0x00, 0x01, 0x23, 0x45, 0x00, 0x00, 0x10, 0x00},
+         DataDirection::ToDevice,
+         0,
          kWriteBufferTimeout},
-        {"WriteBuffer commit", [] { WriteBuffer(1, 5, 0, 0, 0, nullptr); },
-         {0x3B, 0x05, 0x00, 0, 0, 0, 0, 0, 0, 0x00}, DataDirection::None, 0, kWriteBufferTimeout},
-        {"WriteBuffer mode high bits dropped", [&] { WriteBuffer(1, 0xE2, 9, 0, 16, payload.data()); },
-         {0x3B, 0x02, 0x09, 0, 0, 0, 0, 0, 0x10, 0x00}, DataDirection::ToDevice, 0, kWriteBufferTimeout},
-        {"ReadBuffer", [&] { ReadBuffer(1, 2, 7, 0xABCDEF, 32, readBack.data()); },
-         {0x3C, 0x02, 0x07, 0xAB, 0xCD, 0xEF, 0x00, 0x00, 0x20, 0x00}, DataDirection::FromDevice, 32,
+        {"WriteBuffer commit",
+         [] { WriteBuffer(1, 5, 0, 0, 0, nullptr); },
+         {0x3B, 0x05, 0x00, 0, 0, 0, 0, 0, 0, 0x00},
+         DataDirection::None,
+         0,
+         kWriteBufferTimeout},
+        {"WriteBuffer mode high bits dropped",
+         [&] { WriteBuffer(1, 0xE2, 9, 0, 16, payload.data()); },
+         {0x3B, 0x02, 0x09, 0, 0, 0, 0, 0, 0x10, 0x00},
+         DataDirection::ToDevice,
+         0,
+         kWriteBufferTimeout},
+        {"ReadBuffer",
+         [&] { ReadBuffer(1, 2, 7, 0xABCDEF, 32, readBack.data()); },
+         {0x3C, 0x02, 0x07, 0xAB, 0xCD, 0xEF, 0x00, 0x00, 0x20, 0x00},
+         DataDirection::FromDevice,
+         32,
          kReadBufferTimeout},
-        {"ReadSerialNumber", [&] { ReadSerialNumber(1, serial, sizeof serial); },
-         {0x12, 0x01, 0x80, 0, 255, 0}, DataDirection::FromDevice, 255, kInquiryTimeout},
+        {"ReadSerialNumber",
+         [&] { ReadSerialNumber(1, serial, sizeof serial); },
+         {0x12, 0x01, 0x80, 0, 255, 0},
+         DataDirection::FromDevice,
+         255,
+         kInquiryTimeout},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -94,11 +127,19 @@ TEST_F(CdbTest, SerialNumberPageAnswers) {
     };
     const std::vector<Case> cases = {
         {"plain", {1, 0x80, 0, 4, 'A', 'B', '1', '2'}, {}, 0, "AB12"},
-        {"padded with blanks on both sides", {1, 0x80, 0, 6, ' ', 'A', ' ', 'B', ' ', ' '}, {}, 0, "A B"},
+        {"padded with blanks on both sides",
+         {1, 0x80, 0, 6, ' ', 'A', ' ', 'B', ' ', ' '},
+         {},
+         0,
+         "A B"},
         {"padded with zero bytes", {1, 0x80, 0, 4, 'X', 'Y', 0, 0}, {}, 0, "XY"},
         {"no serial number", {1, 0x80, 0, 0}, {}, 0, ""},
         {"bytes past the page's length ignored", {1, 0x80, 0, 2, 'O', 'K', 'Z', 'Z'}, 0, 0, "OK"},
-        {"page longer than what came", {1, 0x80, 0, 9, 'A', 'B'}, {}, ZURVAX_STATUS_SHORT_TRANSFER, nullptr},
+        {"page longer than what came",
+         {1, 0x80, 0, 9, 'A', 'B'},
+         {},
+         ZURVAX_STATUS_SHORT_TRANSFER,
+         nullptr},
         {"another page", {1, 0x83, 0, 2, 'A', 'B'}, {}, ZURVAX_STATUS_SHORT_TRANSFER, nullptr},
         {"less than a header", {1, 0x80, 0}, {}, ZURVAX_STATUS_SHORT_TRANSFER, nullptr},
     };
@@ -109,8 +150,10 @@ TEST_F(CdbTest, SerialNumberPageAnswers) {
         char serial[SERIAL_NUMBER_SIZE];
         std::fill(std::begin(serial), std::end(serial), '#');
         EXPECT_EQ(ReadSerialNumber(0, serial, sizeof serial), c.status);
-        if (c.serial != nullptr) EXPECT_EQ(std::string(serial), c.serial);
-        else EXPECT_EQ(serial[0], '#') << "nothing written";
+        if (c.serial != nullptr)
+            EXPECT_EQ(std::string(serial), c.serial);
+        else
+            EXPECT_EQ(serial[0], '#') << "nothing written";
     }
 }
 
@@ -134,10 +177,12 @@ TEST_F(CdbTest, FieldsBeyond24BitsAreRefusedWithNothingSent) {
     const std::vector<Case> cases = {
         {"WriteBuffer offset", [&] { return WriteBuffer(0, 2, 0, 0x1000000, 16, data.data()); }},
         {"WriteBuffer length", [&] { return WriteBuffer(0, 2, 0, 0, 0x1000000, data.data()); }},
-        {"WriteBuffer both", [&] { return WriteBuffer(0, 2, 0, 0xFFFFFFFF, 0xFFFFFFFF, data.data()); }},
+        {"WriteBuffer both",
+         [&] { return WriteBuffer(0, 2, 0, 0xFFFFFFFF, 0xFFFFFFFF, data.data()); }},
         {"ReadBuffer offset", [&] { return ReadBuffer(0, 2, 0, 0x1000000, 16, data.data()); }},
         {"ReadBuffer length", [&] { return ReadBuffer(0, 2, 0, 0, 0x1000000, data.data()); }},
-        {"ReadBuffer offset max+1 commit-like", [&] { return ReadBuffer(0, 5, 0, 0x1000000, 0, data.data()); }},
+        {"ReadBuffer offset max+1 commit-like",
+         [&] { return ReadBuffer(0, 5, 0, 0x1000000, 0, data.data()); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -159,5 +204,5 @@ TEST(CdbBuilders, LargestFieldsFitAndOneMoreDoesNot) {
     EXPECT_FALSE(ReadBufferCdb(2, 0, 0, kMaxField24 + 1).has_value());
 }
 
-}  // namespace
-}  // namespace zurvax::test
+} // namespace
+} // namespace zurvax::test

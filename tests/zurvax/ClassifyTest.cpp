@@ -11,7 +11,8 @@
 namespace zurvax::test {
 namespace {
 
-std::vector<std::uint8_t> Fixed(std::uint8_t code, std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+std::vector<std::uint8_t> Fixed(std::uint8_t code, std::uint8_t key, std::uint8_t asc,
+                                std::uint8_t ascq) {
     std::vector<std::uint8_t> sense(18, 0);
     sense[0] = code;
     sense[2] = key;
@@ -21,7 +22,8 @@ std::vector<std::uint8_t> Fixed(std::uint8_t code, std::uint8_t key, std::uint8_
     return sense;
 }
 
-std::vector<std::uint8_t> Descriptor(std::uint8_t code, std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+std::vector<std::uint8_t> Descriptor(std::uint8_t code, std::uint8_t key, std::uint8_t asc,
+                                     std::uint8_t ascq) {
     return {code, key, asc, ascq, 0, 0, 0, 0};
 }
 
@@ -67,16 +69,20 @@ TEST(Classify, MapsEachOutcomeOfACommandWithoutData) {
         {"descriptor current", Scsi(kScsiCheckCondition, Descriptor(0x72, 6, 0x29, 0x00)), 0x2900},
         {"descriptor deferred", Scsi(kScsiCheckCondition, Descriptor(0x73, 6, 0x3F, 0x01)), 0x3F01},
         {"vendor ASC", Scsi(kScsiCheckCondition, Fixed(0x70, 5, 0x82, 0x83)), 0x8283},
-        {"fixed 00/00", Scsi(kScsiCheckCondition, Fixed(0x70, 5, 0, 0)), ZURVAX_STATUS_CHECK_CONDITION_NO_ASC},
-        {"descriptor 00/00", Scsi(kScsiCheckCondition, Descriptor(0x72, 5, 0, 0)), ZURVAX_STATUS_CHECK_CONDITION_NO_ASC},
+        {"fixed 00/00", Scsi(kScsiCheckCondition, Fixed(0x70, 5, 0, 0)),
+         ZURVAX_STATUS_CHECK_CONDITION_NO_ASC},
+        {"descriptor 00/00", Scsi(kScsiCheckCondition, Descriptor(0x72, 5, 0, 0)),
+         ZURVAX_STATUS_CHECK_CONDITION_NO_ASC},
         {"no sense bytes", Scsi(kScsiCheckCondition), ZURVAX_STATUS_CHECK_CONDITION_NO_SENSE},
         {"fixed cut before ASCQ", Scsi(kScsiCheckCondition, Cut(Fixed(0x70, 2, 0x3A, 0), 13)),
          ZURVAX_STATUS_CHECK_CONDITION_NO_SENSE},
-        {"descriptor cut", Scsi(kScsiCheckCondition, {0x72, 2, 0x3A}), ZURVAX_STATUS_CHECK_CONDITION_NO_SENSE},
+        {"descriptor cut", Scsi(kScsiCheckCondition, {0x72, 2, 0x3A}),
+         ZURVAX_STATUS_CHECK_CONDITION_NO_SENSE},
         {"unknown response code", Scsi(kScsiCheckCondition, Fixed(0x7F, 2, 0x3A, 0)),
          ZURVAX_STATUS_CHECK_CONDITION_NO_SENSE},
         {"busy", Scsi(kScsiBusy), ZURVAX_STATUS_BUSY},
-        {"reservation conflict", Scsi(kScsiReservationConflict), ZURVAX_STATUS_RESERVATION_CONFLICT},
+        {"reservation conflict", Scsi(kScsiReservationConflict),
+         ZURVAX_STATUS_RESERVATION_CONFLICT},
         {"task set full", Scsi(kScsiTaskSetFull), ZURVAX_STATUS_OTHER_SCSI_STATUS},
         {"ACA active", Scsi(kScsiAcaActive), ZURVAX_STATUS_OTHER_SCSI_STATUS},
         {"task aborted", Scsi(kScsiTaskAborted), ZURVAX_STATUS_OTHER_SCSI_STATUS},
@@ -169,13 +175,20 @@ TEST(ParseSense, ReadsKeyAndCodesFromBothFormats) {
 
 TEST(ZurvaxStatus, OwnStatusesAreDistinctAndAboveEverySenseCode) {
     const std::vector<std::uint32_t> statuses = {
-        ZURVAX_STATUS_NO_SUCH_DEVICE,       ZURVAX_STATUS_TRANSPORT_ERROR,
-        ZURVAX_STATUS_TIMEOUT,              ZURVAX_STATUS_BUSY,
-        ZURVAX_STATUS_RESERVATION_CONFLICT, ZURVAX_STATUS_OTHER_SCSI_STATUS,
-        ZURVAX_STATUS_FIELD_TOO_LARGE,      ZURVAX_STATUS_PERMISSION_DENIED,
-        ZURVAX_STATUS_BAD_EMULATION_FILE,   ZURVAX_STATUS_SHORT_TRANSFER,
-        ZURVAX_STATUS_CHECK_CONDITION_NO_ASC, ZURVAX_STATUS_CHECK_CONDITION_NO_SENSE,
-        ZURVAX_STATUS_OS_ERROR,             ZURVAX_STATUS_INVALID_ARGUMENT,
+        ZURVAX_STATUS_NO_SUCH_DEVICE,
+        ZURVAX_STATUS_TRANSPORT_ERROR,
+        ZURVAX_STATUS_TIMEOUT,
+        ZURVAX_STATUS_BUSY,
+        ZURVAX_STATUS_RESERVATION_CONFLICT,
+        ZURVAX_STATUS_OTHER_SCSI_STATUS,
+        ZURVAX_STATUS_FIELD_TOO_LARGE,
+        ZURVAX_STATUS_PERMISSION_DENIED,
+        ZURVAX_STATUS_BAD_EMULATION_FILE,
+        ZURVAX_STATUS_SHORT_TRANSFER,
+        ZURVAX_STATUS_CHECK_CONDITION_NO_ASC,
+        ZURVAX_STATUS_CHECK_CONDITION_NO_SENSE,
+        ZURVAX_STATUS_OS_ERROR,
+        ZURVAX_STATUS_INVALID_ARGUMENT,
         ZURVAX_STATUS_DEVICE_IN_USE,
     };
     EXPECT_EQ(std::set<std::uint32_t>(statuses.begin(), statuses.end()).size(), statuses.size());
@@ -230,7 +243,7 @@ TEST_F(ClassifyThroughApi, DeviceTypeFallsBackToEnumerationWhenInquiryFails) {
     EXPECT_EQ(GetDeviceType(0), 8);
     transport_->script.result = ScsiResult{};
     transport_->script.dataIn = std::vector<std::uint8_t>(36, 0);
-    transport_->script.dataIn[0] = 0x61;  // qualifier 3, type 1
+    transport_->script.dataIn[0] = 0x61; // qualifier 3, type 1
     EXPECT_EQ(GetDeviceType(0), 1);
 }
 
@@ -261,5 +274,5 @@ TEST_F(ClassifyThroughApi, NullRecordsAreRefusedWithNothingSent) {
     EXPECT_TRUE(log.empty());
 }
 
-}  // namespace
-}  // namespace zurvax::test
+} // namespace
+} // namespace zurvax::test

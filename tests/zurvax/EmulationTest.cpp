@@ -27,10 +27,13 @@ std::vector<std::uint8_t> Image(const std::string& revision, std::size_t size = 
 class EmulationTest : public LibraryTest {
 protected:
     // Writes image in chunks (mode 2) and commits it (mode 5, length 0).
-    std::uint32_t download(std::uint32_t index, std::vector<std::uint8_t> image, std::uint32_t chunk = 1024) {
+    std::uint32_t download(std::uint32_t index, std::vector<std::uint8_t> image,
+                           std::uint32_t chunk = 1024) {
         for (std::uint32_t offset = 0; offset < image.size(); offset += chunk) {
-            const auto length = std::min<std::uint32_t>(chunk, static_cast<std::uint32_t>(image.size()) - offset);
-            if (const auto status = WriteBuffer(index, 2, 0, offset, length, image.data() + offset)) return status;
+            const auto length =
+                std::min<std::uint32_t>(chunk, static_cast<std::uint32_t>(image.size()) - offset);
+            if (const auto status = WriteBuffer(index, 2, 0, offset, length, image.data() + offset))
+                return status;
         }
         return WriteBuffer(index, 5, 0, 0, 0, nullptr);
     }
@@ -139,7 +142,7 @@ TEST_F(EmulationTest, UnitAttentionWaitsForACommandOtherThanInquiryOrRequestSens
 TEST_F(EmulationTest, SenseOfAFailureIsClearedByTheNextGoodCommand) {
     useEmulation(R"({"devices": [ {"medium": true, "power_on_attention": false} ]})");
     std::uint8_t byte = 1;
-    EXPECT_EQ(WriteBuffer(0, 2, 1, 0, 1, &byte), 0x2400u);  // buffer ID 1 does not exist
+    EXPECT_EQ(WriteBuffer(0, 2, 1, 0, 1, &byte), 0x2400u); // buffer ID 1 does not exist
     SENSE_DATA sense{};
     ASSERT_EQ(RequestSense(0, &sense), 0u);
     EXPECT_EQ(sense.bytes[2], 0x05);
@@ -178,14 +181,16 @@ TEST_F(EmulationTest, BufferRefusals) {
     };
     const std::uint32_t end = static_cast<std::uint32_t>(EmulatedDrive::kBufferCapacity);
     const std::vector<Case> cases = {
-        {"write past the capacity", [&] { return WriteBuffer(0, 2, 0, end - 32, 64, data.data()); }, 0x2400},
+        {"write past the capacity", [&] { return WriteBuffer(0, 2, 0, end - 32, 64, data.data()); },
+         0x2400},
         {"unknown buffer id", [&] { return WriteBuffer(0, 2, 3, 0, 64, data.data()); }, 0x2400},
-        {"unsupported write mode", [&] { return WriteBuffer(0, 7, 0, 0, 64, data.data()); }, 0x2400},
+        {"unsupported write mode", [&] { return WriteBuffer(0, 7, 0, 0, 64, data.data()); },
+         0x2400},
         {"unsupported read mode", [&] { return ReadBuffer(0, 0, 0, 0, 64, data.data()); }, 0x2400},
         {"read past what was written", [&] { return ReadBuffer(0, 2, 0, 32, 64, data.data()); },
          ZURVAX_STATUS_SHORT_TRANSFER},
-        {"read where nothing was written", [&] { return ReadBuffer(0, 2, 0, 4096, 64, data.data()); },
-         ZURVAX_STATUS_SHORT_TRANSFER},
+        {"read where nothing was written",
+         [&] { return ReadBuffer(0, 2, 0, 4096, 64, data.data()); }, ZURVAX_STATUS_SHORT_TRANSFER},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -199,17 +204,18 @@ TEST_F(EmulationTest, ReadBufferDescriptorTellsTheCapacity) {
     useEmulation(R"({"devices": [ {"power_on_attention": false} ]})");
     std::array<std::uint8_t, 4> descriptor{};
     ASSERT_EQ(ReadBuffer(0, 3, 0, 0, 4, descriptor.data()), 0u);
-    const std::uint32_t capacity = (std::uint32_t{descriptor[1]} << 16) | (descriptor[2] << 8) | descriptor[3];
+    const std::uint32_t capacity =
+        (std::uint32_t{descriptor[1]} << 16) | (descriptor[2] << 8) | descriptor[3];
     EXPECT_EQ(capacity, std::min<std::size_t>(EmulatedDrive::kBufferCapacity, 0xFFFFFF));
 }
-
 
 class ActivationTest : public EmulationTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(ActivationTest, NotReadyPollsThenAttentionsThenTheNewRevision) {
     const int polls = GetParam();
-    useEmulation(R"({"devices": [ {"medium": true, "power_on_attention": false, "activation_polls": )" +
-                 std::to_string(polls) + "} ]}");
+    useEmulation(
+        R"({"devices": [ {"medium": true, "power_on_attention": false, "activation_polls": )" +
+        std::to_string(polls) + "} ]}");
     ASSERT_EQ(download(0, Image("0200")), 0u);
     for (int i = 0; i < polls; ++i) {
         SCOPED_TRACE(i);
@@ -240,14 +246,17 @@ TEST_F(EmulationTest, DefaultActivationTakesTwoPolls) {
     useEmulation(R"({"devices": [ {"medium": true, "power_on_attention": false} ]})");
     ASSERT_EQ(download(0, Image("0150")), 0u);
     std::vector<std::uint32_t> seen;
-    for (int i = 0; i < 5; ++i) seen.push_back(TestUnitReady(0));
+    for (int i = 0; i < 5; ++i)
+        seen.push_back(TestUnitReady(0));
     EXPECT_EQ(seen, (std::vector<std::uint32_t>{0x0401, 0x0401, 0x2900, 0x3F01, 0}));
 }
 
 TEST_F(EmulationTest, NeverReadyAgainWithMinusOne) {
-    useEmulation(R"({"devices": [ {"medium": true, "power_on_attention": false, "activation_polls": -1} ]})");
+    useEmulation(
+        R"({"devices": [ {"medium": true, "power_on_attention": false, "activation_polls": -1} ]})");
     ASSERT_EQ(download(0, Image("0200")), 0u);
-    for (int i = 0; i < 100; ++i) ASSERT_EQ(TestUnitReady(0), 0x0401u) << i;
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(TestUnitReady(0), 0x0401u) << i;
     EXPECT_TRUE(EmulatedDriveState(0)->activating);
     EXPECT_EQ(EmulatedDriveState(0)->revision, "0100");
 }
@@ -283,7 +292,8 @@ TEST_F(EmulationTest, ImageCheckRejectsOtherImagesAndKeepsTheFirmware) {
 }
 
 TEST_F(EmulationTest, WithoutImageCheckAnyImageIsAccepted) {
-    useEmulation(R"({"devices": [ {"medium": true, "power_on_attention": false, "check_image": false,
+    useEmulation(
+        R"({"devices": [ {"medium": true, "power_on_attention": false, "check_image": false,
                                    "activation_polls": 0} ]})");
     std::vector<std::uint8_t> junk(100, 0x42);
     ASSERT_EQ(download(0, junk), 0u);
@@ -318,10 +328,10 @@ TEST_F(EmulationTest, DriveStateLogsEveryCdbReceived) {
     GetScsiPath(0);
     const auto state = EmulatedDriveState(0);
     ASSERT_TRUE(state.has_value());
-    EXPECT_EQ(state->cdbs, (std::vector<std::vector<std::uint8_t>>{
-                               {0x12, 0, 0, 0, 36, 0},
-                               {0x00, 0, 0, 0, 0, 0},
-                               {0x3B, 2, 0, 0, 0, 0x10, 0, 0, 1, 0}}));
+    EXPECT_EQ(state->cdbs,
+              (std::vector<std::vector<std::uint8_t>>{{0x12, 0, 0, 0, 36, 0},
+                                                      {0x00, 0, 0, 0, 0, 0},
+                                                      {0x3B, 2, 0, 0, 0, 0x10, 0, 0, 1, 0}}));
 }
 
 TEST(EmulatedDriveModel, AnswersCdbsWithoutTheLibrary) {
@@ -339,9 +349,10 @@ TEST(EmulatedDriveModel, AnswersCdbsWithoutTheLibrary) {
 
     response = drive.execute(std::vector<std::uint8_t>{0x12, 0, 0, 0, 8, 0}, {}, 100);
     EXPECT_EQ(response.status, 0x00);
-    EXPECT_EQ(response.dataIn.size(), 8u);  // cut to the allocation length
-    response = drive.execute(std::vector<std::uint8_t>{0xA0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {}, 0);
-    EXPECT_EQ(ParseSense(response.sense)->asc, 0x20);  // unknown opcode
+    EXPECT_EQ(response.dataIn.size(), 8u); // cut to the allocation length
+    response =
+        drive.execute(std::vector<std::uint8_t>{0xA0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {}, 0);
+    EXPECT_EQ(ParseSense(response.sense)->asc, 0x20); // unknown opcode
     // Data-out shorter than the CDB's length.
     response = drive.execute(std::vector<std::uint8_t>{0x3B, 2, 0, 0, 0, 0, 0, 0, 8, 0},
                              std::vector<std::uint8_t>(4), 0);
@@ -355,12 +366,15 @@ TEST(EmulatedDriveModel, VitalProductDataPages) {
     struct Case {
         const char* name;
         std::vector<std::uint8_t> cdb;
-        std::uint8_t asc;  // 0: GOOD with data
+        std::uint8_t asc; // 0: GOOD with data
         std::vector<std::uint8_t> data;
     };
     const std::vector<Case> cases = {
         {"supported pages", {0x12, 1, 0x00, 0, 255, 0}, 0, {0x01, 0x00, 0, 2, 0x00, 0x80}},
-        {"serial number", {0x12, 1, 0x80, 0, 255, 0}, 0, {0x01, 0x80, 0, 5, 'S', 'N', ' ', '4', '2'}},
+        {"serial number",
+         {0x12, 1, 0x80, 0, 255, 0},
+         0,
+         {0x01, 0x80, 0, 5, 'S', 'N', ' ', '4', '2'}},
         {"cut to the allocation length", {0x12, 1, 0x80, 0, 6, 0}, 0, {0x01, 0x80, 0, 5, 'S', 'N'}},
         {"unsupported page", {0x12, 1, 0x83, 0, 255, 0}, 0x24, {}},
         {"page code without EVPD", {0x12, 0, 0x80, 0, 255, 0}, 0x24, {}},
@@ -387,7 +401,7 @@ TEST_F(EmulationTest, SerialNumbersFromTheFileOrByPosition) {
         ASSERT_EQ(ReadSerialNumber(index, serial, sizeof serial), 0u);
         EXPECT_EQ(std::string(serial), expected);
     }
-    char small[9];  // one short of "HU1234 X9" and its zero
+    char small[9]; // one short of "HU1234 X9" and its zero
     std::fill(std::begin(small), std::end(small), 'x');
     EXPECT_EQ(ReadSerialNumber(1, small, sizeof small), ZURVAX_STATUS_INVALID_ARGUMENT);
     EXPECT_EQ(small[0], 'x') << "nothing written";
@@ -414,8 +428,9 @@ TEST(EmulatedDriveModel, WritesDataInOnlyAsFarAsItSends) {
     Answer answer = drive.execute(inquiry, {}, dataIn);
     ASSERT_EQ(answer.status, 0x00);
     ASSERT_EQ(answer.dataInLength, 8u);
-    EXPECT_EQ(dataIn[0], 0x01);  // a tape drive
-    EXPECT_EQ(std::vector<std::uint8_t>(dataIn.begin() + 8, dataIn.end()), std::vector<std::uint8_t>(56, 0xEE));
+    EXPECT_EQ(dataIn[0], 0x01); // a tape drive
+    EXPECT_EQ(std::vector<std::uint8_t>(dataIn.begin() + 8, dataIn.end()),
+              std::vector<std::uint8_t>(56, 0xEE));
 
     // A failed command sends nothing: the power-on unit attention fails this READ BUFFER.
     std::fill(dataIn.begin(), dataIn.end(), 0xEE);
@@ -427,12 +442,14 @@ TEST(EmulatedDriveModel, WritesDataInOnlyAsFarAsItSends) {
 
     // A read past what the buffer holds sends what there is, into a buffer smaller than asked.
     const std::vector<std::uint8_t> write{0x3B, 2, 0, 0, 0, 0, 0, 0, 4, 0};
-    ASSERT_EQ(drive.execute(write, std::vector<std::uint8_t>{1, 2, 3, 4}, std::span<std::uint8_t>{}).status, 0x00);
+    ASSERT_EQ(drive.execute(write, std::vector<std::uint8_t>{1, 2, 3, 4}, std::span<std::uint8_t>{})
+                  .status,
+              0x00);
     std::vector<std::uint8_t> small(3, 0xEE);
     answer = drive.execute(readBuffer, {}, small);
     EXPECT_EQ(answer.dataInLength, 3u);
     EXPECT_EQ(small, (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
-}  // namespace
-}  // namespace zurvax::test
+} // namespace
+} // namespace zurvax::test

@@ -14,7 +14,7 @@ protected:
 
 struct WindowCase {
     const char* rule;
-    std::vector<bool> faulted;  // per TestUnitReady call, from the first
+    std::vector<bool> faulted; // per TestUnitReady call, from the first
 };
 
 TEST_F(FaultTest, FromAndCountChooseTheFaultedCalls) {
@@ -33,7 +33,10 @@ TEST_F(FaultTest, FromAndCountChooseTheFaultedCalls) {
         for (std::size_t call = 0; call < c.faulted.size(); ++call) {
             SCOPED_TRACE(call + 1);
             const std::size_t before = cdbCount(0);
-            EXPECT_EQ(TestUnitReady(0), c.faulted[call] ? static_cast<std::uint32_t>(LOGICAL_UNIT_NOT_READY_CAUSE_NOT_REPORTABLE) : 0u);
+            EXPECT_EQ(TestUnitReady(0),
+                      c.faulted[call]
+                          ? static_cast<std::uint32_t>(LOGICAL_UNIT_NOT_READY_CAUSE_NOT_REPORTABLE)
+                          : 0u);
             // A faulted call sends nothing.
             EXPECT_EQ(cdbCount(0) - before, c.faulted[call] ? 0u : 1u);
         }
@@ -54,7 +57,8 @@ TEST_F(FaultTest, ModeNarrowsTheRuleAndItsCount) {
         "faults": [ {"op": "WriteBuffer", "mode": 5, "status": "0x2c00"} ]} ]})");
     std::string head = "KMR47000-FW:0200";
     std::vector<std::uint8_t> image(head.begin(), head.end());
-    for (int i = 0; i < 3; ++i) ASSERT_EQ(WriteBuffer(0, 2, 0, 0, 16, image.data()), 0u);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(WriteBuffer(0, 2, 0, 0, 16, image.data()), 0u);
     const std::size_t before = cdbCount(0);
     // The first mode-5 call is the first one the rule counts.
     EXPECT_EQ(WriteBuffer(0, 5, 0, 0, 0, nullptr), 0x2C00u);
@@ -70,12 +74,12 @@ TEST_F(FaultTest, StarCountsEveryOperationOnTheDevice) {
     INQUIRY_DATA data{};
     SENSE_DATA sense{};
     std::uint8_t byte = 0;
-    EXPECT_EQ(TestUnitReady(0), 0u);                                      // call 1
-    EXPECT_EQ(ReadRawInquiryData(0, &data), ZURVAX_STATUS_TIMEOUT);       // 2
-    EXPECT_EQ(GetDeviceType(0), NO_DEVICE_TYPE);                          // 3
-    EXPECT_EQ(RequestSense(0, &sense), ZURVAX_STATUS_TIMEOUT);            // 4
-    EXPECT_EQ(ReadBuffer(0, 2, 0, 0, 0, &byte), 0u);                      // 5
-    EXPECT_EQ(GetDeviceType(0), 1);                                       // 6
+    EXPECT_EQ(TestUnitReady(0), 0u);                                // call 1
+    EXPECT_EQ(ReadRawInquiryData(0, &data), ZURVAX_STATUS_TIMEOUT); // 2
+    EXPECT_EQ(GetDeviceType(0), NO_DEVICE_TYPE);                    // 3
+    EXPECT_EQ(RequestSense(0, &sense), ZURVAX_STATUS_TIMEOUT);      // 4
+    EXPECT_EQ(ReadBuffer(0, 2, 0, 0, 0, &byte), 0u);                // 5
+    EXPECT_EQ(GetDeviceType(0), 1);                                 // 6
     // Other devices have rules of their own.
     EXPECT_EQ(TestUnitReady(1), 0x2900u);
 }
@@ -101,7 +105,8 @@ TEST_F(FaultTest, CorruptChangesOneByteOfWhatIsMoved) {
     ]})");
     auto differing = [](const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
         std::size_t count = 0;
-        for (std::size_t i = 0; i < a.size(); ++i) count += a[i] != b[i];
+        for (std::size_t i = 0; i < a.size(); ++i)
+            count += a[i] != b[i];
         return count;
     };
 
@@ -110,7 +115,8 @@ TEST_F(FaultTest, CorruptChangesOneByteOfWhatIsMoved) {
     ASSERT_EQ(ReadRawInquiryData(0, &corrupted), 0u);
     ASSERT_EQ(ReadRawInquiryData(0, &clean), 0u);
     EXPECT_EQ(differing({std::begin(corrupted.bytes), std::end(corrupted.bytes)},
-                        {std::begin(clean.bytes), std::end(clean.bytes)}), 1u);
+                        {std::begin(clean.bytes), std::end(clean.bytes)}),
+              1u);
 
     std::vector<std::uint8_t> data(256);
     std::iota(data.begin(), data.end(), std::uint8_t{0});
@@ -120,11 +126,11 @@ TEST_F(FaultTest, CorruptChangesOneByteOfWhatIsMoved) {
     ASSERT_EQ(ReadBuffer(1, 2, 0, 0, 256, second.data()), 0u);
     EXPECT_EQ(first, data);
     EXPECT_EQ(differing(second, data), 1u);
-    EXPECT_EQ(EmulatedDriveState(1)->buffer, data);  // the drive itself holds the right bytes
+    EXPECT_EQ(EmulatedDriveState(1)->buffer, data); // the drive itself holds the right bytes
 
     const auto original = data;
     ASSERT_EQ(WriteBuffer(2, 2, 0, 0, 256, data.data()), 0u);
-    EXPECT_EQ(data, original);  // the caller's bytes are never changed
+    EXPECT_EQ(data, original); // the caller's bytes are never changed
     EXPECT_EQ(differing(EmulatedDriveState(2)->buffer, data), 1u);
     std::vector<std::uint8_t> stored(256);
     ASSERT_EQ(ReadBuffer(2, 2, 0, 0, 256, stored.data()), 0u);
@@ -135,17 +141,20 @@ TEST_F(FaultTest, CorruptChangesOneByteOfWhatIsMoved) {
     const SCSI_PATH path = GetScsiPath(3);
     const SCSI_PATH again = GetScsiPath(3);
     EXPECT_EQ(differing({std::begin(path.bytes), std::end(path.bytes)},
-                        {std::begin(again.bytes), std::end(again.bytes)}), 1u);
+                        {std::begin(again.bytes), std::end(again.bytes)}),
+              1u);
     SENSE_DATA sense{};
     SENSE_DATA plain{};
     ASSERT_EQ(RequestSense(3, &sense), 0u);
     ASSERT_EQ(RequestSense(3, &plain), 0u);
     EXPECT_EQ(differing({std::begin(sense.bytes), std::end(sense.bytes)},
-                        {std::begin(plain.bytes), std::end(plain.bytes)}), 1u);
+                        {std::begin(plain.bytes), std::end(plain.bytes)}),
+              1u);
 }
 
 TEST_F(FaultTest, CountsStartAgainWhenTheLibraryIsOpenedAgain) {
-    const std::string path = useEmulation(R"({"devices": [ {"medium": true, "power_on_attention": false,
+    const std::string path =
+        useEmulation(R"({"devices": [ {"medium": true, "power_on_attention": false,
         "faults": [ {"op": "TestUnitReady", "from": 2, "status": 7} ]} ]})");
     EXPECT_EQ(TestUnitReady(0), 0u);
     EXPECT_EQ(TestUnitReady(0), 7u);
@@ -167,5 +176,5 @@ TEST_F(FaultTest, SampleFileFailsTheSecondReadBack) {
     EXPECT_EQ(ReadBuffer(0, 2, 0, 0, 64, back.data()), 0u);
 }
 
-}  // namespace
-}  // namespace zurvax::test
+} // namespace
+} // namespace zurvax::test

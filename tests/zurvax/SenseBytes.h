@@ -18,8 +18,9 @@ inline std::vector<std::uint8_t> FixedSense(std::uint8_t key, std::uint8_t asc, 
 }
 
 // Descriptor format: response code 72h, no descriptors.
-inline std::vector<std::uint8_t> DescriptorSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+inline std::vector<std::uint8_t> DescriptorSense(std::uint8_t key, std::uint8_t asc,
+                                                 std::uint8_t ascq) {
     return {0x72, key, asc, ascq, 0, 0, 0, 0};
 }
 
-}  // namespace zurvax::test
+} // namespace zurvax::test

@@ -21,9 +21,9 @@ namespace {
 using namespace std::chrono_literals;
 
 struct FakeNode {
-    int rdwrError = 0;    // errno of an O_RDWR open, 0 to succeed
-    int rdonlyError = 0;  // errno of an O_RDONLY open
-    int idError = 0;      // errno of SG_GET_SCSI_ID
+    int rdwrError = 0;   // errno of an O_RDWR open, 0 to succeed
+    int rdonlyError = 0; // errno of an O_RDONLY open
+    int idError = 0;     // errno of SG_GET_SCSI_ID
     sg_scsi_id id{};
     gid_t gid = 6;
 };
@@ -47,20 +47,20 @@ struct Reply {
     std::uint8_t status = kScsiGood;
     std::uint16_t host = kDidOk;
     std::uint16_t driver = kDriverOk;
-    int resid = -1;  // -1: for data-in, dxfer_len minus the bytes given; else 0
+    int resid = -1; // -1: for data-in, dxfer_len minus the bytes given; else 0
     std::vector<std::uint8_t> sense;
     std::vector<std::uint8_t> dataIn;
 };
 
 struct FakeKernel {
-    std::map<std::string, FakeNode> nodes;  // by name in the folder
-    std::vector<std::string> extraNames;    // listed, never opened
+    std::map<std::string, FakeNode> nodes; // by name in the folder
+    std::vector<std::string> extraNames;   // listed, never opened
     std::map<gid_t, std::string> groups{{6, "disk"}};
     std::vector<std::pair<std::string, int>> opens;
     std::map<int, std::string> openFds;
     std::vector<int> closes;
     std::vector<SentHeader> sent;
-    std::deque<Reply> replies;  // answered in turn; GOOD with no data when empty
+    std::deque<Reply> replies; // answered in turn; GOOD with no data when empty
     int nextFd = 30;
 };
 
@@ -71,7 +71,8 @@ public:
     std::vector<std::string> listSgNames(const std::string& folder) override {
         EXPECT_EQ(folder, "/dev");
         std::vector<std::string> names = k_->extraNames;
-        for (const auto& [name, node] : k_->nodes) names.push_back(name);
+        for (const auto& [name, node] : k_->nodes)
+            names.push_back(name);
         // The order the folder gives is no order at all.
         std::reverse(names.begin(), names.end());
         return names;
@@ -79,9 +80,11 @@ public:
     SgOpenResult open(const std::string& path, int flags) override {
         k_->opens.emplace_back(path, flags);
         const FakeNode* node = find(path);
-        if (node == nullptr) return {-1, ENOENT};
+        if (node == nullptr)
+            return {-1, ENOENT};
         const int error = (flags & O_ACCMODE) == O_RDWR ? node->rdwrError : node->rdonlyError;
-        if (error != 0) return {-1, error};
+        if (error != 0)
+            return {-1, error};
         const int fd = k_->nextFd++;
         k_->openFds[fd] = path;
         return {fd, 0};
@@ -108,7 +111,8 @@ public:
             reply = k_->replies.front();
             k_->replies.pop_front();
         }
-        if (reply.error != 0) return reply.error;
+        if (reply.error != 0)
+            return reply.error;
         std::size_t copied = 0;
         if (header.dxfer_direction == SG_DXFER_FROM_DEV) {
             copied = std::min<std::size_t>(reply.dataIn.size(), header.dxfer_len);
@@ -119,7 +123,9 @@ public:
         header.host_status = reply.host;
         header.driver_status = reply.driver;
         const bool dataIn = header.dxfer_direction == SG_DXFER_FROM_DEV;
-        header.resid = reply.resid >= 0 ? reply.resid : dataIn ? static_cast<int>(header.dxfer_len - copied) : 0;
+        header.resid = reply.resid >= 0 ? reply.resid
+                       : dataIn         ? static_cast<int>(header.dxfer_len - copied)
+                                        : 0;
         const std::size_t sense = std::min<std::size_t>(reply.sense.size(), header.mx_sb_len);
         std::copy_n(reply.sense.begin(), sense, header.sbp);
         header.sb_len_wr = static_cast<unsigned char>(sense);
@@ -127,25 +133,29 @@ public:
     }
     int getScsiId(int fd, sg_scsi_id& id) override {
         const FakeNode* node = find(k_->openFds.at(fd));
-        if (node->idError != 0) return node->idError;
+        if (node->idError != 0)
+            return node->idError;
         id = node->id;
         return 0;
     }
     std::optional<gid_t> nodeGroup(const std::string& path) override {
         const FakeNode* node = find(path);
-        if (node == nullptr) return std::nullopt;
+        if (node == nullptr)
+            return std::nullopt;
         return node->gid;
     }
     std::optional<std::string> groupName(gid_t gid) override {
         const auto it = k_->groups.find(gid);
-        if (it == k_->groups.end()) return std::nullopt;
+        if (it == k_->groups.end())
+            return std::nullopt;
         return it->second;
     }
 
 private:
     const FakeNode* find(const std::string& path) const {
         const std::string prefix = "/dev/";
-        if (path.rfind(prefix, 0) != 0) return nullptr;
+        if (path.rfind(prefix, 0) != 0)
+            return nullptr;
         const auto it = k_->nodes.find(path.substr(prefix.size()));
         return it == k_->nodes.end() ? nullptr : &it->second;
     }
@@ -186,7 +196,9 @@ protected:
     std::shared_ptr<FakeKernel> kernel = std::make_shared<FakeKernel>();
 
     // Makes a transport over the fake kernel the library's source.
-    void open() { UseTransport(std::make_unique<SgTransport>(std::make_unique<FakeSgSystem>(kernel))); }
+    void open() {
+        UseTransport(std::make_unique<SgTransport>(std::make_unique<FakeSgSystem>(kernel)));
+    }
 
     std::string openMessage() {
         char message[512] = "untouched";
@@ -206,11 +218,14 @@ TEST_F(SgTransportTest, NodesAreDeviceIndexesInNumericOrder) {
     kernel->extraNames = {"sg", "sgx", "sg1a", "sg-3"};
     auto transport = std::make_unique<SgTransport>(std::make_unique<FakeSgSystem>(kernel));
     ASSERT_EQ(transport->deviceCount(), 5u);
-    const std::vector<std::string> expected = {"/dev/sg0", "/dev/sg1", "/dev/sg2", "/dev/sg9", "/dev/sg10"};
-    for (std::uint32_t i = 0; i < expected.size(); ++i) EXPECT_EQ(transport->nodePath(i), expected[i]);
+    const std::vector<std::string> expected = {"/dev/sg0", "/dev/sg1", "/dev/sg2", "/dev/sg9",
+                                               "/dev/sg10"};
+    for (std::uint32_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(transport->nodePath(i), expected[i]);
     UseTransport(std::move(transport));
 
-    const std::vector<std::array<int, 3>> paths = {{0, 0, 0}, {1, 1, 0}, {2, 2, 0}, {3, 9, 0}, {4, 10, 0}};
+    const std::vector<std::array<int, 3>> paths = {
+        {0, 0, 0}, {1, 1, 0}, {2, 2, 0}, {3, 9, 0}, {4, 10, 0}};
     for (std::uint32_t i = 0; i < paths.size(); ++i) {
         const SCSI_PATH path = GetScsiPath(i);
         EXPECT_EQ(path.bytes[0], 0);
@@ -220,8 +235,8 @@ TEST_F(SgTransportTest, NodesAreDeviceIndexesInNumericOrder) {
     }
     // Only the numbered nodes were ever opened.
     for (const auto& [path, flags] : kernel->opens) {
-        EXPECT_TRUE(path == "/dev/sg0" || path == "/dev/sg1" || path == "/dev/sg2" || path == "/dev/sg9" ||
-                    path == "/dev/sg10")
+        EXPECT_TRUE(path == "/dev/sg0" || path == "/dev/sg1" || path == "/dev/sg2" ||
+                    path == "/dev/sg9" || path == "/dev/sg10")
             << path;
     }
 }
@@ -260,7 +275,8 @@ TEST_F(SgTransportTest, NodesAreOpenedReadWriteAndKeptOpenUntilTheEnd) {
         EXPECT_TRUE(kernel->closes.empty());
     }
     std::vector<int> opened;
-    for (const auto& [fd, path] : kernel->openFds) opened.push_back(fd);
+    for (const auto& [fd, path] : kernel->openFds)
+        opened.push_back(fd);
     std::sort(kernel->closes.begin(), kernel->closes.end());
     EXPECT_EQ(kernel->closes, opened);
 }
@@ -318,9 +334,12 @@ TEST_F(SgTransportTest, EachOperationSendsItsCdbDirectionLengthAndTimeout) {
     EXPECT_EQ(last().timeout, 10'000u);
 
     std::vector<std::uint8_t> chunk(8192);
-    for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<std::uint8_t>(i * 13);
-    ASSERT_EQ(WriteBuffer(0, 2, 0, 0x12000, static_cast<std::uint32_t>(chunk.size()), chunk.data()), 0u);
-    EXPECT_EQ(last().cdb, (std::vector<std::uint8_t>{0x3B, 2, 0, 0x01, 0x20, 0x00, 0x00, 0x20, 0x00, 0}));
+    for (std::size_t i = 0; i < chunk.size(); ++i)
+        chunk[i] = static_cast<std::uint8_t>(i * 13);
+    ASSERT_EQ(WriteBuffer(0, 2, 0, 0x12000, static_cast<std::uint32_t>(chunk.size()), chunk.data()),
+              0u);
+    EXPECT_EQ(last().cdb,
+              (std::vector<std::uint8_t>{0x3B, 2, 0, 0x01, 0x20, 0x00, 0x00, 0x20, 0x00, 0}));
     EXPECT_EQ(last().direction, SG_DXFER_TO_DEV);
     EXPECT_EQ(last().dxferLength, 8192u);
     EXPECT_EQ(last().dataOut, chunk);
@@ -330,9 +349,11 @@ TEST_F(SgTransportTest, EachOperationSendsItsCdbDirectionLengthAndTimeout) {
     readAnswer.dataIn = chunk;
     kernel->replies = {readAnswer};
     std::vector<std::uint8_t> back(8192);
-    ASSERT_EQ(ReadBuffer(0, 2, 0, 0x12000, static_cast<std::uint32_t>(back.size()), back.data()), 0u);
+    ASSERT_EQ(ReadBuffer(0, 2, 0, 0x12000, static_cast<std::uint32_t>(back.size()), back.data()),
+              0u);
     EXPECT_EQ(back, chunk);
-    EXPECT_EQ(last().cdb, (std::vector<std::uint8_t>{0x3C, 2, 0, 0x01, 0x20, 0x00, 0x00, 0x20, 0x00, 0}));
+    EXPECT_EQ(last().cdb,
+              (std::vector<std::uint8_t>{0x3C, 2, 0, 0x01, 0x20, 0x00, 0x00, 0x20, 0x00, 0}));
     EXPECT_EQ(last().direction, SG_DXFER_FROM_DEV);
     EXPECT_EQ(last().dxferLength, 8192u);
     EXPECT_EQ(last().timeout, 60'000u);
@@ -372,29 +393,34 @@ TEST_F(SgTransportTest, ClaimHoldsTheTapeNodeOfTheSameUnit) {
              {"2:0:5:0", {"nst9"}}}) {
         const auto folder = sysfs / "bus" / "scsi" / "devices" / unit / "scsi_tape";
         std::filesystem::create_directories(folder);
-        for (const auto& name : names) std::ofstream(folder / name).put('\n');
+        for (const auto& name : names)
+            std::ofstream(folder / name).put('\n');
     }
     struct Case {
         const char* name;
-        std::optional<int> openError;  // nullopt: no /dev/nst0
+        std::optional<int> openError; // nullopt: no /dev/nst0
         std::uint32_t status;
     };
-    for (const Case& c : {Case{"free", 0, 0}, Case{"held by another program", EBUSY, ZURVAX_STATUS_DEVICE_IN_USE},
-                          Case{"not for this user", EACCES, ZURVAX_STATUS_PERMISSION_DENIED},
-                          Case{"no node in the folder", std::nullopt, 0}}) {
+    for (const Case& c :
+         {Case{"free", 0, 0}, Case{"held by another program", EBUSY, ZURVAX_STATUS_DEVICE_IN_USE},
+          Case{"not for this user", EACCES, ZURVAX_STATUS_PERMISSION_DENIED},
+          Case{"no node in the folder", std::nullopt, 0}}) {
         SCOPED_TRACE(c.name);
         kernel = std::make_shared<FakeKernel>();
         FakeNode drive = Tape(2, 5, 0);
         drive.id.channel = 1;
         kernel->nodes["sg0"] = drive;
-        kernel->nodes["sg1"] = Tape(3, 0, 0);  // st has not attached to this one
-        if (c.openError) kernel->nodes["nst0"].rdonlyError = *c.openError;
-        UseTransport(std::make_unique<SgTransport>(std::make_unique<FakeSgSystem>(kernel), "/dev", sysfs.string()));
+        kernel->nodes["sg1"] = Tape(3, 0, 0); // st has not attached to this one
+        if (c.openError)
+            kernel->nodes["nst0"].rdonlyError = *c.openError;
+        UseTransport(std::make_unique<SgTransport>(std::make_unique<FakeSgSystem>(kernel), "/dev",
+                                                   sysfs.string()));
         const std::size_t opens = kernel->opens.size();
 
         EXPECT_EQ(ClaimDevice(0), c.status);
         ASSERT_EQ(kernel->opens.size(), opens + 1);
-        EXPECT_EQ(kernel->opens.back(), std::make_pair(std::string("/dev/nst0"), O_RDONLY | O_NONBLOCK));
+        EXPECT_EQ(kernel->opens.back(),
+                  std::make_pair(std::string("/dev/nst0"), O_RDONLY | O_NONBLOCK));
         const bool held = c.openError == 0;
         if (held) {
             EXPECT_EQ(ClaimDevice(0), ZURVAX_STATUS_DEVICE_IN_USE) << "already ours";
@@ -419,7 +445,8 @@ TEST_F(SgTransportTest, TimeoutsFollowTheCdbButNeverExceedTheCommandsOwn) {
         EXPECT_EQ(timeoutOf({0x3B, mode, 0, 0, 0, 0, 0, 0, 0, 0}, 600s), 60s) << int{mode};
         EXPECT_EQ(timeoutOf({0x3C, mode, 0, 0, 0, 0, 0, 0, 0, 0}, 600s), 60s) << int{mode};
     }
-    for (const std::uint8_t op : {0x00, 0x03, 0x12}) EXPECT_EQ(timeoutOf({op, 0, 0, 0, 0, 0}, 600s), 60s);
+    for (const std::uint8_t op : {0x00, 0x03, 0x12})
+        EXPECT_EQ(timeoutOf({op, 0, 0, 0, 0, 0}, 600s), 60s);
     EXPECT_EQ(timeoutOf({0x3B, 5, 0, 0, 0, 0, 0, 0, 0, 0}, 90s), 90s);
     EXPECT_EQ(timeoutOf({0x12, 0, 0, 0, 36, 0}, 10s), 10s);
     EXPECT_EQ(timeoutOf({0x1A, 0, 0, 0, 0, 0}, 42s), 42s) << "an unknown command keeps its own";
@@ -480,10 +507,14 @@ TEST_F(SgTransportTest, HostStatusesBecomeNoDeviceOrTransportError) {
     kernel->nodes["sg0"] = Tape(0, 0, 0);
     open();
     const std::vector<std::pair<std::uint16_t, std::uint32_t>> cases = {
-        {kDidNoConnect, ZURVAX_STATUS_NO_SUCH_DEVICE}, {kDidBadTarget, ZURVAX_STATUS_NO_SUCH_DEVICE},
-        {kDidBusBusy, ZURVAX_STATUS_TRANSPORT_ERROR},  {kDidReset, ZURVAX_STATUS_TRANSPORT_ERROR},
-        {kDidAbort, ZURVAX_STATUS_TRANSPORT_ERROR},    {kDidError, ZURVAX_STATUS_TRANSPORT_ERROR},
-        {kDidParity, ZURVAX_STATUS_TRANSPORT_ERROR},   {0x0E, ZURVAX_STATUS_TRANSPORT_ERROR},
+        {kDidNoConnect, ZURVAX_STATUS_NO_SUCH_DEVICE},
+        {kDidBadTarget, ZURVAX_STATUS_NO_SUCH_DEVICE},
+        {kDidBusBusy, ZURVAX_STATUS_TRANSPORT_ERROR},
+        {kDidReset, ZURVAX_STATUS_TRANSPORT_ERROR},
+        {kDidAbort, ZURVAX_STATUS_TRANSPORT_ERROR},
+        {kDidError, ZURVAX_STATUS_TRANSPORT_ERROR},
+        {kDidParity, ZURVAX_STATUS_TRANSPORT_ERROR},
+        {0x0E, ZURVAX_STATUS_TRANSPORT_ERROR},
     };
     for (const auto& [host, status] : cases) {
         // Host trouble outranks whatever status and sense came with it.
@@ -502,10 +533,14 @@ TEST_F(SgTransportTest, IoctlErrorsByErrno) {
     kernel->nodes["sg0"] = Tape(0, 0, 0);
     open();
     const std::vector<std::pair<int, std::uint32_t>> cases = {
-        {ENODEV, ZURVAX_STATUS_NO_SUCH_DEVICE},     {ENXIO, ZURVAX_STATUS_NO_SUCH_DEVICE},
-        {EACCES, ZURVAX_STATUS_PERMISSION_DENIED},  {EPERM, ZURVAX_STATUS_PERMISSION_DENIED},
-        {EIO, ZURVAX_STATUS_OS_ERROR},              {ENOMEM, ZURVAX_STATUS_OS_ERROR},
-        {EINTR, ZURVAX_STATUS_OS_ERROR},            {EINVAL, ZURVAX_STATUS_OS_ERROR},
+        {ENODEV, ZURVAX_STATUS_NO_SUCH_DEVICE},
+        {ENXIO, ZURVAX_STATUS_NO_SUCH_DEVICE},
+        {EACCES, ZURVAX_STATUS_PERMISSION_DENIED},
+        {EPERM, ZURVAX_STATUS_PERMISSION_DENIED},
+        {EIO, ZURVAX_STATUS_OS_ERROR},
+        {ENOMEM, ZURVAX_STATUS_OS_ERROR},
+        {EINTR, ZURVAX_STATUS_OS_ERROR},
+        {EINVAL, ZURVAX_STATUS_OS_ERROR},
     };
     for (const auto& [error, status] : cases) {
         kernel->replies = {Errno(error)};
@@ -667,7 +702,8 @@ TEST_F(SgTransportTest, EnumeratedTypeStandsInWhenInquiryFails) {
 class RealSgSystemTest : public LibraryTest {};
 
 TEST_F(RealSgSystemTest, ListsOnlySgNamesAndFindsTheOwningGroup) {
-    for (const char* name : {"sg0", "sg12", "sda", "tty0", "sgx"}) std::ofstream(scratch(name)) << "x";
+    for (const char* name : {"sg0", "sg12", "sda", "tty0", "sgx"})
+        std::ofstream(scratch(name)) << "x";
     auto system = MakeSgSystem();
     auto names = system->listSgNames(scratch("").parent_path().string());
     std::sort(names.begin(), names.end());
@@ -695,5 +731,5 @@ TEST_F(RealSgSystemTest, PlainFilesAreNoScsiGenericDevices) {
     EXPECT_EQ(transport.describe(), "");
 }
 
-}  // namespace
-}  // namespace zurvax::test
+} // namespace
+} // namespace zurvax::test

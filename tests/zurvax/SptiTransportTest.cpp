@@ -18,13 +18,13 @@
 #include <string>
 #include <vector>
 
-#include "zurvax/ZurvaxApi.h"
 #include "zurvax/Cdb.h"
 #include "zurvax/Classify.h"
 #include "zurvax/CommandTimeouts.h"
 #include "zurvax/Operations.h"
 #include "zurvax/SptiTransport_win32.h"
 #include "zurvax/Zurvax.h"
+#include "zurvax/ZurvaxApi.h"
 #include "zurvax/ZurvaxStatus.h"
 
 #include "SenseBytes.h"
@@ -37,7 +37,7 @@ struct Unit {
     std::uint8_t pathId = 0;
     std::uint8_t targetId = 0;
     std::uint8_t lun = 0;
-    std::uint8_t inquiry0 = 0;  // peripheral qualifier and device type
+    std::uint8_t inquiry0 = 0; // peripheral qualifier and device type
     bool claimed = false;
 };
 
@@ -55,7 +55,8 @@ std::vector<std::uint8_t> AdapterInquiryData(std::uint8_t buses, const std::vect
         std::uint8_t count = 0;
         SCSI_BUS_DATA busData{};
         for (const Unit& unit : units) {
-            if (unit.pathId != bus) continue;
+            if (unit.pathId != bus)
+                continue;
             const std::size_t at = (data.size() + 7) & ~std::size_t{7};
             data.resize(at + entrySize, 0);
             SCSI_INQUIRY_DATA entry{};
@@ -71,7 +72,8 @@ std::vector<std::uint8_t> AdapterInquiryData(std::uint8_t buses, const std::vect
                 busData.InquiryDataOffset = static_cast<ULONG>(at);
             } else {
                 const ULONG next = static_cast<ULONG>(at);
-                std::memcpy(data.data() + previous + offsetof(SCSI_INQUIRY_DATA, NextInquiryDataOffset),
+                std::memcpy(data.data() + previous +
+                                offsetof(SCSI_INQUIRY_DATA, NextInquiryDataOffset),
                             &next, sizeof next);
             }
             previous = at;
@@ -85,10 +87,10 @@ std::vector<std::uint8_t> AdapterInquiryData(std::uint8_t buses, const std::vect
 
 // What the device does with one pass-through request.
 struct Answer {
-    DWORD error = 0;  // non-zero: DeviceIoControl fails with this error
+    DWORD error = 0; // non-zero: DeviceIoControl fails with this error
     UCHAR status = kScsiGood;
     std::vector<std::uint8_t> dataIn;
-    std::optional<ULONG> transferred;  // default: all of dataIn, or all data out
+    std::optional<ULONG> transferred; // default: all of dataIn, or all data out
     std::vector<std::uint8_t> sense;
 };
 
@@ -105,11 +107,11 @@ struct Sent {
 };
 
 struct Node {
-    DWORD readWriteError = 0;  // open read-write fails with this
-    DWORD anyAccessError = 0;  // open without access rights fails with this
-    DWORD exclusiveError = 0;  // an exclusive open fails with this (another program has it)
+    DWORD readWriteError = 0; // open read-write fails with this
+    DWORD anyAccessError = 0; // open without access rights fails with this
+    DWORD exclusiveError = 0; // an exclusive open fails with this (another program has it)
     std::optional<std::vector<std::uint8_t>> inquiryData;
-    std::optional<ULONG> inquiryReturned;  // size the driver claims, when not the data's size
+    std::optional<ULONG> inquiryReturned; // size the driver claims, when not the data's size
     std::optional<ULONG> alignmentMask;
     std::optional<SCSI_ADDRESS> address;
     std::function<Answer(const Sent&)> device;
@@ -126,19 +128,25 @@ public:
     DeviceHandleValue open(const std::string& path, bool readWrite) override {
         opens.emplace_back(path, readWrite);
         const auto found = nodes.find(path);
-        if (found == nodes.end()) return fail(ERROR_FILE_NOT_FOUND);
+        if (found == nodes.end())
+            return fail(ERROR_FILE_NOT_FOUND);
         const DWORD error = readWrite ? found->second.readWriteError : found->second.anyAccessError;
-        if (error != 0) return fail(error);
-        if (heldBy(path, true)) return fail(ERROR_SHARING_VIOLATION);
+        if (error != 0)
+            return fail(error);
+        if (heldBy(path, true))
+            return fail(ERROR_SHARING_VIOLATION);
         return add(path, readWrite, false);
     }
 
     DeviceHandleValue openExclusive(const std::string& path) override {
         exclusiveOpens.push_back(path);
         const auto found = nodes.find(path);
-        if (found == nodes.end()) return fail(ERROR_FILE_NOT_FOUND);
-        if (found->second.exclusiveError != 0) return fail(found->second.exclusiveError);
-        if (heldBy(path, false)) return fail(ERROR_SHARING_VIOLATION);
+        if (found == nodes.end())
+            return fail(ERROR_FILE_NOT_FOUND);
+        if (found->second.exclusiveError != 0)
+            return fail(found->second.exclusiveError);
+        if (heldBy(path, false))
+            return fail(ERROR_SHARING_VIOLATION);
         return add(path, true, true);
     }
 
@@ -146,44 +154,51 @@ public:
                  void* out, std::uint32_t outSize, std::uint32_t& returned) override {
         returned = 0;
         const auto open = handles_.find(handle);
-        if (open == handles_.end()) return failed(ERROR_INVALID_HANDLE);
+        if (open == handles_.end())
+            return failed(ERROR_INVALID_HANDLE);
         Node& node = nodes[open->second.path];
         switch (code) {
-            case IOCTL_SCSI_GET_INQUIRY_DATA: {
-                if (!node.inquiryData) return failed(ERROR_INVALID_FUNCTION);
-                const auto& data = *node.inquiryData;
-                if (data.size() > outSize) return failed(ERROR_INSUFFICIENT_BUFFER);
-                std::memcpy(out, data.data(), data.size());
-                returned = node.inquiryReturned.value_or(static_cast<ULONG>(data.size()));
-                return true;
+        case IOCTL_SCSI_GET_INQUIRY_DATA: {
+            if (!node.inquiryData)
+                return failed(ERROR_INVALID_FUNCTION);
+            const auto& data = *node.inquiryData;
+            if (data.size() > outSize)
+                return failed(ERROR_INSUFFICIENT_BUFFER);
+            std::memcpy(out, data.data(), data.size());
+            returned = node.inquiryReturned.value_or(static_cast<ULONG>(data.size()));
+            return true;
+        }
+        case IOCTL_SCSI_GET_CAPABILITIES: {
+            if (!node.alignmentMask || outSize < sizeof(IO_SCSI_CAPABILITIES)) {
+                return failed(ERROR_INVALID_FUNCTION);
             }
-            case IOCTL_SCSI_GET_CAPABILITIES: {
-                if (!node.alignmentMask || outSize < sizeof(IO_SCSI_CAPABILITIES)) {
-                    return failed(ERROR_INVALID_FUNCTION);
-                }
-                IO_SCSI_CAPABILITIES capabilities{};
-                capabilities.Length = sizeof capabilities;
-                capabilities.MaximumTransferLength = 0x100000;
-                capabilities.AlignmentMask = *node.alignmentMask;
-                std::memcpy(out, &capabilities, sizeof capabilities);
-                returned = sizeof capabilities;
-                return true;
-            }
-            case IOCTL_SCSI_GET_ADDRESS: {
-                if (!node.address || outSize < sizeof(SCSI_ADDRESS)) return failed(ERROR_INVALID_FUNCTION);
-                std::memcpy(out, &*node.address, sizeof(SCSI_ADDRESS));
-                returned = sizeof(SCSI_ADDRESS);
-                return true;
-            }
-            case IOCTL_SCSI_PASS_THROUGH_DIRECT:
-                return passThrough(open->second, node, code, in, inSize, out, outSize, returned);
-            default: return failed(ERROR_INVALID_FUNCTION);
+            IO_SCSI_CAPABILITIES capabilities{};
+            capabilities.Length = sizeof capabilities;
+            capabilities.MaximumTransferLength = 0x100000;
+            capabilities.AlignmentMask = *node.alignmentMask;
+            std::memcpy(out, &capabilities, sizeof capabilities);
+            returned = sizeof capabilities;
+            return true;
+        }
+        case IOCTL_SCSI_GET_ADDRESS: {
+            if (!node.address || outSize < sizeof(SCSI_ADDRESS))
+                return failed(ERROR_INVALID_FUNCTION);
+            std::memcpy(out, &*node.address, sizeof(SCSI_ADDRESS));
+            returned = sizeof(SCSI_ADDRESS);
+            return true;
+        }
+        case IOCTL_SCSI_PASS_THROUGH_DIRECT:
+            return passThrough(open->second, node, code, in, inSize, out, outSize, returned);
+        default:
+            return failed(ERROR_INVALID_FUNCTION);
         }
     }
 
     void close(DeviceHandleValue handle) override {
-        if (handles_.erase(handle) != 0) --openHandles;
-        else ++badCloses;
+        if (handles_.erase(handle) != 0)
+            --openHandles;
+        else
+            ++badCloses;
     }
 
     std::uint32_t lastError() override { return lastError_; }
@@ -192,8 +207,8 @@ public:
 
     // Opens of a path, in either mode.
     std::size_t opened(const std::string& path) const {
-        return static_cast<std::size_t>(
-            std::count_if(opens.begin(), opens.end(), [&](const auto& o) { return o.first == path; }));
+        return static_cast<std::size_t>(std::count_if(
+            opens.begin(), opens.end(), [&](const auto& o) { return o.first == path; }));
     }
 
 private:
@@ -226,9 +241,12 @@ private:
     }
 
     bool passThrough(const OpenHandle& open, Node& node, std::uint32_t code, void* in,
-                     std::uint32_t inSize, void* out, std::uint32_t outSize, std::uint32_t& returned) {
-        if (!open.readWrite) return failed(ERROR_ACCESS_DENIED);
-        if (inSize < sizeof(SCSI_PASS_THROUGH_DIRECT)) return failed(ERROR_INVALID_PARAMETER);
+                     std::uint32_t inSize, void* out, std::uint32_t outSize,
+                     std::uint32_t& returned) {
+        if (!open.readWrite)
+            return failed(ERROR_ACCESS_DENIED);
+        if (inSize < sizeof(SCSI_PASS_THROUGH_DIRECT))
+            return failed(ERROR_INVALID_PARAMETER);
         Sent request;
         request.path = open.path;
         request.code = code;
@@ -243,23 +261,28 @@ private:
             request.dataOut.assign(bytes, bytes + sptd.DataTransferLength);
         }
         sent.push_back(request);
-        if (!node.device) return failed(ERROR_INVALID_FUNCTION);
+        if (!node.device)
+            return failed(ERROR_INVALID_FUNCTION);
         const Answer answer = node.device(request);
-        if (answer.error != 0) return failed(answer.error);
+        if (answer.error != 0)
+            return failed(answer.error);
 
         SCSI_PASS_THROUGH_DIRECT reply = sptd;
         reply.ScsiStatus = answer.status;
         ULONG moved = sptd.DataTransferLength;
         if (sptd.DataIn == SCSI_IOCTL_DATA_IN) {
-            moved = std::min<ULONG>(sptd.DataTransferLength, static_cast<ULONG>(answer.dataIn.size()));
+            moved =
+                std::min<ULONG>(sptd.DataTransferLength, static_cast<ULONG>(answer.dataIn.size()));
             std::memcpy(sptd.DataBuffer, answer.dataIn.data(), moved);
         }
         reply.DataTransferLength = answer.transferred.value_or(moved);
         const std::size_t senseRoom =
-            sptd.SenseInfoOffset <= outSize ? std::min<std::size_t>(sptd.SenseInfoLength, outSize - sptd.SenseInfoOffset)
-                                            : 0;
+            sptd.SenseInfoOffset <= outSize
+                ? std::min<std::size_t>(sptd.SenseInfoLength, outSize - sptd.SenseInfoOffset)
+                : 0;
         const std::size_t senseCount = std::min(senseRoom, answer.sense.size());
-        std::memcpy(static_cast<std::uint8_t*>(out) + sptd.SenseInfoOffset, answer.sense.data(), senseCount);
+        std::memcpy(static_cast<std::uint8_t*>(out) + sptd.SenseInfoOffset, answer.sense.data(),
+                    senseCount);
         reply.SenseInfoLength = static_cast<UCHAR>(senseCount);
         std::memcpy(out, &reply, sizeof reply);
         returned = static_cast<std::uint32_t>(sptd.SenseInfoOffset + senseCount);
@@ -291,7 +314,8 @@ std::vector<std::uint8_t> Inquiry(std::uint8_t type, const char* product) {
 std::function<Answer(const Sent&)> Answering(std::vector<std::uint8_t> inquiry) {
     return [inquiry](const Sent& request) {
         Answer answer;
-        if (!request.cdb.empty() && request.cdb[0] == kOpInquiry) answer.dataIn = inquiry;
+        if (!request.cdb.empty() && request.cdb[0] == kOpInquiry)
+            answer.dataIn = inquiry;
         return answer;
     };
 }
@@ -329,7 +353,8 @@ TEST(SptiEnumeration, AllUnitsOfAllBusesAndAdaptersPastGapsInStableOrder) {
     auto os = std::make_unique<FakeOs>();
     Node first;
     // Listed out of order on purpose: the index order must not follow the driver's.
-    first.inquiryData = AdapterInquiryData(2, {{1, 0, 0, kDisk}, {0, 3, 1, kChanger}, {0, 3, 0, kTape}});
+    first.inquiryData =
+        AdapterInquiryData(2, {{1, 0, 0, kDisk}, {0, 3, 1, kChanger}, {0, 3, 0, kTape}});
     first.alignmentMask = 0;
     os->nodes["\\\\.\\Scsi0:"] = first;
     Node fourth;
@@ -340,9 +365,9 @@ TEST(SptiEnumeration, AllUnitsOfAllBusesAndAdaptersPastGapsInStableOrder) {
 
     SptiTransport transport(std::move(os));
 
-    EXPECT_EQ(Paths(transport), (std::vector<std::uint32_t>{PathNumber(0, 3, 0), PathNumber(0, 3, 1),
-                                                            PathNumber(0, 0, 0), PathNumber(3, 5, 2),
-                                                            PathNumber(3, 6, 0)}));
+    EXPECT_EQ(Paths(transport), (std::vector<std::uint32_t>{
+                                    PathNumber(0, 3, 0), PathNumber(0, 3, 1), PathNumber(0, 0, 0),
+                                    PathNumber(3, 5, 2), PathNumber(3, 6, 0)}));
     ASSERT_EQ(transport.deviceCount(), 5u);
     EXPECT_EQ(transport.enumeratedDeviceType(0), kTape);
     EXPECT_EQ(transport.enumeratedDeviceType(1), kChanger);
@@ -355,7 +380,8 @@ TEST(SptiEnumeration, AllUnitsOfAllBusesAndAdaptersPastGapsInStableOrder) {
     // Scsi1: and Scsi2: are a gap, not the end; the scan ends after a run of missing ones.
     EXPECT_EQ(fake.opened("\\\\.\\Scsi3:"), 1u);
     const std::string lastTried = "\\\\.\\Scsi" + std::to_string(3 + kMissingAdaptersToStop) + ":";
-    const std::string firstUntried = "\\\\.\\Scsi" + std::to_string(4 + kMissingAdaptersToStop) + ":";
+    const std::string firstUntried =
+        "\\\\.\\Scsi" + std::to_string(4 + kMissingAdaptersToStop) + ":";
     EXPECT_EQ(fake.opened(lastTried), 1u);
     EXPECT_EQ(fake.opened(firstUntried), 0u);
 }
@@ -375,14 +401,16 @@ TEST(SptiEnumeration, TheSameSystemGivesTheSameIndexesEveryTime) {
     auto build = [] {
         auto os = std::make_unique<FakeOs>();
         Node adapter;
-        adapter.inquiryData = AdapterInquiryData(1, {{0, 9, 0, kTape}, {0, 2, 0, kChanger}, {0, 2, 1, kTape}});
+        adapter.inquiryData =
+            AdapterInquiryData(1, {{0, 9, 0, kTape}, {0, 2, 0, kChanger}, {0, 2, 1, kTape}});
         os->nodes["\\\\.\\Scsi1:"] = adapter;
         return std::make_unique<SptiTransport>(std::move(os));
     };
     const auto a = build();
     const auto b = build();
     EXPECT_EQ(Paths(*a), Paths(*b));
-    EXPECT_EQ(Paths(*a), (std::vector<std::uint32_t>{PathNumber(1, 2, 0), PathNumber(1, 2, 1), PathNumber(1, 9, 0)}));
+    EXPECT_EQ(Paths(*a), (std::vector<std::uint32_t>{PathNumber(1, 2, 0), PathNumber(1, 2, 1),
+                                                     PathNumber(1, 9, 0)}));
 }
 
 TEST(SptiEnumeration, UnitsThatCannotBeThereAreNotDevices) {
@@ -400,7 +428,7 @@ TEST(SptiEnumeration, HandlesAreClosedWithTheTransport) {
     FakeOs& fake = *os;
     {
         SptiTransport transport(std::move(os));
-        EXPECT_EQ(fake.openHandles, 1);  // the adapter; the class device was asked and closed
+        EXPECT_EQ(fake.openHandles, 1); // the adapter; the class device was asked and closed
         ScsiCommand command(TestUnitReadyCdb().view(), kTestUnitReadyTimeout);
         EXPECT_EQ(Classify(command, transport.execute(0, command)), 0u);
     }
@@ -450,11 +478,13 @@ TEST(SptiInquiryData, ALoopOfOffsetsEnds) {
     std::memcpy(&bus, data.data() + offsetof(SCSI_ADAPTER_BUS_INFO, BusData), sizeof bus);
     // The second entry points back at the first.
     ULONG second = 0;
-    std::memcpy(&second, data.data() + bus.InquiryDataOffset + offsetof(SCSI_INQUIRY_DATA, NextInquiryDataOffset),
+    std::memcpy(&second,
+                data.data() + bus.InquiryDataOffset +
+                    offsetof(SCSI_INQUIRY_DATA, NextInquiryDataOffset),
                 sizeof second);
     ASSERT_NE(second, 0u);
-    std::memcpy(data.data() + second + offsetof(SCSI_INQUIRY_DATA, NextInquiryDataOffset), &bus.InquiryDataOffset,
-                sizeof bus.InquiryDataOffset);
+    std::memcpy(data.data() + second + offsetof(SCSI_INQUIRY_DATA, NextInquiryDataOffset),
+                &bus.InquiryDataOffset, sizeof bus.InquiryDataOffset);
     const auto units = ParseAdapterInquiryData(data);
     EXPECT_EQ(units.size(), 2u);
 }
@@ -466,7 +496,9 @@ TEST(SptiInquiryData, OnlyTheSizeTheDriverReturnedIsRead) {
     // The driver says it filled only part of the second bus's entry header; the rest of
     // the buffer holds a well-formed entry that must not be read.
     SCSI_BUS_DATA bus1{};
-    std::memcpy(&bus1, adapter.inquiryData->data() + offsetof(SCSI_ADAPTER_BUS_INFO, BusData) + sizeof(SCSI_BUS_DATA),
+    std::memcpy(&bus1,
+                adapter.inquiryData->data() + offsetof(SCSI_ADAPTER_BUS_INFO, BusData) +
+                    sizeof(SCSI_BUS_DATA),
                 sizeof bus1);
     ASSERT_NE(bus1.InquiryDataOffset, 0u);
     adapter.inquiryReturned = bus1.InquiryDataOffset + 4;
@@ -534,7 +566,8 @@ TEST_F(SptiOperations, TestUnitReadyCarriesNoData) {
     const Sent& request = last();
     expectWellFormed(request);
     const Cdb expected = TestUnitReadyCdb();
-    EXPECT_EQ(request.cdb, std::vector<std::uint8_t>(expected.view().begin(), expected.view().end()));
+    EXPECT_EQ(request.cdb,
+              std::vector<std::uint8_t>(expected.view().begin(), expected.view().end()));
     EXPECT_EQ(request.sptd.CdbLength, 6);
     EXPECT_EQ(request.sptd.DataIn, SCSI_IOCTL_DATA_UNSPECIFIED);
     EXPECT_EQ(request.sptd.DataTransferLength, 0u);
@@ -596,13 +629,18 @@ TEST_F(SptiOperations, RequestSenseAsksEighteenBytes) {
 
 TEST_F(SptiOperations, WriteBufferSendsTheCallersBytesOut) {
     std::vector<std::uint8_t> image(4096);
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 1);
-    EXPECT_EQ(WriteBuffer(0, BUFFER_MODE_DATA, 0, 0x1000, static_cast<std::uint32_t>(image.size()), image.data()), 0u);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    EXPECT_EQ(WriteBuffer(0, BUFFER_MODE_DATA, 0, 0x1000, static_cast<std::uint32_t>(image.size()),
+                          image.data()),
+              0u);
     const Sent& request = last();
     expectWellFormed(request);
-    const auto expected = WriteBufferCdb(BUFFER_MODE_DATA, 0, 0x1000, static_cast<std::uint32_t>(image.size()));
+    const auto expected =
+        WriteBufferCdb(BUFFER_MODE_DATA, 0, 0x1000, static_cast<std::uint32_t>(image.size()));
     ASSERT_TRUE(expected);
-    EXPECT_EQ(request.cdb, std::vector<std::uint8_t>(expected->view().begin(), expected->view().end()));
+    EXPECT_EQ(request.cdb,
+              std::vector<std::uint8_t>(expected->view().begin(), expected->view().end()));
     EXPECT_EQ(request.sptd.CdbLength, 10);
     EXPECT_EQ(request.sptd.DataIn, SCSI_IOCTL_DATA_OUT);
     EXPECT_EQ(request.sptd.DataTransferLength, image.size());
@@ -626,7 +664,9 @@ TEST_F(SptiOperations, ReadBufferReadsIn) {
         return answer;
     };
     std::vector<std::uint8_t> out(held.size(), 0xEE);
-    EXPECT_EQ(ReadBuffer(0, BUFFER_MODE_DATA, 1, 0x20, static_cast<std::uint32_t>(out.size()), out.data()), 0u);
+    EXPECT_EQ(ReadBuffer(0, BUFFER_MODE_DATA, 1, 0x20, static_cast<std::uint32_t>(out.size()),
+                         out.data()),
+              0u);
     EXPECT_EQ(out, held);
     const Sent& request = last();
     expectWellFormed(request);
@@ -655,7 +695,8 @@ TEST_F(SptiOperations, AWriteTheDeviceTookOnlyPartOfIsAShortTransfer) {
         return answer;
     };
     std::vector<std::uint8_t> image(256, 0x42);
-    EXPECT_EQ(WriteBuffer(0, BUFFER_MODE_DATA, 0, 0, 256, image.data()), ZURVAX_STATUS_SHORT_TRANSFER);
+    EXPECT_EQ(WriteBuffer(0, BUFFER_MODE_DATA, 0, 0, 256, image.data()),
+              ZURVAX_STATUS_SHORT_TRANSFER);
 }
 
 TEST_F(SptiOperations, FixedAndDescriptorSenseReachTheClassifierUntouched) {
@@ -718,7 +759,8 @@ TEST_F(SptiOperations, FailedDeviceIoControlBecomesTheStatusOfItsCategory) {
         };
         EXPECT_EQ(TestUnitReady(0), c.status) << "Win32 error " << c.error;
         std::vector<std::uint8_t> out(16, 0xEE);
-        EXPECT_EQ(ReadBuffer(0, BUFFER_MODE_DATA, 0, 0, 16, out.data()), c.status) << "Win32 error " << c.error;
+        EXPECT_EQ(ReadBuffer(0, BUFFER_MODE_DATA, 0, 0, 16, out.data()), c.status)
+            << "Win32 error " << c.error;
         EXPECT_EQ(out, std::vector<std::uint8_t>(16, 0xEE));
     }
 }
@@ -726,7 +768,8 @@ TEST_F(SptiOperations, FailedDeviceIoControlBecomesTheStatusOfItsCategory) {
 TEST_F(SptiOperations, TimeOutsAreTheSharedTableInWholeSeconds) {
     EXPECT_EQ(TestUnitReady(0), 0u);
     EXPECT_EQ(std::chrono::seconds(last().sptd.TimeOutValue),
-              std::chrono::ceil<std::chrono::seconds>(std::min(kPassThroughShortTimeout, kTestUnitReadyTimeout)));
+              std::chrono::ceil<std::chrono::seconds>(
+                  std::min(kPassThroughShortTimeout, kTestUnitReadyTimeout)));
     INQUIRY_DATA inquiry{};
     EXPECT_EQ(ReadRawInquiryData(0, &inquiry), 0u);
     EXPECT_EQ(std::chrono::seconds(last().sptd.TimeOutValue),
@@ -738,7 +781,7 @@ TEST_F(SptiOperations, TimeOutsAreTheSharedTableInWholeSeconds) {
 
 struct AlignedCase {
     ULONG mask;
-    std::size_t skew;  // bytes the caller's buffer starts past an 8-byte boundary
+    std::size_t skew; // bytes the caller's buffer starts past an 8-byte boundary
     bool bounced;
 };
 
@@ -750,7 +793,8 @@ TEST_P(SptiAlignment, DataMeetsTheAdaptersMaskBothWays) {
     const std::vector<std::uint8_t> held = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 10, 20, 30};
     os->nodes["\\\\.\\Scsi0:"].device = [held](const Sent& request) {
         Answer answer;
-        if (request.cdb[0] == kOpReadBuffer) answer.dataIn = held;
+        if (request.cdb[0] == kOpReadBuffer)
+            answer.dataIn = held;
         return answer;
     };
     FakeOs& fake = *os;
@@ -758,7 +802,8 @@ TEST_P(SptiAlignment, DataMeetsTheAdaptersMaskBothWays) {
 
     alignas(16) std::uint8_t storage[64] = {};
     std::uint8_t* start = storage + c.skew;
-    const auto readCdb = ReadBufferCdb(BUFFER_MODE_DATA, 0, 0, static_cast<std::uint32_t>(held.size()));
+    const auto readCdb =
+        ReadBufferCdb(BUFFER_MODE_DATA, 0, 0, static_cast<std::uint32_t>(held.size()));
     ASSERT_TRUE(readCdb);
     ScsiCommand read(readCdb->view(), kReadBufferTimeout);
     read.setDataIn(std::span(start, held.size()), held.size());
@@ -769,7 +814,8 @@ TEST_P(SptiAlignment, DataMeetsTheAdaptersMaskBothWays) {
     EXPECT_TRUE(std::equal(held.begin(), held.end(), start));
 
     std::uint8_t* outStart = storage + 32 + c.skew;
-    for (std::size_t i = 0; i < 16; ++i) outStart[i] = static_cast<std::uint8_t>(0xA0 + i);
+    for (std::size_t i = 0; i < 16; ++i)
+        outStart[i] = static_cast<std::uint8_t>(0xA0 + i);
     const auto writeCdb = WriteBufferCdb(BUFFER_MODE_DATA, 0, 0, 16);
     ASSERT_TRUE(writeCdb);
     ScsiCommand write(writeCdb->view(), kWriteBufferTimeout);
@@ -796,7 +842,9 @@ TEST(SptiAlignmentUnknown, AnAdapterThatDoesNotSayIsTreatedCautiously) {
     ScsiCommand command(cdb.view(), kInquiryTimeout);
     command.setDataIn(std::span(storage + 8, 36), 36);
     EXPECT_EQ(Classify(command, transport.execute(0, command)), 0u);
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(fake.sent.back().sptd.DataBuffer) & kUnknownAlignmentMask, 0u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(fake.sent.back().sptd.DataBuffer) &
+                  kUnknownAlignmentMask,
+              0u);
     EXPECT_EQ(storage[8 + 16], 'K');
 }
 
@@ -835,7 +883,8 @@ TEST_F(SptiLibrary, AccessDeniedListsTheDevicesFailsTheirCommandsAndAsksForAnAdm
     EXPECT_EQ(path.bytes[2], 4);
     EXPECT_EQ(TestUnitReady(0), ZURVAX_STATUS_PERMISSION_DENIED);
     std::vector<std::uint8_t> image(64, 1);
-    EXPECT_EQ(WriteBuffer(0, BUFFER_MODE_DATA, 0, 0, 64, image.data()), ZURVAX_STATUS_PERMISSION_DENIED);
+    EXPECT_EQ(WriteBuffer(0, BUFFER_MODE_DATA, 0, 0, 64, image.data()),
+              ZURVAX_STATUS_PERMISSION_DENIED);
     INQUIRY_DATA inquiry{};
     EXPECT_EQ(ReadRawInquiryData(0, &inquiry), ZURVAX_STATUS_PERMISSION_DENIED);
     // The type still comes from the adapter's listing.
@@ -843,7 +892,9 @@ TEST_F(SptiLibrary, AccessDeniedListsTheDevicesFailsTheirCommandsAndAsksForAnAdm
     // A second open of the same library says the same, not more.
     EXPECT_EQ(openMessage(status), message);
     // Listed through a handle without rights; nothing reached the device.
-    EXPECT_EQ(std::count(fake.opens.begin(), fake.opens.end(), std::make_pair(std::string("\\\\.\\Scsi0:"), false)), 1);
+    EXPECT_EQ(std::count(fake.opens.begin(), fake.opens.end(),
+                         std::make_pair(std::string("\\\\.\\Scsi0:"), false)),
+              1);
     EXPECT_TRUE(fake.sent.empty());
 }
 
@@ -866,7 +917,9 @@ TEST_F(SptiLibrary, AClaimedUnitIsReachedThroughItsClassDevice) {
         };
         // A tape on another unit, then the one we want; a changer that is not SCSI-addressed.
         os->nodes["\\\\.\\Tape0"].address = SCSI_ADDRESS{sizeof(SCSI_ADDRESS), 0, 0, 5, 0};
-        os->nodes["\\\\.\\Tape0"].device = [](const Sent&) { return Answer{ERROR_IO_DEVICE, 0, {}, {}, {}}; };
+        os->nodes["\\\\.\\Tape0"].device = [](const Sent&) {
+            return Answer{ERROR_IO_DEVICE, 0, {}, {}, {}};
+        };
         os->nodes["\\\\.\\Tape2"].address = SCSI_ADDRESS{sizeof(SCSI_ADDRESS), 0, 0, 4, 0};
         os->nodes["\\\\.\\Tape2"].device = Answering(Inquiry(kTape, "KMR-47000"));
         os->nodes["\\\\.\\Changer0"] = Node{};
@@ -892,20 +945,26 @@ TEST_F(SptiLibrary, AClaimedUnitIsReachedThroughItsClassDevice) {
         ASSERT_EQ(fake.sent.size(), 3u);
         EXPECT_EQ(fake.sent[2].path, "\\\\.\\Tape2");
         EXPECT_EQ(fake.sent[2].cdb[0], kOpTestUnitReady);
-        EXPECT_EQ(std::count(fake.opens.begin(), fake.opens.end(), std::make_pair(std::string("\\\\.\\Tape2"), true)), 1);
+        EXPECT_EQ(std::count(fake.opens.begin(), fake.opens.end(),
+                             std::make_pair(std::string("\\\\.\\Tape2"), true)),
+                  1);
     }
 }
 
 TEST_F(SptiLibrary, ARefusalWithoutAClassDeviceIsTheAdaptersAnswer) {
     auto os = OneTape();
-    os->nodes["\\\\.\\Scsi0:"].device = [](const Sent&) { return Answer{ERROR_INVALID_FUNCTION, 0, {}, {}, {}}; };
+    os->nodes["\\\\.\\Scsi0:"].device = [](const Sent&) {
+        return Answer{ERROR_INVALID_FUNCTION, 0, {}, {}, {}};
+    };
     UseTransport(std::make_unique<SptiTransport>(std::move(os)));
     EXPECT_EQ(TestUnitReady(0), ZURVAX_STATUS_OS_ERROR);
 }
 
 TEST_F(SptiLibrary, AClassDeviceTheUserMayNotOpenIsPermissionDenied) {
     auto os = OneTape();
-    os->nodes["\\\\.\\Scsi0:"].device = [](const Sent&) { return Answer{ERROR_ACCESS_DENIED, 0, {}, {}, {}}; };
+    os->nodes["\\\\.\\Scsi0:"].device = [](const Sent&) {
+        return Answer{ERROR_ACCESS_DENIED, 0, {}, {}, {}};
+    };
     os->nodes["\\\\.\\Tape0"].address = SCSI_ADDRESS{sizeof(SCSI_ADDRESS), 0, 0, 4, 0};
     os->nodes["\\\\.\\Tape0"].readWriteError = ERROR_ACCESS_DENIED;
     UseTransport(std::make_unique<SptiTransport>(std::move(os)));
@@ -948,10 +1007,12 @@ TEST_F(SptiLibrary, AClaimHoldsTheTapeClassDeviceAlone) {
         DWORD exclusiveError;
         std::uint32_t status;
     };
-    for (const Case& c : {Case{"free", true, 0, 0},
-                          Case{"another program has it", true, ERROR_SHARING_VIOLATION, ZURVAX_STATUS_DEVICE_IN_USE},
-                          Case{"not for this user", true, ERROR_ACCESS_DENIED, ZURVAX_STATUS_PERMISSION_DENIED},
-                          Case{"no tape class device", false, 0, 0}}) {
+    for (const Case& c :
+         {Case{"free", true, 0, 0},
+          Case{"another program has it", true, ERROR_SHARING_VIOLATION,
+               ZURVAX_STATUS_DEVICE_IN_USE},
+          Case{"not for this user", true, ERROR_ACCESS_DENIED, ZURVAX_STATUS_PERMISSION_DENIED},
+          Case{"no tape class device", false, 0, 0}}) {
         SCOPED_TRACE(c.name);
         Reset();
         auto os = OneTape();
@@ -975,12 +1036,14 @@ TEST_F(SptiLibrary, AClaimHoldsTheTapeClassDeviceAlone) {
 
 TEST_F(SptiLibrary, AUnitReachedThroughItsClassDeviceIsClaimedThroughOurOwnHandleToo) {
     auto os = OneTape();
-    os->nodes["\\\\.\\Scsi0:"].device = [](const Sent&) { return Answer{ERROR_INVALID_FUNCTION, 0, {}, {}, {}}; };
+    os->nodes["\\\\.\\Scsi0:"].device = [](const Sent&) {
+        return Answer{ERROR_INVALID_FUNCTION, 0, {}, {}, {}};
+    };
     os->nodes["\\\\.\\Tape0"].address = SCSI_ADDRESS{sizeof(SCSI_ADDRESS), 0, 0, 4, 0};
     os->nodes["\\\\.\\Tape0"].device = Answering(Inquiry(kTape, "KMR-47000"));
     FakeOs& fake = *os;
     UseTransport(std::make_unique<SptiTransport>(std::move(os)));
-    ASSERT_EQ(TestUnitReady(0), 0u);  // now through a shared handle of the class device
+    ASSERT_EQ(TestUnitReady(0), 0u); // now through a shared handle of the class device
     // That handle of ours must not make the claim fail as someone else's would.
     EXPECT_EQ(ClaimDevice(0), 0u);
     const std::size_t opens = fake.opens.size();
@@ -993,7 +1056,9 @@ TEST_F(SptiLibrary, AUnitReachedThroughItsClassDeviceIsClaimedThroughOurOwnHandl
 
 TEST_F(SptiLibrary, ADeviceThatWentAwayIsNoSuchDevice) {
     auto os = OneTape();
-    os->nodes["\\\\.\\Scsi0:"].device = [](const Sent&) { return Answer{ERROR_DEVICE_NOT_CONNECTED, 0, {}, {}, {}}; };
+    os->nodes["\\\\.\\Scsi0:"].device = [](const Sent&) {
+        return Answer{ERROR_DEVICE_NOT_CONNECTED, 0, {}, {}, {}};
+    };
     UseTransport(std::make_unique<SptiTransport>(std::move(os)));
     EXPECT_EQ(TestUnitReady(0), ZURVAX_STATUS_NO_SUCH_DEVICE);
     SENSE_DATA sense{};
@@ -1005,7 +1070,8 @@ TEST_F(SptiLibrary, ADeviceThatWentAwayIsNoSuchDevice) {
 
 TEST(SptiWin32, AnAdapterThatIsNotThereIsAbsent) {
     const auto io = MakeWin32DeviceIo();
-    const DeviceHandleValue handle = io->open("\\\\.\\Scsi" + std::to_string(kMaxAdapters + 7) + ":", true);
+    const DeviceHandleValue handle =
+        io->open("\\\\.\\Scsi" + std::to_string(kMaxAdapters + 7) + ":", true);
     const std::uint32_t error = io->lastError();
     EXPECT_EQ(handle, kInvalidDeviceHandle);
     EXPECT_TRUE(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) << error;
@@ -1019,8 +1085,9 @@ TEST(SptiWin32, ARealTransportAnswersForEveryDeviceItLists) {
         EXPECT_EQ(transport.devicePath(i), (DevicePath{0, address[0], address[2], address[3]}));
     }
     ScsiCommand command(TestUnitReadyCdb().view(), kTestUnitReadyTimeout);
-    EXPECT_EQ(Classify(command, transport.execute(transport.deviceCount(), command)), ZURVAX_STATUS_NO_SUCH_DEVICE);
+    EXPECT_EQ(Classify(command, transport.execute(transport.deviceCount(), command)),
+              ZURVAX_STATUS_NO_SUCH_DEVICE);
 }
 
-}  // namespace
-}  // namespace zurvax::test
+} // namespace
+} // namespace zurvax::test

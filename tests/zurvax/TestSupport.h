@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "zurvax/ZurvaxApi.h"
 #include "tests/ScratchFolder.h"
 #include "zurvax/Transport.h"
 #include "zurvax/Zurvax.h"
+#include "zurvax/ZurvaxApi.h"
 
 namespace zurvax::test {
 
@@ -46,7 +46,8 @@ inline std::string ReadText(const std::filesystem::path& path) {
 inline std::vector<std::string> ReadLines(const std::filesystem::path& path) {
     std::vector<std::string> lines;
     std::istringstream text(ReadText(path));
-    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    for (std::string line; std::getline(text, line);)
+        lines.push_back(line);
     return lines;
 }
 
@@ -154,4 +155,4 @@ private:
     std::uint32_t devices_;
 };
 
-}  // namespace zurvax::test
+} // namespace zurvax::test

@@ -32,15 +32,13 @@ void StoreShared(std::uint8_t* area, std::size_t offset, std::uint32_t value) {
         .store(value, std::memory_order_release);
 }
 
-template <typename T>
-T ReadAt(const std::uint8_t* at) {
+template <typename T> T ReadAt(const std::uint8_t* at) {
     T value;
     std::memcpy(&value, at, sizeof value);
     return value;
 }
 
-template <typename T>
-void WriteAt(std::uint8_t* at, const T& value) {
+template <typename T> void WriteAt(std::uint8_t* at, const T& value) {
     std::memcpy(at, &value, sizeof value);
 }
 
@@ -104,14 +102,16 @@ void WriteResponse(std::uint8_t* base, std::uint8_t* entry, const Request& reque
                    const RingReply& reply, bool readLenCapable) {
     std::size_t copied = 0;
     for (const Span& span : request.spans) {
-        if (copied >= reply.dataIn.size()) break;
+        if (copied >= reply.dataIn.size())
+            break;
         const std::size_t now = std::min<std::size_t>(span.length, reply.dataIn.size() - copied);
         std::memcpy(base + span.offset, reply.dataIn.data() + copied, now);
         copied += now;
     }
     entry[kStatusOffset] = reply.status;
     std::uint8_t sense[kSenseSize] = {};
-    std::copy_n(reply.sense.begin(), std::min<std::size_t>(reply.sense.size(), sizeof sense), sense);
+    std::copy_n(reply.sense.begin(), std::min<std::size_t>(reply.sense.size(), sizeof sense),
+                sense);
     std::memcpy(entry + kSenseOffset, sense, sizeof sense);
     std::uint8_t flags = 0;
     if (readLenCapable && reply.dataInCommand && copied < request.command.capacity) {
@@ -122,19 +122,32 @@ void WriteResponse(std::uint8_t* base, std::uint8_t* entry, const Request& reque
     entry[kUflagsOffset] = flags;
 }
 
-}  // namespace
+} // namespace
 
 std::size_t CdbLength(const std::uint8_t* cdb, std::size_t available) {
-    if (available == 0) return 0;
+    if (available == 0)
+        return 0;
     std::size_t length = 10;
     switch (cdb[0] >> 5) {
-        case 0: length = 6; break;
-        case 1:
-        case 2: length = 10; break;
-        case 3: length = available > 7 ? 8u + cdb[7] : 8u; break;
-        case 4: length = 16; break;
-        case 5: length = 12; break;
-        default: length = 10; break;
+    case 0:
+        length = 6;
+        break;
+    case 1:
+    case 2:
+        length = 10;
+        break;
+    case 3:
+        length = available > 7 ? 8u + cdb[7] : 8u;
+        break;
+    case 4:
+        length = 16;
+        break;
+    case 5:
+        length = 12;
+        break;
+    default:
+        length = 10;
+        break;
     }
     return std::min(length, available);
 }
@@ -191,4 +204,4 @@ WalkResult WalkRing(std::span<std::uint8_t> area, const RingServer& server) {
     return result;
 }
 
-}  // namespace zurvax::tcmu
+} // namespace zurvax::tcmu

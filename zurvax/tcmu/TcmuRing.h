@@ -36,9 +36,9 @@ struct RingReply {
 using RingServer = std::function<bool(const RingCommand&, RingReply&)>;
 
 struct WalkResult {
-    unsigned completed = 0;  // commands answered (PAD and TMR entries are not counted)
-    bool stopped = false;    // the server declined a command
-    bool broken = false;     // an entry points outside the shared area; nothing more is read
+    unsigned completed = 0; // commands answered (PAD and TMR entries are not counted)
+    bool stopped = false;   // the server declined a command
+    bool broken = false;    // an entry points outside the shared area; nothing more is read
 };
 
 // Walks every entry from cmd_tail to cmd_head in the shared area (mailbox at its start),
@@ -49,4 +49,4 @@ WalkResult WalkRing(std::span<std::uint8_t> area, const RingServer& server);
 // Length of a CDB from its operation code's group (variable-length CDBs: from byte 7).
 std::size_t CdbLength(const std::uint8_t* cdb, std::size_t available);
 
-}  // namespace zurvax::tcmu
+} // namespace zurvax::tcmu

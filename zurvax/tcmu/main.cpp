@@ -57,9 +57,20 @@ constexpr std::uint8_t kMicrocodeSaveMode = 0x05;
 // Commands that move data to the device; every other command with a buffer reads.
 bool IsDataOut(std::uint8_t opcode) {
     switch (opcode) {
-        case 0x04: case 0x0A: case 0x15: case 0x1D: case 0x2A: case 0x2E: case 0x3B:
-        case 0x4C: case 0x55: case 0x8A: case 0xAA: return true;
-        default: return false;
+    case 0x04:
+    case 0x0A:
+    case 0x15:
+    case 0x1D:
+    case 0x2A:
+    case 0x2E:
+    case 0x3B:
+    case 0x4C:
+    case 0x55:
+    case 0x8A:
+    case 0xAA:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -84,7 +95,7 @@ struct Served {
     bool stalled = false;
     bool stallDone = false;
     std::optional<Clock::time_point> stallEnd;
-    std::string keptRevision;  // the firmware revision the state file has
+    std::string keptRevision; // the firmware revision the state file has
 };
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -96,7 +107,8 @@ unsigned long Number(const char* text, const char* option) {
     char* end = nullptr;
     errno = 0;
     const unsigned long value = std::strtoul(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0') Fail(std::string("bad number for ") + option + ": " + text);
+    if (errno != 0 || end == text || *end != '\0')
+        Fail(std::string("bad number for ") + option + ": " + text);
     return value;
 }
 
@@ -105,7 +117,8 @@ Options Parse(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const auto value = [&]() -> const char* {
-            if (i + 1 >= argc) Fail("missing value for " + arg);
+            if (i + 1 >= argc)
+                Fail("missing value for " + arg);
             return argv[++i];
         };
         if (arg == "--ready") {
@@ -115,7 +128,8 @@ Options Parse(int argc, char** argv) {
         } else if (arg == "--corrupt-read") {
             options.corruptRead = static_cast<unsigned>(Number(value(), "--corrupt-read"));
         } else if (arg == "--stall-after-writes") {
-            options.stallAfterWrites = static_cast<unsigned>(Number(value(), "--stall-after-writes"));
+            options.stallAfterWrites =
+                static_cast<unsigned>(Number(value(), "--stall-after-writes"));
         } else if (arg == "--stall-ms") {
             options.stallMs = static_cast<long>(Number(value(), "--stall-ms"));
         } else if (arg == "--verbose") {
@@ -126,7 +140,8 @@ Options Parse(int argc, char** argv) {
             options.devices.push_back(arg);
         }
     }
-    if (options.devices.empty()) Fail("usage: fwupgrade-tcmu [options] /dev/uioN...");
+    if (options.devices.empty())
+        Fail("usage: fwupgrade-tcmu [options] /dev/uioN...");
     return options;
 }
 
@@ -142,24 +157,28 @@ Emulation DriveConfigs(std::size_t count) {
     const char* file = std::getenv("ZURVAX_EMULATION");
     if (file == nullptr || *file == '\0') {
         emulation.configs.resize(count);
-        for (std::size_t i = 0; i < count; ++i) emulation.configs[i].serial = zurvax::DefaultSerial(i);
+        for (std::size_t i = 0; i < count; ++i)
+            emulation.configs[i].serial = zurvax::DefaultSerial(i);
         return emulation;
     }
     auto outcome = zurvax::LoadEmulationFile(file);
-    if (const auto* error = std::get_if<zurvax::ConfigError>(&outcome)) Fail(error->message);
+    if (const auto* error = std::get_if<zurvax::ConfigError>(&outcome))
+        Fail(error->message);
     auto& config = std::get<zurvax::EmulationConfig>(outcome);
     if (config.devices.size() < count) {
-        Fail(std::string(file) + " describes " + std::to_string(config.devices.size()) + " device(s), " +
-             std::to_string(count) + " uio device(s) given");
+        Fail(std::string(file) + " describes " + std::to_string(config.devices.size()) +
+             " device(s), " + std::to_string(count) + " uio device(s) given");
     }
     if (!config.stateFile.empty()) {
         auto loaded = zurvax::LoadKeptState(config.stateFile);
-        if (const auto* error = std::get_if<zurvax::ConfigError>(&loaded)) Fail(error->message);
+        if (const auto* error = std::get_if<zurvax::ConfigError>(&loaded))
+            Fail(error->message);
         emulation.kept = std::move(std::get<zurvax::KeptState>(loaded));
         zurvax::ApplyKeptState(emulation.kept, config);
         emulation.stateFile = config.stateFile;
     }
-    for (std::size_t i = 0; i < count; ++i) emulation.configs.push_back(config.devices[i].drive);
+    for (std::size_t i = 0; i < count; ++i)
+        emulation.configs.push_back(config.devices[i].drive);
     return emulation;
 }
 
@@ -168,34 +187,43 @@ std::size_t MapSize(const std::string& node) {
     const std::string name = std::filesystem::path(node).filename().string();
     std::ifstream file("/sys/class/uio/" + name + "/maps/map0/size");
     std::string text;
-    if (!(file >> text)) Fail("cannot read the map size of " + node);
+    if (!(file >> text))
+        Fail("cannot read the map size of " + node);
     return static_cast<std::size_t>(std::strtoull(text.c_str(), nullptr, 0));
 }
 
 void Map(Served& served) {
     served.size = MapSize(served.node);
     served.fd = ::open(served.node.c_str(), O_RDWR | O_CLOEXEC);
-    if (served.fd < 0) Fail(served.node + ": " + std::strerror(errno));
+    if (served.fd < 0)
+        Fail(served.node + ": " + std::strerror(errno));
     void* area = ::mmap(nullptr, served.size, PROT_READ | PROT_WRITE, MAP_SHARED, served.fd, 0);
-    if (area == MAP_FAILED) Fail(served.node + ": mmap: " + std::strerror(errno));
+    if (area == MAP_FAILED)
+        Fail(served.node + ": mmap: " + std::strerror(errno));
     served.area = static_cast<std::uint8_t*>(area);
 }
 
-void WriteFileAtomically(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+void WriteFileAtomically(const std::filesystem::path& path,
+                         const std::vector<std::uint8_t>& bytes) {
     const auto temporary = path.string() + ".part";
     {
         std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        if (!file) Fail("cannot write " + temporary);
+        file.write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        if (!file)
+            Fail("cannot write " + temporary);
     }
     std::filesystem::rename(temporary, path);
 }
 
 void Record(const Options& options, const std::vector<Served>& devices) {
-    if (options.record.empty()) return;
+    if (options.record.empty())
+        return;
     for (std::size_t i = 0; i < devices.size(); ++i) {
-        if (devices[i].drive.commits() == 0) continue;
-        WriteFileAtomically(std::filesystem::path(options.record) / ("image" + std::to_string(i) + ".bin"),
+        if (devices[i].drive.commits() == 0)
+            continue;
+        WriteFileAtomically(std::filesystem::path(options.record) /
+                                ("image" + std::to_string(i) + ".bin"),
                             devices[i].drive.lastImage());
     }
 }
@@ -218,7 +246,8 @@ public:
     // Serves whatever the device's ring holds; true when the kernel must be kicked.
     bool Walk(Served& served) {
         if (served.stalled) {
-            if (!served.stallEnd || Clock::now() < *served.stallEnd) return false;
+            if (!served.stallEnd || Clock::now() < *served.stallEnd)
+                return false;
             served.stalled = false;
             served.stallDone = true;
             std::fprintf(stderr, "fwupgrade-tcmu: %s: serving again\n", served.node.c_str());
@@ -228,12 +257,14 @@ public:
             [&](const zurvax::tcmu::RingCommand& command, zurvax::tcmu::RingReply& reply) {
                 return Serve(served, command, reply);
             });
-        if (result.broken) Fail(served.node + ": the command ring holds an entry out of bounds");
+        if (result.broken)
+            Fail(served.node + ": the command ring holds an entry out of bounds");
         return result.completed != 0;
     }
 
 private:
-    bool Serve(Served& served, const zurvax::tcmu::RingCommand& command, zurvax::tcmu::RingReply& reply) {
+    bool Serve(Served& served, const zurvax::tcmu::RingCommand& command,
+               zurvax::tcmu::RingReply& reply) {
         if (command.cdb.empty()) {
             reply.status = 0x02;
             reply.sense = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x00, 0, 0, 0, 0};
@@ -245,16 +276,18 @@ private:
         if (dataWrite && options_.stallAfterWrites && !served.stallDone &&
             served.dataWrites == *options_.stallAfterWrites) {
             served.stalled = true;
-            if (options_.stallMs) served.stallEnd = Clock::now() + std::chrono::milliseconds(*options_.stallMs);
-            std::fprintf(stderr, "fwupgrade-tcmu: %s: stalled after %u data writes\n", served.node.c_str(),
-                         served.dataWrites);
+            if (options_.stallMs)
+                served.stallEnd = Clock::now() + std::chrono::milliseconds(*options_.stallMs);
+            std::fprintf(stderr, "fwupgrade-tcmu: %s: stalled after %u data writes\n",
+                         served.node.c_str(), served.dataWrites);
             return false;
         }
-        if (dataWrite) ++served.dataWrites;
+        if (dataWrite)
+            ++served.dataWrites;
 
         auto response = served.drive.execute(command.cdb, command.data, command.capacity);
-        if (opcode == kReadBuffer && mode == kDataMode && ++served.dataReads == options_.corruptRead &&
-            !response.dataIn.empty()) {
+        if (opcode == kReadBuffer && mode == kDataMode &&
+            ++served.dataReads == options_.corruptRead && !response.dataIn.empty()) {
             response.dataIn[response.dataIn.size() / 2] ^= 0x5A;
         }
         reply.status = response.status;
@@ -262,21 +295,26 @@ private:
         reply.dataIn = std::move(response.dataIn);
         reply.dataInCommand = !IsDataOut(opcode);
         if (options_.verbose) {
-            std::fprintf(stderr, "fwupgrade-tcmu: %s: cdb %s data %zu -> status %02x in %zu sense %s\n",
-                         served.node.c_str(), Hex(command.cdb).c_str(), command.capacity, unsigned{reply.status},
-                         reply.dataIn.size(), Hex(reply.sense).c_str());
+            std::fprintf(stderr,
+                         "fwupgrade-tcmu: %s: cdb %s data %zu -> status %02x in %zu sense %s\n",
+                         served.node.c_str(), Hex(command.cdb).c_str(), command.capacity,
+                         unsigned{reply.status}, reply.dataIn.size(), Hex(reply.sense).c_str());
         }
-        if (opcode == kWriteBuffer && mode == kMicrocodeSaveMode) Record(options_, devices_);
-        if (!emulation_.stateFile.empty()) Keep(served);
+        if (opcode == kWriteBuffer && mode == kMicrocodeSaveMode)
+            Record(options_, devices_);
+        if (!emulation_.stateFile.empty())
+            Keep(served);
         return true;
     }
 
     void Keep(Served& served) {
         std::string revision = served.drive.firmwareRevision();
-        if (revision == served.keptRevision) return;
+        if (revision == served.keptRevision)
+            return;
         emulation_.kept.revisions[served.drive.serial()] = revision;
         const std::string error = zurvax::SaveKeptState(emulation_.stateFile, emulation_.kept);
-        if (!error.empty()) std::fprintf(stderr, "fwupgrade-tcmu: %s\n", error.c_str());
+        if (!error.empty())
+            std::fprintf(stderr, "fwupgrade-tcmu: %s\n", error.c_str());
         served.keptRevision = std::move(revision);
     }
 
@@ -292,7 +330,7 @@ void Kick(const Served& served) {
     }
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -310,8 +348,17 @@ int Serve(int argc, char** argv) {
     std::vector<Served> devices;
     Emulation emulation = DriveConfigs(options.devices.size());
     for (std::size_t i = 0; i < options.devices.size(); ++i) {
-        devices.push_back(Served{options.devices[i], -1, nullptr, 0, zurvax::EmulatedDrive(emulation.configs[i]), 0,
-                                 0, false, false, std::nullopt, {}});
+        devices.push_back(Served{options.devices[i],
+                                 -1,
+                                 nullptr,
+                                 0,
+                                 zurvax::EmulatedDrive(emulation.configs[i]),
+                                 0,
+                                 0,
+                                 false,
+                                 false,
+                                 std::nullopt,
+                                 {}});
         devices.back().keptRevision = devices.back().drive.firmwareRevision();
         Map(devices.back());
     }
@@ -319,24 +366,29 @@ int Serve(int argc, char** argv) {
 
     // Commands may already wait in a ring whose interrupt came before we opened it.
     for (Served& served : devices) {
-        if (server.Walk(served)) Kick(served);
+        if (server.Walk(served))
+            Kick(served);
     }
-    if (!options.ready.empty()) std::ofstream(options.ready) << "ready\n";
+    if (!options.ready.empty())
+        std::ofstream(options.ready) << "ready\n";
     std::fprintf(stderr, "fwupgrade-tcmu: serving %zu device(s)\n", devices.size());
 
     std::vector<pollfd> fds;
     fds.reserve(devices.size());
-    for (const Served& served : devices) fds.push_back({served.fd, POLLIN, 0});
+    for (const Served& served : devices)
+        fds.push_back({served.fd, POLLIN, 0});
     while (g_stop == 0) {
         int timeout = 1000;
         for (const Served& served : devices) {
             if (served.stalled && served.stallEnd) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*served.stallEnd - Clock::now());
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    *served.stallEnd - Clock::now());
                 timeout = std::max(0, std::min<int>(timeout, static_cast<int>(left.count()) + 1));
             }
         }
         const int ready = ::poll(fds.data(), fds.size(), timeout);
-        if (ready < 0 && errno != EINTR) Fail(std::string("poll: ") + std::strerror(errno));
+        if (ready < 0 && errno != EINTR)
+            Fail(std::string("poll: ") + std::strerror(errno));
         if (g_dump != 0) {
             g_dump = 0;
             Record(options, devices);
@@ -344,11 +396,13 @@ int Serve(int argc, char** argv) {
         for (std::size_t i = 0; i < devices.size(); ++i) {
             if (ready > 0 && (fds[i].revents & POLLIN) != 0) {
                 std::uint32_t count = 0;
-                if (::read(devices[i].fd, &count, sizeof count) < 0 && errno != EINTR && errno != EAGAIN) {
+                if (::read(devices[i].fd, &count, sizeof count) < 0 && errno != EINTR &&
+                    errno != EAGAIN) {
                     Fail(devices[i].node + ": read: " + std::strerror(errno));
                 }
             }
-            if (server.Walk(devices[i])) Kick(devices[i]);
+            if (server.Walk(devices[i]))
+                Kick(devices[i]);
         }
     }
     Record(options, devices);
@@ -359,7 +413,7 @@ int Serve(int argc, char** argv) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     // Out of memory or a broken configuration are the only ways out by exception: say which
