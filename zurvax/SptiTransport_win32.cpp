@@ -193,12 +193,6 @@ ScsiResult SptiErrorResult(std::uint32_t win32Error) {
     case ERROR_TIMEOUT:
         result.osError = OsError::TimedOut;
         break;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_DEV_NOT_EXIST:
-    case kErrorNoSuchDevice:
-    case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_DEVICE_REMOVED:
     case ERROR_NOT_READY:
         result.osError = OsError::NoDevice;
         break;
@@ -213,7 +207,8 @@ ScsiResult SptiErrorResult(std::uint32_t win32Error) {
         result.driverStatus = win32Error;
         break;
     default:
-        result.osError = OsError::Other;
+        // A device that is gone is told the same way whether it went before or during a command.
+        result.osError = IsAbsent(win32Error) ? OsError::NoDevice : OsError::Other;
         break;
     }
     return result;
