@@ -23,7 +23,8 @@ fail() { echo "deb: $*" >&2; problems=1; }
 dpkg-deb -x "$deb" "$root/fs" || { echo "deb: dpkg-deb cannot unpack $deb" >&2; exit 1; }
 [ "$(dpkg-deb -f "$deb" Package)" = fwupgrade ] || fail "package name is not fwupgrade"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "version $(dpkg-deb -f "$deb" Version), expected $version"
-dpkg-deb -f "$deb" Depends | grep -q libncursesw || fail "no dependency on ncurses: $(dpkg-deb -f "$deb" Depends)"
+# grep reads all it is given (no -q): under pipefail a writer cut off by an early exit fails.
+dpkg-deb -f "$deb" Depends | grep libncursesw >/dev/null || fail "no dependency on ncurses: $(dpkg-deb -f "$deb" Depends)"
 
 # mode path [what the file must start with]
 expect() {
@@ -51,7 +52,7 @@ if [ -f ansible/galaxy.yml ]; then
   collection=$(find "$root/fs/usr/share/fwupgrade" -name '*.tar.gz' | head -n1)
   if [ -z "$collection" ]; then
     fail "the tree has ansible/ but the package has no collection in /usr/share/fwupgrade"
-  elif ! tar -tzf "$collection" | grep -qx 'MANIFEST.json'; then
+  elif ! tar -tzf "$collection" | grep -x 'MANIFEST.json' >/dev/null; then
     fail "${collection#"$root"/fs} is not a collection (no MANIFEST.json)"
   fi
 fi
