@@ -47,7 +47,7 @@ const char* UsageText() {
            "R: the revision the image carries; by default taken from its name (kmr47000_0200.gbf: "
            "0200).\n"
            "Exit status: 0 done, 1 a drive failed or needs attention, 2 usage or input error,\n"
-           "3 a drive was refused, 4 no drive matched.\n";
+           "3 a drive was refused, 4 no drive matched, 5 interrupted.\n";
 }
 
 std::optional<std::string> RevisionFromImageName(const std::string& path) {

@@ -39,12 +39,27 @@ public:
 
     bool Opened() const;
     bool Write(const void* data, std::size_t size);
-    // Flushes to the disk, makes the file read-only and closes it.
-    bool Finish();
+    // Flushes to the disk, makes the file read-only (unless told otherwise) and closes it.
+    bool Finish(bool readOnly = true);
 
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
+
+// What is at path: nothing, a regular file, or something else (a device, a pipe, a folder).
+enum class PathKind { Absent, Regular, Other };
+PathKind KindOf(const std::string& path);
+
+// True when both paths name one existing file, through whatever links or spellings.
+bool SameFile(const std::string& a, const std::string& b);
+
+// Puts the finished file from in place of to, in one step: a reader finds the old file or
+// the new one, never a part. Both in one folder.
+bool ReplaceWith(const std::string& from, const std::string& to);
+bool RemoveFile(const std::string& path);
+
+// The folder path names its file in ("." for a bare name).
+std::string FolderOf(const std::string& path);
 
 } // namespace cli

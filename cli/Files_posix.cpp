@@ -78,15 +78,54 @@ bool NewFile::Write(const void* data, std::size_t size) {
     return size == 0;
 }
 
-bool NewFile::Finish() {
+bool NewFile::Finish(bool readOnly) {
     if (m_impl->fd < 0) {
         return false;
     }
-    const bool synced = ::fsync(m_impl->fd) == 0 && ::fchmod(m_impl->fd, 0400) == 0;
+    const bool synced =
+        ::fsync(m_impl->fd) == 0 && ::fchmod(m_impl->fd, readOnly ? 0400 : 0644) == 0;
     const bool closed = ::close(m_impl->fd) == 0;
     m_impl->fd = -1;
     m_impl->finished = synced && closed;
     return m_impl->finished;
+}
+
+PathKind KindOf(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return errno == ENOENT ? PathKind::Absent : PathKind::Other;
+    }
+    return S_ISREG(info.st_mode) ? PathKind::Regular : PathKind::Other;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool ReplaceWith(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        return false;
+    }
+    // The rename itself reaches the disk with the folder.
+    const int folder = ::open(FolderOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return true;
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 } // namespace cli

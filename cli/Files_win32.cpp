@@ -77,19 +77,72 @@ bool NewFile::Write(const void* data, std::size_t size) {
     return size == 0;
 }
 
-bool NewFile::Finish() {
+bool NewFile::Finish(bool readOnly) {
     if (m_impl->handle == INVALID_HANDLE_VALUE) {
         return false;
     }
     const bool flushed = ::FlushFileBuffers(m_impl->handle) != 0;
     const bool closed = ::CloseHandle(m_impl->handle) != 0;
     m_impl->handle = INVALID_HANDLE_VALUE;
-    m_impl->finished = flushed && closed &&
-                       ::SetFileAttributesA(m_impl->path.c_str(), FILE_ATTRIBUTE_READONLY) != 0;
+    m_impl->finished =
+        flushed && closed &&
+        (!readOnly || ::SetFileAttributesA(m_impl->path.c_str(), FILE_ATTRIBUTE_READONLY) != 0);
     if (!m_impl->finished) {
         ::DeleteFileA(m_impl->path.c_str());
     }
     return m_impl->finished;
+}
+
+PathKind KindOf(const std::string& path) {
+    const ::DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const ::DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::Absent
+                                                                              : PathKind::Other;
+    }
+    return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0
+               ? PathKind::Regular
+               : PathKind::Other;
+}
+
+namespace {
+bool Identify(const std::string& path, ::BY_HANDLE_FILE_INFORMATION& info) {
+    const ::HANDLE handle =
+        ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const bool known = ::GetFileInformationByHandle(handle, &info) != 0;
+    ::CloseHandle(handle);
+    return known;
+}
+} // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+    ::BY_HANDLE_FILE_INFORMATION first{};
+    ::BY_HANDLE_FILE_INFORMATION second{};
+    return Identify(a, first) && Identify(b, second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
+}
+
+bool ReplaceWith(const std::string& from, const std::string& to) {
+    return ::MoveFileExA(from.c_str(), to.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool RemoveFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.find_last_of("/\\:");
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    // A root ("\\", "C:\\") or a drive's own folder ("C:") keeps its last character.
+    const bool root = path[slash] == ':' || slash == 0 || (slash == 2 && path[1] == ':');
+    return path.substr(0, root ? slash + 1 : slash);
 }
 
 } // namespace cli

@@ -24,7 +24,7 @@ constexpr auto kProgressEvery = std::chrono::milliseconds(500);
 } // namespace
 
 DialogRun RunWindows(fw::Kernel& kernel, const DriveIdentity& drive, const std::string& image,
-                     bool confirm, bool progress) {
+                     bool confirm, bool progress, const std::function<void()>& choosing) {
     Headless windows(kernel);
     fw::InstallPlatform(&windows, &kernel);
     // The run's copy for this drive alone: the copy goes when the run ends, and whoever runs
@@ -40,6 +40,7 @@ DialogRun RunWindows(fw::Kernel& kernel, const DriveIdentity& drive, const std::
     windows.Then(IDD_AGREEMENT, [](Headless& ui) { ui.Click(IDOK); });
     windows.Then(IDD_DEVICE_DIALOG, [&](Headless& ui) {
         firstBox = ui.MessageBoxes().size();
+        choosing();
         const auto* list = ui.Control(IDD_DEVICE_DIALOG, IDC_DEVICE_LIST);
         for (std::size_t i = 0; list != nullptr && i < list->items.size() && !run.chosen; ++i) {
             const CString entry(list->items[i]);

@@ -3,6 +3,7 @@
 // always ask for the sense data, then DONE. The program returns once its worker has ended.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,9 @@ struct DialogRun {
 };
 
 // Runs the windows once on kernel for drive, the worker reading image. With progress, the
-// chunks sent are said on standard error as they move.
+// chunks sent are said on standard error as they move. choosing is called as the operator is
+// about to choose the drive: what happened before (the first scan's own choice) is not of it.
 DialogRun RunWindows(fw::Kernel& kernel, const DriveIdentity& drive, const std::string& image,
-                     bool confirm, bool progress);
+                     bool confirm, bool progress, const std::function<void()>& choosing);
 
 } // namespace cli

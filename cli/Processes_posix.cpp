@@ -1,11 +1,17 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
+
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include "cli/Processes.h"
 
@@ -26,12 +32,45 @@ std::string HostName() {
                                                             : std::string();
 }
 
+unsigned long ProcessId() { return static_cast<unsigned long>(::getpid()); }
+
 void AttachParentConsole() {}
+
+namespace {
+std::atomic<bool> g_stop{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+void OnStopSignal(int /*signal*/) { g_stop = true; }
+} // namespace
+
+void InstallStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a wait in progress returns, and the loop around it looks at the stop.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaction(signal, &action, nullptr);
+    }
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+bool StopRequested() { return g_stop; }
+
+void StopWhenParentEnds() {
+#ifdef __linux__
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // The parent may have gone before the line above: then this process was handed on.
+    if (::getppid() == 1) {
+        g_stop = true;
+    }
+#endif
+}
 
 struct Child::Impl {
     pid_t pid = -1;
     int output = -1;
     bool ended = false;
+    bool stopped = false;
 };
 
 Child::Child(const std::string& program, const std::vector<std::string>& arguments)
@@ -76,6 +115,13 @@ Child::~Child() {
 }
 
 bool Child::Started() const { return m_impl->pid > 0; }
+
+void Child::Stop() {
+    if (Started() && !m_impl->ended && !m_impl->stopped) {
+        ::kill(m_impl->pid, SIGTERM);
+        m_impl->stopped = true;
+    }
+}
 
 bool Child::Poll() {
     if (!Started() || m_impl->ended) {

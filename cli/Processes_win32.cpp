@@ -3,6 +3,7 @@
 #endif
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 
 #include "cli/Processes.h"
@@ -28,6 +29,8 @@ std::string HostName() {
     return ::GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
 }
 
+unsigned long ProcessId() { return ::GetCurrentProcessId(); }
+
 void AttachParentConsole() {
     // Output already redirected (to a file or a pipe) is left where it goes.
     if (::GetStdHandle(STD_OUTPUT_HANDLE) != nullptr &&
@@ -41,6 +44,31 @@ void AttachParentConsole() {
         static_cast<void>(freopen_s(&ignored, "CONOUT$", "w", stderr));
     }
 }
+
+namespace {
+std::atomic<bool> g_stop{false};
+
+BOOL WINAPI OnControlEvent(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        g_stop = true;
+        return TRUE; // handled: the run ends by itself, its record written
+    default:
+        return FALSE;
+    }
+}
+} // namespace
+
+void InstallStopSignals() { ::SetConsoleCtrlHandler(OnControlEvent, TRUE); }
+
+bool StopRequested() { return g_stop; }
+
+// Children share the parent's console and get its control events themselves.
+void StopWhenParentEnds() {}
 
 struct Child::Impl {
     PROCESS_INFORMATION process{};
@@ -112,6 +140,10 @@ Child::~Child() {
 }
 
 bool Child::Started() const { return m_impl->process.hProcess != nullptr; }
+
+// The console's control event reaches every process on it, this child too; a child of a
+// process without a console has nobody to interrupt it but this process, which waits for it.
+void Child::Stop() {}
 
 bool Child::Poll() {
     if (!Started() || m_impl->ended) {

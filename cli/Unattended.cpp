@@ -1,7 +1,7 @@
 #include "cli/Unattended.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <set>
@@ -11,6 +11,7 @@
 #include "cli/Document.h"
 #include "cli/Drives.h"
 #include "cli/Image.h"
+#include "cli/Output.h"
 #include "cli/Processes.h"
 #include "cli/Selector.h"
 #include "cli/Text.h"
@@ -35,14 +36,27 @@ struct RunState {
 
 int ExitStatus(const std::vector<ChildDrive>& drives) {
     bool refused = false;
+    bool failed = false;
     for (const ChildDrive& drive : drives) {
         const std::string result = ResultOf(drive.record);
-        if (result == "failed" || result == "attention") {
+        const bool interrupted =
+            result == "failed" && drive.record["reason"] == kInterruptedBeforeCommit;
+        if (result == "attention" || (result == "failed" && !interrupted)) {
             return kExitFailed;
         }
+        failed = failed || interrupted;
         refused = refused || result == "refused";
     }
+    if (StopRequested() || failed) {
+        return kExitInterrupted;
+    }
     return refused ? kExitRefused : kExitDone;
+}
+
+// A child tells its parent each phase as it reaches it.
+void SayPhase(RunPhase phase) {
+    std::printf("%s\n", PhaseLine(phase).c_str());
+    std::fflush(stdout);
 }
 
 void SayResult(const ChildDrive& drive) {
@@ -120,14 +134,19 @@ void Act(fw::Kernel& kernel, RunState& state, const CommandLine& line, const Run
             }
             continue;
         }
-        if (const auto shared = SharedSerial(listed, drive.drive)) {
+        if (StopRequested()) {
+            drive.record = DriveRecord(drive.drive);
+            Decide(drive.record, "refused", "not started: the run was interrupted");
+        } else if (const auto shared = SharedSerial(listed, drive.drive)) {
             drive.record = DriveRecord(drive.drive);
             Decide(drive.record, "refused", *shared);
         } else if (line.command == Command::Upgrade && line.jobs > 1) {
             children.push_back(drive);
             continue;
         } else {
-            drive.record = HandleDrive(kernel, drive.drive, line, image.copy);
+            drive.record =
+                HandleDrive(kernel, drive.drive, line, image.copy,
+                            line.childDrive.empty() ? PhaseListener() : PhaseListener(SayPhase));
         }
         if (!line.json) {
             SayResult(drive);
@@ -161,12 +180,23 @@ int Run(const std::vector<std::string>& arguments, fw::Kernel& kernel, RunState&
     if (line.command == Command::Upgrade && (!line.acceptAgreement || !line.yes)) {
         return Usage("upgrade needs --accept-agreement and --yes: nothing was done");
     }
+    if (line.command != Command::List) {
+        InstallStopSignals();
+    }
+    if (!line.childDrive.empty()) {
+        StopWhenParentEnds();
+    }
+    if (!line.report.empty()) {
+        if (const auto problem = ReportProblem(line.report, line.image)) {
+            return Usage(*problem);
+        }
+    }
 
     Json arguments_json = Json::array();
     for (const std::string& argument : arguments) {
         arguments_json.push_back(JsonText(argument));
     }
-    Json document{{"format_version", 1},
+    Json document{{"format_version", 2},
                   {"tool", "fwupgrade"},
                   {"version", FWUPGRADE_VERSION},
                   {"arguments", arguments_json},
@@ -222,16 +252,19 @@ int Run(const std::vector<std::string>& arguments, fw::Kernel& kernel, RunState&
     document["summary"] = summary;
     document["exit_status"] = status;
     const std::string text = DocumentText(document);
+    std::optional<std::string> lost;
     if (line.json) {
-        std::printf("%s\n", text.c_str());
+        lost = PrintDocument(text);
     }
     if (!line.report.empty()) {
-        std::ofstream report(line.report, std::ios::binary | std::ios::trunc);
-        report << text << "\n";
-        if (!report) {
-            std::fprintf(stderr, "fwupgrade: the report %s could not be written\n",
-                         HumanText(line.report).c_str());
+        if (const auto problem = WriteReport(line.report, text + "\n")) {
+            lost = problem;
         }
+    }
+    if (lost) {
+        // The record is the product: a run whose record was lost did not succeed.
+        std::fprintf(stderr, "fwupgrade: %s\n", HumanText(*lost).c_str());
+        status = std::max(status, kExitFailed);
     }
     return status;
 }

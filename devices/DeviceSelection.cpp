@@ -6,6 +6,7 @@
 #include "app/FirmwareApp.h"
 #include "devices/ListEntry.h"
 #include "res/Texts.h"
+#include "scsi/RunObserver.h"
 #include "scsi/TapeError.h"
 #include "ui/DeviceSelectDlg.h"
 
@@ -61,6 +62,7 @@ void CDeviceSelectDlg::OnSelchangeDeviceList() {
              MatchesReference(m_strModel, kReferenceProduct, sizeof kReferenceProduct));
 
         if (!qualified) {
+            CurrentRunObserver().Refused(Refusal::WrongDevice);
             MessageBox(res::text::kWrongDevice, res::text::kWrongDeviceCaption,
                        MB_OK | MB_ICONSTOP);
             m_btnUpgrade.EnableWindow(FALSE);
@@ -75,6 +77,7 @@ void CDeviceSelectDlg::OnSelchangeDeviceList() {
                     m_btnUpgrade.EnableWindow(FALSE);
                 }
             } else {
+                CurrentRunObserver().Refused(Refusal::NotReady);
                 ReportTapeError(GetSafeHwnd(), ready, theApp.m_nDeviceId);
             }
         }

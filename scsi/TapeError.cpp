@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "res/Texts.h"
+#include "scsi/RunObserver.h"
 
 namespace {
 
@@ -38,32 +39,34 @@ private:
 
 } // namespace
 
+const char* SenseKeyName(unsigned key) { return kSenseKeyNames[key & 0x0F]; }
+
 CString FormatSenseText(const SENSE_DATA& sense) {
     const uint8_t* b = sense.bytes;
     CString text;
     // "%.4s" stops at four characters or the first zero byte: never past the field.
-    text.Format("Error Code: \t\t%xh\n"
-                "Valid:\t\t\t%xh\n"
-                "Segment Number:\t\t%xh\n"
-                "Sense Key: \t\t%s\n"
-                "Incorrect Length Indicator:\t%xh\n"
-                "End Of Medium:\t\t%xh\n"
-                "File Mark:\t\t\t%xh\n"
-                "Information:\t\t%.4s\n"
-                "Additional Length: \t\t%xh\n"
-                "Command Specific:\t\t%.4s\n"
-                "Sense Code:\t\t%xh\n"
-                "Sense Code Qualifier:\t%xh\n"
-                "Field Unit Code:\t\t%xh",
-                b[0] & 0x7Fu, (b[0] >> 7) & 1u, unsigned{b[1]}, kSenseKeyNames[b[2] & 0x0F],
-                (b[2] >> 5) & 1u, (b[2] >> 6) & 1u, (b[2] >> 7) & 1u,
-                reinterpret_cast<const char*>(&b[3]), unsigned{b[7]},
-                reinterpret_cast<const char*>(&b[8]), unsigned{b[12]}, unsigned{b[13]},
-                unsigned{b[14]});
+    text.Format(
+        "Error Code: \t\t%xh\n"
+        "Valid:\t\t\t%xh\n"
+        "Segment Number:\t\t%xh\n"
+        "Sense Key: \t\t%s\n"
+        "Incorrect Length Indicator:\t%xh\n"
+        "End Of Medium:\t\t%xh\n"
+        "File Mark:\t\t\t%xh\n"
+        "Information:\t\t%.4s\n"
+        "Additional Length: \t\t%xh\n"
+        "Command Specific:\t\t%.4s\n"
+        "Sense Code:\t\t%xh\n"
+        "Sense Code Qualifier:\t%xh\n"
+        "Field Unit Code:\t\t%xh",
+        b[0] & 0x7Fu, (b[0] >> 7) & 1u, unsigned{b[1]}, SenseKeyName(b[2]), (b[2] >> 5) & 1u,
+        (b[2] >> 6) & 1u, (b[2] >> 7) & 1u, reinterpret_cast<const char*>(&b[3]), unsigned{b[7]},
+        reinterpret_cast<const char*>(&b[8]), unsigned{b[12]}, unsigned{b[13]}, unsigned{b[14]});
     return text;
 }
 
 void ReportTapeError(HWND hWnd, UINT status, UINT device) {
+    CurrentRunObserver().CallFailed(status, device);
     char text[128];
     if (status == LOGICAL_UNIT_NOT_READY_CAUSE_NOT_REPORTABLE) {
         std::snprintf(text, sizeof text, "%s%s", res::text::kNotReadyCauseNotReportable,
@@ -87,6 +90,7 @@ void ReportTapeError(HWND hWnd, UINT status, UINT device) {
     auto sense = std::make_unique<SENSE_DATA>();
     *sense = SENSE_DATA{};
     RequestSense(device, sense.get());
+    CurrentRunObserver().SenseRead(*sense);
     const CString senseText = FormatSenseText(*sense);
     MessageBoxA(hWnd, senseText, res::text::kSenseCaption, MB_OK | MB_ICONEXCLAMATION);
 }

@@ -11,5 +11,8 @@
 // clicks while the boxes are up, so no scan or selection can start inside another.
 void ReportTapeError(HWND hWnd, UINT status, UINT device);
 
+// The name of a sense key (its low four bits), as the sense display shows it.
+const char* SenseKeyName(unsigned key);
+
 // The thirteen lines of the sense display for a sense record.
 CString FormatSenseText(const SENSE_DATA& sense);

@@ -8,6 +8,7 @@
 #include "app/FirmwareApp.h"
 #include "res/Texts.h"
 #include "scsi/LibraryStatus.h"
+#include "scsi/RunObserver.h"
 #include "scsi/TapeError.h"
 #include "zurvax/ZurvaxApi.h"
 
@@ -38,8 +39,8 @@ void FillWithComplement(BYTE* out, const BYTE* in, UINT count) {
 }
 
 // Sends the image chunk by chunk, each verified before the next is read. Returns true
-// when every chunk was written and read back equal.
-bool TransferImage(CFile& image, DWORD length) {
+// when every chunk was written and read back equal; stopped tells a stop asked for.
+bool TransferImage(CFile& image, DWORD length, bool& stopped) {
     auto transfer = std::make_unique<BYTE[]>(kChunkSize);
     auto readBack = std::make_unique<BYTE[]>(kChunkSize);
     std::memset(transfer.get(), 0, kChunkSize);
@@ -47,6 +48,10 @@ bool TransferImage(CFile& image, DWORD length) {
 
     DWORD offset = 0;
     for (DWORD position = 0; position < length; position += kChunkSize) {
+        if (CurrentRunObserver().StopBeforeCommit()) {
+            stopped = true;
+            return false;
+        }
         // Only what the file really gave is ever sent: a failed or short read (the file
         // shrank, or the disk failed) ends the transfer like a failed chunk.
         const UINT expected = std::min<DWORD>(kChunkSize, length - position);
@@ -141,31 +146,42 @@ UINT FirmwareDownloadThread(void* pParam) {
     }
 
     bool complete = false;
+    bool stopped = false;
+    RunObserver& observer = CurrentRunObserver();
     UINT status = TestUnitReady(theApp.m_nDeviceId);
     if (!IsGood(status)) {
         ReportTapeError(nullptr, status, theApp.m_nDeviceId);
-    } else if (TransferImage(image, length)) {
-        // Where the open keeps writers out only by advice, another program may have rewritten the
-        // image meanwhile: the drive would hold chunks of two files, each verified.
-        if (image.HasChanged()) {
-            AfxMessageBox(res::text::kImageChanged);
-        } else {
-            status = WriteBuffer(theApp.m_nDeviceId, BUFFER_MODE_DOWNLOAD_MICROCODE_SAVE, kBufferId,
-                                 0, 0, nullptr);
-            if (CommitRejected(status)) {
-                // A drive that refuses the image keeps its old code: never call that a success.
-                ReportTapeError(nullptr, status, theApp.m_nDeviceId);
+    } else {
+        observer.Phase(RunPhase::TransferStarted);
+        if (TransferImage(image, length, stopped)) {
+            // Where the open keeps writers out only by advice, another program may have rewritten
+            // the image meanwhile: the drive would hold chunks of two files, each verified.
+            if (image.HasChanged()) {
+                AfxMessageBox(res::text::kImageChanged);
+            } else if (observer.StopBeforeCommit()) {
+                stopped = true;
             } else {
-                theApp.m_bCommitTaken = 1;
-                Sleep(kSettleMs);
-                theApp.m_bUpgradeDone = 1;
-                complete = true;
+                // Said before it goes out: from here on the drive may take the new code, whatever
+                // the call answers or however the process ends.
+                observer.Phase(RunPhase::CommitSent);
+                status = WriteBuffer(theApp.m_nDeviceId, BUFFER_MODE_DOWNLOAD_MICROCODE_SAVE,
+                                     kBufferId, 0, 0, nullptr);
+                if (CommitRejected(status)) {
+                    // A drive that refuses the image keeps its old code: never call that a success.
+                    ReportTapeError(nullptr, status, theApp.m_nDeviceId);
+                } else {
+                    theApp.m_bCommitTaken = 1;
+                    Sleep(kSettleMs);
+                    theApp.m_bUpgradeDone = 1;
+                    complete = true;
+                }
             }
         }
     }
     image.Close();
 
     // Every path that reached the drive waits for it to answer before anything else.
+    observer.Phase(RunPhase::Polling);
     status = TestUnitReady(theApp.m_nDeviceId);
     for (BYTE retries = kPollRetries; !IsGood(status) && retries > 0; --retries) {
         Sleep(kPollIntervalMs);
@@ -173,6 +189,8 @@ UINT FirmwareDownloadThread(void* pParam) {
     }
 
     const bool success = complete && IsGood(status);
+    observer.Outcome(theApp.m_bCommitTaken != 0, IsGood(status), stopped);
+    observer.Phase(RunPhase::Ended);
     if (!success) {
         theApp.m_bUpgradeDone = 0;
     }

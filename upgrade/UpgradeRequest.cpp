@@ -7,6 +7,7 @@
 #include "app/FirmwareApp.h"
 #include "res/Texts.h"
 #include "scsi/LibraryStatus.h"
+#include "scsi/RunObserver.h"
 #include "scsi/TapeError.h"
 #include "ui/DeviceSelectDlg.h"
 #include "ui/ProgressDlg.h"
@@ -40,6 +41,7 @@ void CDeviceSelectDlg::OnUpgradeFirmware() {
     [&] {
         const UINT status = TestUnitReady(theApp.m_nDeviceId);
         if (status != SCSI_STATUS_OK && status != MEDIUM_NOT_PRESENT) {
+            CurrentRunObserver().Refused(Refusal::NotReady);
             ReportTapeError(nullptr, status, theApp.m_nDeviceId);
             return;
         }
@@ -54,6 +56,7 @@ void CDeviceSelectDlg::OnUpgradeFirmware() {
 
         // Only the first characters are compared, as strings of one character each.
         if (m_strRevision.Left(1).Compare(minimumRevision.Left(1)) < 0) {
+            CurrentRunObserver().Refused(Refusal::BelowMinimum);
             MessageBox(res::text::kNotSupported, nullptr, MB_OK);
             return;
         }
@@ -63,8 +66,10 @@ void CDeviceSelectDlg::OnUpgradeFirmware() {
         const UINT claim = ClaimDevice(theApp.m_nDeviceId);
         if (claim != SCSI_STATUS_OK) {
             if (DeviceInUse(claim)) {
+                CurrentRunObserver().Refused(Refusal::InUse);
                 MessageBox(res::text::kDriveInUse, nullptr, MB_OK | MB_ICONSTOP);
             } else {
+                CurrentRunObserver().Refused(Refusal::NotClaimed);
                 ReportTapeError(nullptr, claim, theApp.m_nDeviceId);
             }
             return;
@@ -76,6 +81,7 @@ void CDeviceSelectDlg::OnUpgradeFirmware() {
             return;
         }
 
+        CurrentRunObserver().Phase(RunPhase::Claimed);
         if (AfxBeginThread(FirmwareDownloadThread, this, THREAD_PRIORITY_HIGHEST, 0, 0, nullptr) ==
             nullptr) {
             ReleaseDevice(theApp.m_nDeviceId);

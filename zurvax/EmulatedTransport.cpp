@@ -1,6 +1,8 @@
 #include "zurvax/EmulatedTransport.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <utility>
 
 namespace zurvax {
@@ -50,6 +52,9 @@ ScsiResult EmulatedTransport::execute(std::uint32_t index, const ScsiCommand& co
     if (index >= devices_.size()) {
         result.transport = TransportStatus::NoDevice;
         return result;
+    }
+    if (devices_[index].config.latencyMs != 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(devices_[index].config.latencyMs));
     }
     const auto dataIn = command.dataIn();
     Answer answer = devices_[index].drive.execute(command.cdb(), command.dataOut(), dataIn);

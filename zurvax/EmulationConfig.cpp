@@ -221,7 +221,7 @@ DeviceConfig ReadDevice(const json& entry, std::uint32_t index, const std::strin
     reader.onlyKeys(entry, {"type", "qualifier", "vendor", "product", "revision", "inquiry",
                             "host_adapter", "target", "lun", "medium", "sense",
                             "power_on_attention", "activation_polls", "check_image", "faults",
-                            "serial", "serial_hex", "tape_in_use"});
+                            "serial", "serial_hex", "tape_in_use", "latency_ms"});
     DeviceConfig device;
     const auto type = static_cast<std::uint8_t>(reader.integer(entry, "type", 0, 31, 1));
     const auto qualifier = static_cast<std::uint8_t>(reader.integer(entry, "qualifier", 0, 7, 0));
@@ -254,6 +254,7 @@ DeviceConfig ReadDevice(const json& entry, std::uint32_t index, const std::strin
         reader.fail("key \"serial\": begins or ends with a blank");
     }
     device.tapeInUse = reader.boolean(entry, "tape_in_use", false);
+    device.latencyMs = static_cast<unsigned>(reader.integer(entry, "latency_ms", 0, 10000, 0));
     device.path[1] = static_cast<std::uint8_t>(reader.integer(entry, "host_adapter", 0, 255, 0));
     device.path[2] =
         static_cast<std::uint8_t>(reader.integer(entry, "target", 0, 255, index & 0xFF));

@@ -5,7 +5,7 @@
 //     "devices": [ { "type": 0-31, "qualifier": 0-7, "vendor": "<=8", "product": "<=16",
 //                    "revision": "<=4", "inquiry": "<36 bytes hex>", "serial": "<1-251>",
 //                    "serial_hex": "<1-251 bytes hex>",
-//                    "tape_in_use": bool,
+//                    "tape_in_use": bool, "latency_ms": 0-10000,
 //                    "host_adapter": 0-255, "target": 0-255, "lun": 0-255,
 //                    "medium": bool, "sense": "<hex>", "power_on_attention": bool,
 //                    "activation_polls": -1.., "check_image": bool,
@@ -55,6 +55,9 @@ struct DeviceConfig {
     DevicePath path{};
     std::vector<FaultRule> faults;
     bool tapeInUse = false;
+    // Real time every command takes, as a slow drive or a slow bus would: lets a test land a
+    // signal or a kill at a given moment of a run in real time.
+    unsigned latencyMs = 0;
 };
 
 enum class EndOfList {

@@ -109,5 +109,84 @@ wait "$runner"
 check "an image replaced between drives: both drives upgraded to the hashed image's 0200" \
   test "$(results "$replaced/out.json")/$(python3 -c 'import json,sys; print(" ".join(d["revision_after"] or "-" for d in json.load(open(sys.argv[1]))["drives"]))' "$replaced/out.json")" = "upgraded upgraded/0200 0200"
 
+# Stops as a fleet operator meets them: a signal at a given moment of the run, in real time
+# (the emulated drives answer slowly, or take polls to come back), to the run's process group
+# (a terminal's Ctrl-C) or to the parent alone (a time-out's kill), or a SIGKILL to a child.
+# Each row: a name, --jobs, each command's latency (ms), the polls a commit takes, the trace
+# line to wait for and how many of it, whom to signal, the signal; then the exit status, the
+# results and the commits by drive index that must follow. No child may be left.
+image_of() { # image_of FILE KIB: an image of the emulated drive's format
+  { printf 'KMR47000-FW:0200'; head -c $(($2 * 1024 - 16)) /dev/zero | tr '\0' 'z'; } >"$1"
+}
+stop_case() {
+  local name=$1 jobs=$2 latency=$3 polls=$4 wait_for=$5 count=$6 whom=$7 signal=$8
+  local status=$9 expected=${10} commits_expected=${11} folder=$WORK/stop-$1 seen
+  mkdir -p "$folder"
+  cat >"$folder/drives.json" <<JSON
+{ "state_file": "state.json", "devices": [
+  { "serial": "SN-1", "latency_ms": $latency, "activation_polls": $polls },
+  { "serial": "SN-2", "latency_ms": $latency, "activation_polls": $polls } ] }
+JSON
+  image_of "$folder/kmr47000_0200.gbf" 256
+  # In a session of its own, so that a signal to its group reaches the run alone.
+  (cd "$folder" && ZURVAX_EMULATION=drives.json ZURVAX_TRACE=trace.txt exec setsid "$BIN" upgrade \
+     --image kmr47000_0200.gbf --accept-agreement --yes --jobs "$jobs" --report report.json \
+     >out.txt 2>err.txt) &
+  local run=$!
+  for _ in $(seq 1200); do
+    seen=$(grep -c -- "$wait_for" "$folder/trace.txt" 2>/dev/null)
+    [ "${seen:-0}" -ge "$count" ] && break
+    sleep 0.05
+  done
+  case $whom in
+  group) kill -"$signal" -- "-$run" ;;
+  parent) kill -"$signal" "$run" ;;
+  child) kill -"$signal" "$(pgrep -P "$run" -f -- --child-drive | head -n1)" ;;
+  esac
+  wait "$run"
+  local got=$?
+  touch "$folder/trace.txt"
+  check "stop, $name: exit $status, [$expected], commits [$commits_expected], no child left" \
+    test "$got/$(results "$folder/report.json" 2>/dev/null)/$(commits "$folder/trace.txt")/$(pgrep -c -f -- --child-drive)" \
+    = "$status/$expected/$commits_expected/0"
+}
+stop_case transfer 1 30 0 "offset=16384" 1 group TERM 5 "failed refused" ""
+stop_case transfer-jobs 2 30 0 "offset=16384" 2 group INT 5 "failed failed" ""
+stop_case parent-alone 2 30 0 "offset=16384" 2 parent HUP 5 "failed failed" ""
+stop_case polling 1 0 2 "mode=5" 1 group TERM 5 "upgraded refused" "0"
+stop_case polling-jobs 2 0 2 "mode=5" 2 group TERM 5 "upgraded upgraded" "0 1"
+stop_case child-killed 2 0 0 "mode=5" 2 child KILL 0 "upgraded upgraded" "0 1"
+
+# Outputs: a report that cannot be written is known before any drive is touched; one that
+# fails at the end, or a document standard output cannot take, makes the status at least 1.
+out=$WORK/outputs
+mkdir -p "$out"
+echo '{ "devices": [ { "serial": "SN-1", "activation_polls": 0 } ] }' >"$out/drives.json"
+cp "$WORK/serial/kmr47000_0200.gbf" "$out/"
+cp "$out/kmr47000_0200.gbf" "$out/original.gbf"
+output_case() { # output_case NAME STATUS TOUCHED(yes|no) STDOUT ARGS...
+  local name=$1 status=$2 touched=$3 stdout=$4
+  shift 4
+  rm -f "$out/trace.txt"
+  (cd "$out" && ZURVAX_EMULATION=drives.json ZURVAX_TRACE=trace.txt timeout 120 "$BIN" check \
+     --image kmr47000_0200.gbf "$@" >"$stdout" 2>err.txt)
+  local got=$? was=no
+  [ -s "$out/trace.txt" ] && was=yes
+  check "output, $name: exit $status, drive touched: $touched" test "$got/$was" = "$status/$touched"
+}
+output_case "report in a missing folder" 2 no /dev/null --report missing/report.json
+output_case "report naming the image" 2 no /dev/null --report kmr47000_0200.gbf
+check "output, the image is left as it was" cmp -s "$out/kmr47000_0200.gbf" "$out/original.gbf"
+output_case "report to a full device" 1 yes /dev/null --report /dev/full
+output_case "document to a full standard output" 1 yes /dev/full --json
+check "output, a report written whole, no file beside it" sh -c "cd '$out' && \
+  ZURVAX_EMULATION=drives.json '$BIN' check --image kmr47000_0200.gbf --report r.json 2>/dev/null && \
+  python3 -c 'import json; json.load(open(\"r.json\"))' && [ \$(ls | grep -c fwupgrade-) -eq 0 ]"
+# A reader of standard error that goes away (2>&1 | head) must not end the run mid-transfer.
+(cd "$out" && ZURVAX_EMULATION=drives.json timeout 120 "$BIN" upgrade --image kmr47000_0200.gbf \
+   --accept-agreement --yes --report piped.json 2>&1 >/dev/null | true)
+check "output, a closed standard error: the run goes on to its result" \
+  test "$(results "$out/piped.json" 2>/dev/null)" = upgraded
+
 echo "cli: $PASSED passed, $FAILED failed"
 [ "$FAILED" -eq 0 ]

@@ -80,6 +80,39 @@ TEST(Unattended, EachDriveGetsItsResultAndTheStatusSaysTheWorst) {
     EXPECT_TRUE(run.TraceOf("WriteBuffer 4").empty());
 }
 
+// What a drive's revision means for the run, and each way a taken commit can still need the
+// operator (exit status 1).
+TEST(Unattended, RevisionsAndAttentionDecideTheResult) {
+    struct Case {
+        const char* device;
+        std::vector<std::string> extra;
+        const char* result;
+        int status;
+    };
+    const Case cases[] = {
+        {R"({"revision":"01ab"})", {"--revision", "01AB"}, "current", cli::kExitDone},
+        {R"({"revision":"0300"})", {}, "refused", cli::kExitRefused},
+        {R"({"revision":"0300","activation_polls":0})",
+         {"--allow-older"},
+         "upgraded",
+         cli::kExitDone},
+        // Taken, but never ready again within the poll's 150 tries.
+        {R"({"activation_polls":1000})", {}, "attention", cli::kExitFailed},
+        // Taken, and back with another revision than the one named.
+        {R"({"activation_polls":0})", {"--revision", "0300"}, "attention", cli::kExitFailed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.device);
+        ProgramRun run(Devices({c.device}));
+        run.WriteImage(SampleImage(8192));
+        std::vector<std::string> arguments = kUpgrade;
+        arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+        const Outcome outcome = RunCommand(run, arguments);
+        EXPECT_EQ(Results(outcome.report), std::vector<std::string>{c.result});
+        EXPECT_EQ(outcome.status, c.status);
+    }
+}
+
 TEST(Unattended, CheckAndListSendNoWriteBuffer) {
     ProgramRun run(Devices({R"({"serial":"SN-A"})", R"({"serial":"SN-B","revision":"0200"})"}));
     run.WriteImage(SampleImage(8192));
@@ -198,14 +231,24 @@ TEST(Unattended, TheParentTakesOnlyARecordOfTheDriveItHandedOut) {
     other.serial = "SN-A";
     cli::Json foreign = cli::DriveRecord(other);
     cli::Decide(foreign, "upgraded", "");
-    const std::pair<std::string, const char*> cases[] = {
-        {document(own), "upgraded"},
-        {document(foreign), "attention"},
-        {"", "failed"},
-        {"{\"drives\": []}", "failed"},
+    const std::string committed = cli::PhaseLine(RunPhase::TransferStarted) + "\n" +
+                                  cli::PhaseLine(RunPhase::CommitSent) + "\n";
+    struct Case {
+        std::string output;
+        const char* result; // "" for no record
+        RunPhase reached;
     };
-    for (const auto& [output, result] : cases) {
-        EXPECT_EQ(cli::ResultOf(cli::AcceptChildRecord(output, drive)), result) << output;
+    const Case cases[] = {
+        {committed + document(own), "upgraded", RunPhase::CommitSent},
+        {document(foreign), "attention", RunPhase{}},
+        {"", "", RunPhase{}},
+        {"{\"drives\": []}", "", RunPhase{}},
+        {committed, "", RunPhase::CommitSent}, // killed after its commit
+    };
+    for (const Case& c : cases) {
+        const cli::ChildReport report = cli::ReadChildOutput(c.output, drive);
+        EXPECT_EQ(report.hasRecord ? cli::ResultOf(report.record) : "", c.result) << c.output;
+        EXPECT_EQ(report.reached, c.reached) << c.output;
     }
 }
 
