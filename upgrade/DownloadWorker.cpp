@@ -23,17 +23,18 @@ constexpr uint8_t kBufferId = 0;
 
 bool IsGood(UINT status) { return status == SCSI_STATUS_OK || status == MEDIUM_NOT_PRESENT; }
 
-// out[i] = ~in[i]: bytes that cannot equal what in holds. A word at a time, as it runs for
-// every chunk of the transfer.
-void FillWithComplement(BYTE* out, const BYTE* in, UINT count) {
-    UINT i = 0;
-    for (; i + sizeof(std::uint64_t) <= count; i += sizeof(std::uint64_t)) {
-        std::uint64_t word;
-        std::memcpy(&word, in + i, sizeof word);
-        word = ~word;
-        std::memcpy(out + i, &word, sizeof word);
+// out[i] = ~in[i] for the first count bytes: bytes that cannot equal what in holds. It runs
+// for every chunk of the transfer: over a whole chunk, a count the compiler knows and buffers
+// it may take for distinct, the loop goes through vector registers; only a short last chunk
+// takes the plain loop.
+void FillWithComplement(BYTE* __restrict out, const BYTE* __restrict in, UINT count) {
+    if (count == kChunkSize) {
+        for (UINT i = 0; i < kChunkSize; ++i) {
+            out[i] = static_cast<BYTE>(~in[i]);
+        }
+        return;
     }
-    for (; i < count; ++i) {
+    for (UINT i = 0; i < count; ++i) {
         out[i] = static_cast<BYTE>(~in[i]);
     }
 }

@@ -1,6 +1,8 @@
 #include "zurvax/Operations.h"
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <span>
@@ -12,6 +14,9 @@
 
 namespace zurvax {
 namespace {
+
+// The largest READ BUFFER received on the stack: a download's chunk.
+constexpr std::size_t kReadOnStack = 8192;
 
 bool Exists(const Transport& transport, std::uint32_t index) {
     return index < transport.deviceCount();
@@ -167,9 +172,17 @@ std::uint32_t ReadBufferOf(Transport& transport, std::uint32_t index, std::uint8
 
     // Read into our own buffer so that a failed or short read leaves the caller's bytes
     // as they were: nothing stale can pass for data the device sent. It is not zeroed
-    // first: only a complete transfer (no residual) is ever copied out of it.
-    const auto received = std::make_unique_for_overwrite<std::uint8_t[]>(length);
-    const std::span<std::uint8_t> bytes(received.get(), length);
+    // first: only a complete transfer (no residual) is ever copied out of it. A download's
+    // chunk fits on the stack, as a read per chunk must not cost an allocation; only a
+    // larger read takes the heap.
+    alignas(std::max_align_t) std::array<std::uint8_t, kReadOnStack> onStack;
+    std::unique_ptr<std::uint8_t[]> onHeap;
+    std::uint8_t* own = onStack.data();
+    if (length > onStack.size()) {
+        onHeap = std::make_unique_for_overwrite<std::uint8_t[]>(length);
+        own = onHeap.get();
+    }
+    const std::span<std::uint8_t> bytes(own, length);
     ScsiCommand command(cdb->view(), kReadBufferTimeout);
     command.setDataIn(bytes, bytes.size());
     if (const auto status = Classify(command, transport.execute(index, command)))

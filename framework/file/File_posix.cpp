@@ -8,50 +8,34 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <string>
 
-#ifdef __linux__
-#include <sys/inotify.h>
-#endif
-
 #include "framework/fw.h"
+
+#ifdef __linux__
+#include "framework/file/WriteWatches.h"
+#endif
 
 namespace fw {
 
 struct CFile::Impl {
     int fd = -1;
-    int watch = -1;        // inotify descriptor watching the open file for writes, or -1
+#ifdef __linux__
+    std::optional<WriteWatches::Watched> watched; // writes of any program, when watched
+#endif
     struct stat opened {}; // as it was when opened
     ~Impl() {
-        if (watch >= 0) {
-            ::close(watch);
+#ifdef __linux__
+        if (watched) {
+            WriteWatches::Instance().Remove(*watched);
         }
+#endif
         ::close(fd);
     }
 };
 
 namespace {
-
-// Writes of any program to the open file, from now on. Watched through the descriptor's
-// own name, so a file renamed or replaced meanwhile is still the one watched. -1 when the
-// system cannot watch (no inotify, its limit reached): the status comparison still stands.
-int WatchWrites(int fd) {
-#ifdef __linux__
-    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (watch < 0) {
-        return -1;
-    }
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (::inotify_add_watch(watch, self.c_str(), IN_MODIFY) < 0) {
-        ::close(watch);
-        return -1;
-    }
-    return watch;
-#else
-    (void)fd;
-    return -1;
-#endif
-}
 
 bool SameTime(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
@@ -83,9 +67,11 @@ BOOL CFile::Open(const char* fileName, UINT flags) {
     m_impl = std::make_unique<Impl>();
     m_impl->fd = fd;
     m_impl->opened = info;
+#ifdef __linux__
     if ((flags & shareDenyWrite) != 0) {
-        m_impl->watch = WatchWrites(fd);
+        m_impl->watched = WriteWatches::Instance().Add(fd);
     }
+#endif
     return TRUE;
 }
 
@@ -95,10 +81,11 @@ BOOL CFile::HasChanged() const {
     }
     // A write of another program shows as an event; a write through a shared mapping does
     // not, but moves the modification and change times (not always: they tick coarsely).
-    char events[4096];
-    if (m_impl->watch >= 0 && ::read(m_impl->watch, events, sizeof events) > 0) {
+#ifdef __linux__
+    if (m_impl->watched && WriteWatches::Instance().WrittenSince(*m_impl->watched)) {
         return TRUE;
     }
+#endif
     struct stat now {};
     if (::fstat(m_impl->fd, &now) != 0) {
         return TRUE;

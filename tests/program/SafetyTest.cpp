@@ -147,21 +147,37 @@ TEST(UnderADownload, DoneRightAfterTheProgressWindowStillShowsTheOutcomeBeforeTh
 }
 
 TEST(Download, AReadBackThatDeliversNothingNeverMatchesARepeatingImage) {
-    // 0xFF padding throughout: every chunk equals the one before it.
-    ProgramRun run(Devices({R"({"check_image":false,"faults":[)"
-                            R"({"op":"WriteBuffer","mode":2,"from":2,"count":0,"status":"0x3A00"},)"
-                            R"({"op":"ReadBuffer","from":2,"count":0,"status":"0x3A00"}]})"}));
-    run.WriteImage(std::vector<std::uint8_t>(3 * kChunk, 0xFF));
-    run.Agree();
-    run.InMain([](Headless& ui) { EXPECT_TRUE(ui.Click(IDC_UPGRADE)); });
-    run.ui().Answer(kConfirm, IDYES);
-    run.Done();
-    run.Run();
+    struct Case {
+        const char* name;
+        std::size_t size;
+        int failingChunk; // the first chunk whose WRITE BUFFER and READ BUFFER deliver nothing
+    };
+    const Case cases[] = {
+        {"a whole chunk", 3 * kChunk, 2},
+        {"a short last chunk", 2 * kChunk + 100, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string from = std::to_string(c.failingChunk);
+        ProgramRun run(Devices({R"({"check_image":false,"faults":[)"
+                                R"({"op":"WriteBuffer","mode":2,"from":)" +
+                                from +
+                                R"(,"count":0,"status":"0x3A00"},)"
+                                R"({"op":"ReadBuffer","from":)" +
+                                from + R"(,"count":0,"status":"0x3A00"}]})"}));
+        // 0xFF padding throughout: every chunk equals the one before it.
+        run.WriteImage(std::vector<std::uint8_t>(c.size, 0xFF));
+        run.Agree();
+        run.InMain([](Headless& ui) { EXPECT_TRUE(ui.Click(IDC_UPGRADE)); });
+        run.ui().Answer(kConfirm, IDYES);
+        run.Done();
+        run.Run();
 
-    EXPECT_TRUE(run.TraceOf("WriteBuffer 0 mode=5").empty());
-    EXPECT_EQ(Count(run.BoxTexts(), "Error: ReadBuffer not equal to WriteBuffer"), 1u);
-    EXPECT_EQ(Count(run.BoxTexts(), kSuccess), 0u);
-    EXPECT_EQ(theApp.m_bUpgradeDone, 0);
+        EXPECT_TRUE(run.TraceOf("WriteBuffer 0 mode=5").empty());
+        EXPECT_EQ(Count(run.BoxTexts(), "Error: ReadBuffer not equal to WriteBuffer"), 1u);
+        EXPECT_EQ(Count(run.BoxTexts(), kSuccess), 0u);
+        EXPECT_EQ(theApp.m_bUpgradeDone, 0);
+    }
 }
 
 TEST(Download, AnEmptyImageIsRefusedBeforeAnyDeviceCommand) {

@@ -212,14 +212,18 @@ protected:
 };
 
 TEST_F(ClassifyThroughApi, ShortReadBufferFailsAndLeavesTheCallersBytes) {
-    transport_->script.dataIn = std::vector<std::uint8_t>(100, 0xAB);
-    std::vector<std::uint8_t> data(128, 0x5A);
-    EXPECT_EQ(ReadBuffer(0, 2, 0, 0, 128, data.data()), ZURVAX_STATUS_SHORT_TRANSFER);
-    EXPECT_EQ(data, std::vector<std::uint8_t>(128, 0x5A));
+    // A download's chunk and less are received on the stack, a larger read on the heap.
+    for (const std::uint32_t length : {128u, 8192u, 8193u}) {
+        SCOPED_TRACE(length);
+        transport_->script.dataIn = std::vector<std::uint8_t>(length - 28, 0xAB);
+        std::vector<std::uint8_t> data(length, 0x5A);
+        EXPECT_EQ(ReadBuffer(0, 2, 0, 0, length, data.data()), ZURVAX_STATUS_SHORT_TRANSFER);
+        EXPECT_EQ(data, std::vector<std::uint8_t>(length, 0x5A));
 
-    transport_->script.dataIn = std::vector<std::uint8_t>(128, 0xAB);
-    EXPECT_EQ(ReadBuffer(0, 2, 0, 0, 128, data.data()), 0u);
-    EXPECT_EQ(data, std::vector<std::uint8_t>(128, 0xAB));
+        transport_->script.dataIn = std::vector<std::uint8_t>(length, 0xAB);
+        EXPECT_EQ(ReadBuffer(0, 2, 0, 0, length, data.data()), 0u);
+        EXPECT_EQ(data, std::vector<std::uint8_t>(length, 0xAB));
+    }
 }
 
 TEST_F(ClassifyThroughApi, FailedInquiryLeavesTheRecordZero) {
