@@ -137,11 +137,11 @@ wine() {
 # run <name> <command line...>: the program, its JSON on standard output, its trace.
 run() {
   step=\$1; shift
-  started=\$(date +%s)
+  began=\$(date +%s)
   wine ZURVAX_TRACE='Z:\\tmp\\out\\trace-'\$step'.txt' /usr/lib/wine/wine /tmp/w/fwupgrade.exe "\$@" \
     >\$o/\$step.json 2>\$o/\$step.err </dev/null
   echo \$? >\$o/\$step.status
-  echo "WINK INFO \$step: exit \$(cat \$o/\$step.status) after \$((\$(date +%s) - started)) s"
+  echo "WINK INFO \$step: exit \$(cat \$o/\$step.status) after \$((\$(date +%s) - began)) s"
 }
 
 started=\$(date +%s)
