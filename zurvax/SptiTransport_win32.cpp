@@ -156,6 +156,24 @@ std::uint8_t* AlignedWindow(std::vector<std::uint8_t>& storage, std::size_t coun
     return storage.data() + (((base + mask) & ~static_cast<std::uintptr_t>(mask)) - base);
 }
 
+// What the direct and the buffered request say alike: the unit, the CDB, the sense room,
+// the direction and length of the data, the time-out.
+template <typename PassThrough>
+void FillRequest(PassThrough& request, std::uint8_t pathId, std::uint8_t targetId, std::uint8_t lun,
+                 const ScsiCommand& command, std::size_t length) {
+    const auto cdb = command.cdb();
+    request.Length = sizeof(PassThrough);
+    request.PathId = pathId;
+    request.TargetId = targetId;
+    request.Lun = lun;
+    request.CdbLength = static_cast<UCHAR>(cdb.size());
+    request.SenseInfoLength = kSptiSenseBufferSize;
+    request.DataIn = DataInOf(length == 0 ? DataDirection::None : command.direction());
+    request.DataTransferLength = static_cast<ULONG>(length);
+    request.TimeOutValue = TimeoutSeconds(command);
+    std::copy(cdb.begin(), cdb.end(), request.Cdb);
+}
+
 // The data length a command moves, whichever way.
 std::size_t DataLength(const ScsiCommand& command) {
     switch (command.direction()) {
@@ -458,19 +476,9 @@ SptiTransport::Attempt SptiTransport::sendBuffered(DeviceHandleValue handle, con
     }
     std::vector<std::uint8_t> request(kBufferedDataOffset + length, 0);
     SCSI_PASS_THROUGH spt{};
-    const auto cdb = command.cdb();
-    spt.Length = sizeof(SCSI_PASS_THROUGH);
-    spt.PathId = device.pathId;
-    spt.TargetId = device.targetId;
-    spt.Lun = device.lun;
-    spt.CdbLength = static_cast<UCHAR>(cdb.size());
-    spt.SenseInfoLength = kSptiSenseBufferSize;
-    spt.DataIn = DataInOf(length == 0 ? DataDirection::None : command.direction());
-    spt.DataTransferLength = static_cast<ULONG>(length);
-    spt.TimeOutValue = TimeoutSeconds(command);
+    FillRequest(spt, device.pathId, device.targetId, device.lun, command, length);
     spt.DataBufferOffset = length == 0 ? 0 : kBufferedDataOffset;
     spt.SenseInfoOffset = offsetof(SptWithSense, sense);
-    std::copy(cdb.begin(), cdb.end(), spt.Cdb);
     // The request's bytes are copied, not cast: the vector's storage holds no structure.
     std::memcpy(request.data(), &spt, sizeof spt);
     if (command.direction() == DataDirection::ToDevice && length != 0) {
@@ -541,19 +549,9 @@ SptiTransport::Attempt SptiTransport::sendDirect(DeviceHandleValue handle,
 
     SptdWithSense request{};
     SCSI_PASS_THROUGH_DIRECT& sptd = request.sptd;
-    const auto cdb = command.cdb();
-    sptd.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
-    sptd.PathId = device.pathId;
-    sptd.TargetId = device.targetId;
-    sptd.Lun = device.lun;
-    sptd.CdbLength = static_cast<UCHAR>(cdb.size());
-    sptd.SenseInfoLength = kSptiSenseBufferSize;
-    sptd.DataIn = DataInOf(length == 0 ? DataDirection::None : command.direction());
-    sptd.DataTransferLength = static_cast<ULONG>(length);
-    sptd.TimeOutValue = TimeoutSeconds(command);
+    FillRequest(sptd, device.pathId, device.targetId, device.lun, command, length);
     sptd.DataBuffer = data;
     sptd.SenseInfoOffset = offsetof(SptdWithSense, sense);
-    std::copy(cdb.begin(), cdb.end(), sptd.Cdb);
 
     std::uint32_t returned = 0;
     if (!io_->control(handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request, &request,
