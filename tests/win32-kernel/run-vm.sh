@@ -17,6 +17,9 @@
 #                  [<kernel cache folder>]
 # Exit status 77, with a line saying why, where this machine has no qemu or no 32-bit Wine
 # (the guest kernel, not this machine's, has to start Wine's 32-bit loader).
+# Wine's first start in a fresh prefix (wineboot) is most of the run under software
+# emulation: the prefix of a passing run is kept in the cache folder, one per Wine version,
+# its copies of Wine's own DLLs replaced by links to them, and later runs start from it.
 # FWUPGRADE_WIN32_KERNEL_VM_TIMEOUT: seconds the VM may take (default 225, so that the whole
 # test stays within four minutes).
 set -euo pipefail
@@ -44,6 +47,8 @@ for file in "$bin/fwupgrade.exe" "$bin/ZURVAX.dll"; do
   [ -f "$file" ] || fail "no $file"
 done
 [ -x "$handler" ] || fail "no program at $handler"
+wine_version=$(dpkg-query -W -f='${Version}' wine32:i386 2>/dev/null || echo unknown)
+prefix_cache=$cache/wine32-prefix-$wine_version.tar
 
 # Every module after those it needs: the TCMU stack with st for the tape nodes, then 9p
 # over virtio for the shares.
@@ -145,13 +150,30 @@ run() {
 }
 
 started=\$(date +%s)
-mkdir -p \$w/prefix
-echo "WINK INFO wineserver starting"
-wine /usr/lib/wine/wineserver -p >\$o/wineserver.log 2>&1 </dev/null
-echo "WINK INFO wineserver: \$? after \$((\$(date +%s) - started)) s"
-wine /usr/lib/wine/wine wineboot.exe -i >\$o/wineboot.log 2>&1 </dev/null ||
-  echo "WINK FAIL wineboot: \$(tail -n 3 \$o/wineboot.log | tr '\n' ' ')"
-echo "WINK INFO wineboot: \$((\$(date +%s) - started)) s"
+if [ -f "/host$prefix_cache" ]; then
+  tar -C \$w -xf "/host$prefix_cache" || echo "WINK FAIL prefix-cache: $prefix_cache does not unpack"
+  echo "WINK INFO prefix from the cache: \$((\$(date +%s) - started)) s"
+  wine /usr/lib/wine/wineserver -p >\$o/wineserver.log 2>&1 </dev/null
+else
+  mkdir -p \$w/prefix
+  wine /usr/lib/wine/wineserver -p >\$o/wineserver.log 2>&1 </dev/null
+  wine /usr/lib/wine/wine wineboot.exe -i >\$o/wineboot.log 2>&1 </dev/null ||
+    echo "WINK FAIL wineboot: \$(tail -n 3 \$o/wineboot.log | tr '\n' ' ')"
+  echo "WINK INFO wineboot: \$((\$(date +%s) - started)) s"
+  # The registry is written out as the server ends. Wine's DLLs, copied into system32, are
+  # nine tenths of the prefix: links to them serve as well and keep the cached one small.
+  wine /usr/lib/wine/wineserver -k
+  builtin=/usr/lib/i386-linux-gnu/wine/i386-windows
+  for f in \$w/prefix/drive_c/windows/system32/*; do
+    b=\$builtin/\${f##*/}
+    if [ -f "/host\$b" ] && [ ! -L "\$f" ] && [ \$(stat -c %s "\$f") = \$(stat -c %s "/host\$b") ]; then
+      ln -sf \$b "\$f"
+    fi
+  done
+  tar -C \$w -cf \$o/prefix.tar prefix
+  echo "WINK INFO prefix kept: \$((\$(date +%s) - started)) s"
+  wine /usr/lib/wine/wineserver -p >>\$o/wineserver.log 2>&1 </dev/null
+fi
 [ -d \$w/prefix/dosdevices ] && echo "WINK PASS prefix" || echo "WINK FAIL prefix: no dosdevices"
 for n in 0 1; do
   ln -s /dev/sg\$n \$w/prefix/dosdevices/scsi\$n:
@@ -186,5 +208,11 @@ vm_qemu_args=(
 )
 booted=0
 boot_and_check "$name" WINK drive1-nodes drive2-nodes prefix || booted=$?
+# A prefix the guest finished writing serves the next run, whatever became of this one.
+if [ -f "$out/prefix.tar" ] && grep -q '^WINK INFO prefix kept' "$work/serial.log.txt"; then
+  rm -f "$cache"/wine32-prefix-*.tar
+  mv "$out/prefix.tar" "$prefix_cache"
+  echo "$name: Wine's prefix kept in $prefix_cache for the next run"
+fi
 python3 "$here/check.py" "$out" "$root/files" || exit 1
 [ "$booted" -eq 0 ] || exit 1
