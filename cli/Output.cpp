@@ -40,8 +40,8 @@ std::optional<std::string> WriteReport(const std::string& report, const std::str
         if (file == nullptr) {
             return failed;
         }
-        const bool wrote = std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
-                           std::fflush(file) == 0;
+        const bool wrote =
+            std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
         return (std::fclose(file) == 0 && wrote) ? std::nullopt : std::optional(failed);
     }
     const std::string temporary = TemporaryBeside(report);

@@ -58,6 +58,10 @@ public:
         m_sense.reset();
         m_refusal.reset();
     }
+    void ClaimedWithoutLock() override {
+        std::lock_guard lock(m_mutex);
+        m_unlocked = true;
+    }
     void Phase(RunPhase phase) override {
         {
             std::lock_guard lock(m_mutex);
@@ -83,6 +87,7 @@ public:
     bool m_committed = false;
     bool m_ready = false;
     bool m_stopped = false;
+    bool m_unlocked = false;
 
 private:
     std::mutex m_mutex;
@@ -121,8 +126,9 @@ std::string Trouble(const DialogRun& run, const Recorder& facts) {
         return "status " + StatusText(facts.m_failures[0]);
     }
     for (const auto& box : run.boxes) {
-        if (box.text != res::text::kConfirmUpgrade && box.text != res::text::kUpgradeFailed &&
-            box.text != res::text::kUpgradeSucceeded && box.caption != res::text::kSenseCaption) {
+        if (box.text != res::text::kConfirmUpgrade && box.text != res::text::kDriveNotLocked &&
+            box.text != res::text::kUpgradeFailed && box.text != res::text::kUpgradeSucceeded &&
+            box.caption != res::text::kSenseCaption) {
             return box.text.substr(0, box.text.find('\n'));
         }
     }
@@ -241,6 +247,10 @@ Json HandleDrive(fw::Kernel& kernel, const DriveIdentity& drive, const CommandLi
             Decide(record, "failed", kInterruptedBeforeCommit);
         } else {
             Decide(record, "failed", Trouble(run, facts));
+        }
+        if (facts.m_unlocked && record["reason"].is_null()) {
+            record["reason"] = "without the lock against other programs: the system could not "
+                               "tell the drive's tape node";
         }
     }
     record["ended"] = UtcNow();

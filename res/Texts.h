@@ -60,6 +60,9 @@ inline constexpr const char kConfirmCaption[] = "VORN - Tape Firmware Upgrade";
 inline constexpr const char kDriveInUse[] =
     "ERROR: The tape drive is in use by another program !!!\n\nClose the program that uses it "
     "and try again.";
+inline constexpr const char kDriveNotLocked[] =
+    "WARNING: The tape drive could not be locked against other programs !!!\n\nMake sure no "
+    "backup software uses it during the upgrade.";
 inline constexpr const char kThreadNotStarted[] =
     "ERROR: The firmware download could not be started !!!";
 

@@ -10,3 +10,7 @@ bool DeviceWentAway(std::uint32_t status);
 
 // True for a claim refused because another program (backup software, say) has the drive.
 bool DeviceInUse(std::uint32_t status);
+
+// True for a claim that holds the drive for us but could not lock other programs out of it
+// (its tape device could not be found): the upgrade may go on, the operator warned.
+bool ClaimedWithoutLock(std::uint32_t status);

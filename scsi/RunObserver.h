@@ -33,6 +33,8 @@ public:
     // The sense data the error report read for it, as the drive gave it.
     virtual void SenseRead(const SENSE_DATA& /*sense*/) {}
     virtual void Refused(Refusal /*why*/) {}
+    // The drive was claimed, but its tape node could not be held against other programs.
+    virtual void ClaimedWithoutLock() {}
     virtual void Phase(RunPhase /*phase*/) {}
     // The worker's end: committed, the drive took the commit; ready, it answered afterwards.
     virtual void Outcome(bool /*committed*/, bool /*ready*/, bool /*stopped*/) {}

@@ -64,7 +64,10 @@ void CDeviceSelectDlg::OnUpgradeFirmware() {
         // Nothing else may talk to the drive while its microcode is replaced: backup software
         // that opens it mid-download could rewind or reset it. The worker gives it back.
         const UINT claim = ClaimDevice(theApp.m_nDeviceId);
-        if (claim != SCSI_STATUS_OK) {
+        if (ClaimedWithoutLock(claim)) {
+            CurrentRunObserver().ClaimedWithoutLock();
+            MessageBox(res::text::kDriveNotLocked, nullptr, MB_OK | MB_ICONEXCLAMATION);
+        } else if (claim != SCSI_STATUS_OK) {
             if (DeviceInUse(claim)) {
                 CurrentRunObserver().Refused(Refusal::InUse);
                 MessageBox(res::text::kDriveInUse, nullptr, MB_OK | MB_ICONSTOP);

@@ -242,7 +242,9 @@ std::uint32_t ClaimOf(Transport& transport, std::uint32_t index) {
     const ClaimResult claim = transport.claim(index);
     if (claim.inUse)
         return ZURVAX_STATUS_DEVICE_IN_USE;
-    return ClassifyDelivery(claim.failure);
+    if (const auto failure = ClassifyDelivery(claim.failure))
+        return failure;
+    return claim.lockUnavailable ? std::uint32_t{ZURVAX_STATUS_CLAIMED_WITHOUT_LOCK} : 0;
 }
 
 std::uint32_t ReleaseOf(Transport& transport, std::uint32_t index) {

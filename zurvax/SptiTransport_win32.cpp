@@ -51,6 +51,15 @@ struct SptdWithSense {
     UCHAR sense[kSptiSenseBufferSize];
 };
 
+// The buffered request: the same header and sense, then the data itself.
+struct SptWithSense {
+    SCSI_PASS_THROUGH spt;
+    ULONG filler;
+    UCHAR sense[kSptiSenseBufferSize];
+};
+// The data starts on an 8-byte boundary after the sense.
+constexpr std::size_t kBufferedDataOffset = (sizeof(SptWithSense) + 7) & ~std::size_t{7};
+
 class Win32DeviceIo final : public DeviceIo {
 public:
     DeviceHandleValue open(const std::string& path, bool readWrite) override {
@@ -101,6 +110,19 @@ bool IsClaimedRefusal(std::uint32_t error) {
     return error == ERROR_INVALID_FUNCTION || error == ERROR_ACCESS_DENIED;
 }
 
+// What a pass-through direct request gets where the system cannot take its layout.
+bool IsDirectRefusal(std::uint32_t error) {
+    return error == ERROR_INSUFFICIENT_BUFFER || error == ERROR_INVALID_PARAMETER;
+}
+
+// Another program holds the device: Windows refuses the share mode; Wine, on a node whose
+// driver allows one opener (the st driver's EBUSY), reports a lock violation.
+bool IsHeldElsewhere(std::uint32_t error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+constexpr std::uint8_t kSequentialAccess = 0x01;
+
 std::string AdapterName(unsigned number) { return "\\\\.\\Scsi" + std::to_string(number) + ":"; }
 
 // Peripheral qualifier 3: the target has no unit at this LUN and never will.
@@ -132,6 +154,37 @@ std::uint8_t* AlignedWindow(std::vector<std::uint8_t>& storage, std::size_t coun
     storage.assign(count + mask, 0);
     const auto base = reinterpret_cast<std::uintptr_t>(storage.data());
     return storage.data() + (((base + mask) & ~static_cast<std::uintptr_t>(mask)) - base);
+}
+
+// What the direct and the buffered request say alike: the unit, the CDB, the sense room,
+// the direction and length of the data, the time-out.
+template <typename PassThrough>
+void FillRequest(PassThrough& request, std::uint8_t pathId, std::uint8_t targetId, std::uint8_t lun,
+                 const ScsiCommand& command, std::size_t length) {
+    const auto cdb = command.cdb();
+    request.Length = sizeof(PassThrough);
+    request.PathId = pathId;
+    request.TargetId = targetId;
+    request.Lun = lun;
+    request.CdbLength = static_cast<UCHAR>(cdb.size());
+    request.SenseInfoLength = kSptiSenseBufferSize;
+    request.DataIn = DataInOf(length == 0 ? DataDirection::None : command.direction());
+    request.DataTransferLength = static_cast<ULONG>(length);
+    request.TimeOutValue = TimeoutSeconds(command);
+    std::copy(cdb.begin(), cdb.end(), request.Cdb);
+}
+
+// The data length a command moves, whichever way.
+std::size_t DataLength(const ScsiCommand& command) {
+    switch (command.direction()) {
+    case DataDirection::FromDevice:
+        return command.dataIn().size();
+    case DataDirection::ToDevice:
+        return command.dataOut().size();
+    case DataDirection::None:
+        return 0;
+    }
+    return 0;
 }
 
 } // namespace
@@ -301,7 +354,7 @@ void SptiTransport::enumerateClassDevices() {
         std::uint8_t type;
     };
     static constexpr Kind kKinds[] = {
-        {"\\\\.\\Tape", 0x01},
+        {"\\\\.\\Tape", kSequentialAccess},
         {"\\\\.\\Changer", 0x08},
         {"\\\\.\\PhysicalDrive", 0x00},
     };
@@ -312,12 +365,16 @@ void SptiTransport::enumerateClassDevices() {
             const std::string path = kind.prefix + std::to_string(number);
             // Asking the address needs no access rights, and opening without them disturbs
             // no one using the device.
+            const bool tape = kind.type == kSequentialAccess;
             DeviceHandle handle(*io_, io_->open(path, false));
             if (!handle.valid()) {
-                if (IsAbsent(io_->lastError()))
+                if (IsAbsent(io_->lastError())) {
                     ++missing;
-                else
+                } else {
                     missing = 0;
+                    if (tape)
+                        unplacedTapes_.push_back(path);
+                }
                 continue;
             }
             missing = 0;
@@ -326,6 +383,8 @@ void SptiTransport::enumerateClassDevices() {
             if (!io_->control(handle.get(), IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &address,
                               sizeof address, returned) ||
                 returned < offsetof(SCSI_ADDRESS, Lun) + 1) {
+                if (tape)
+                    unplacedTapes_.push_back(path);
                 continue;
             }
             const auto match = std::find_if(devices_.begin(), devices_.end(), [&](const Device& d) {
@@ -392,13 +451,75 @@ std::uint32_t SptiTransport::alignmentOf(const Device& device) const {
 }
 
 SptiTransport::Attempt SptiTransport::send(DeviceHandleValue handle, std::uint32_t alignmentMask,
-                                           const Device& device, const ScsiCommand& command) {
+                                           bool& buffered, const Device& device,
+                                           const ScsiCommand& command) {
+    if (buffered)
+        return sendBuffered(handle, device, command);
+    Attempt attempt = sendDirect(handle, alignmentMask, device, command);
+    if (attempt.delivered || !IsDirectRefusal(attempt.error))
+        return attempt;
+    Attempt again = sendBuffered(handle, device, command);
+    // A refusal of the buffered request too is the command's own (a length the adapter
+    // cannot move, say): the direct way stays the one to try first.
+    if (again.delivered)
+        buffered = true;
+    return again;
+}
+
+SptiTransport::Attempt SptiTransport::sendBuffered(DeviceHandleValue handle, const Device& device,
+                                                   const ScsiCommand& command) {
+    Attempt attempt;
+    const std::size_t length = DataLength(command);
+    if (length > std::numeric_limits<ULONG>::max() - kBufferedDataOffset) {
+        attempt.result = SptiErrorResult(ERROR_INVALID_PARAMETER);
+        return attempt;
+    }
+    std::vector<std::uint8_t> request(kBufferedDataOffset + length, 0);
+    SCSI_PASS_THROUGH spt{};
+    FillRequest(spt, device.pathId, device.targetId, device.lun, command, length);
+    spt.DataBufferOffset = length == 0 ? 0 : kBufferedDataOffset;
+    spt.SenseInfoOffset = offsetof(SptWithSense, sense);
+    // The request's bytes are copied, not cast: the vector's storage holds no structure.
+    std::memcpy(request.data(), &spt, sizeof spt);
+    if (command.direction() == DataDirection::ToDevice && length != 0) {
+        const auto out = command.dataOut();
+        std::copy(out.begin(), out.end(), request.begin() + kBufferedDataOffset);
+    }
+
+    std::uint32_t returned = 0;
+    const auto size = static_cast<std::uint32_t>(request.size());
+    if (!io_->control(handle, IOCTL_SCSI_PASS_THROUGH, request.data(), size, request.data(), size,
+                      returned)) {
+        attempt.error = io_->lastError();
+        attempt.result = SptiErrorResult(attempt.error);
+        return attempt;
+    }
+
+    attempt.delivered = true;
+    std::memcpy(&spt, request.data(), sizeof spt);
+    ScsiResult& result = attempt.result;
+    result.scsiStatus = spt.ScsiStatus;
+    const std::size_t senseLength =
+        std::min<std::size_t>(spt.SenseInfoLength, kSptiSenseBufferSize);
+    const auto sense = request.begin() + offsetof(SptWithSense, sense);
+    if (senseLength != 0)
+        result.sense.assign(sense, sense + static_cast<std::ptrdiff_t>(senseLength));
+    const std::size_t transferred = std::min<std::size_t>(spt.DataTransferLength, length);
+    result.residual = length - transferred;
+    if (command.direction() == DataDirection::FromDevice && transferred != 0) {
+        const auto data = request.begin() + kBufferedDataOffset;
+        std::copy(data, data + static_cast<std::ptrdiff_t>(transferred), command.dataIn().begin());
+    }
+    return attempt;
+}
+
+SptiTransport::Attempt SptiTransport::sendDirect(DeviceHandleValue handle,
+                                                 std::uint32_t alignmentMask, const Device& device,
+                                                 const ScsiCommand& command) {
     Attempt attempt;
     std::span<std::uint8_t> callerIn = command.dataIn();
     std::span<const std::uint8_t> callerOut = command.dataOut();
-    const std::size_t length = command.direction() == DataDirection::FromDevice ? callerIn.size()
-                               : command.direction() == DataDirection::ToDevice ? callerOut.size()
-                                                                                : 0;
+    const std::size_t length = DataLength(command);
     if (length > std::numeric_limits<ULONG>::max()) {
         attempt.result = SptiErrorResult(ERROR_INVALID_PARAMETER);
         return attempt;
@@ -428,19 +549,9 @@ SptiTransport::Attempt SptiTransport::send(DeviceHandleValue handle, std::uint32
 
     SptdWithSense request{};
     SCSI_PASS_THROUGH_DIRECT& sptd = request.sptd;
-    const auto cdb = command.cdb();
-    sptd.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
-    sptd.PathId = device.pathId;
-    sptd.TargetId = device.targetId;
-    sptd.Lun = device.lun;
-    sptd.CdbLength = static_cast<UCHAR>(cdb.size());
-    sptd.SenseInfoLength = kSptiSenseBufferSize;
-    sptd.DataIn = DataInOf(length == 0 ? DataDirection::None : command.direction());
-    sptd.DataTransferLength = static_cast<ULONG>(length);
-    sptd.TimeOutValue = TimeoutSeconds(command);
+    FillRequest(sptd, device.pathId, device.targetId, device.lun, command, length);
     sptd.DataBuffer = data;
     sptd.SenseInfoOffset = offsetof(SptdWithSense, sense);
-    std::copy(cdb.begin(), cdb.end(), sptd.Cdb);
 
     std::uint32_t returned = 0;
     if (!io_->control(handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request, &request,
@@ -475,7 +586,8 @@ ScsiResult SptiTransport::sendThroughClass(Device& device, const ScsiCommand& co
     }
     if (!device.classHandle.valid())
         return SptiErrorResult(device.classOpenError);
-    Attempt attempt = send(device.classHandle.get(), alignmentOf(device), device, command);
+    Attempt attempt =
+        send(device.classHandle.get(), alignmentOf(device), device.classBuffered, device, command);
     if (attempt.delivered)
         device.throughClass = true;
     return std::move(attempt.result);
@@ -488,15 +600,21 @@ ClaimResult SptiTransport::claim(std::uint32_t index) {
         return result;
     }
     Device& device = devices_[index];
-    if (device.claimed || device.classPath.rfind("\\\\.\\Tape", 0) != 0)
+    if (device.claimed)
         return result;
+    if (device.classPath.rfind("\\\\.\\Tape", 0) != 0) {
+        // Nothing to hold; but one of the tape devices that could not be placed may be this
+        // unit's, and then other programs can reach the drive through it.
+        result.lockUnavailable = device.type == kSequentialAccess && !unplacedTapes_.empty();
+        return result;
+    }
     // Our own shared handle would refuse the exclusive open like anybody else's.
     device.classHandle.reset();
     device.classTried = false;
     DeviceHandle exclusive(*io_, io_->openExclusive(device.classPath));
     if (!exclusive.valid()) {
         const std::uint32_t error = io_->lastError();
-        if (error == ERROR_SHARING_VIOLATION)
+        if (IsHeldElsewhere(error))
             result.inUse = true;
         else
             result.failure = SptiErrorResult(error);
@@ -527,8 +645,9 @@ ScsiResult SptiTransport::execute(std::uint32_t index, const ScsiCommand& comman
             return SptiErrorResult(ERROR_DEV_NOT_EXIST);
         return sendThroughClass(device, command);
     }
-    const Adapter& adapter = adapters_[*device.adapterSlot];
-    Attempt attempt = send(adapter.handle.get(), adapter.alignmentMask, device, command);
+    Adapter& adapter = adapters_[*device.adapterSlot];
+    Attempt attempt =
+        send(adapter.handle.get(), adapter.alignmentMask, adapter.buffered, device, command);
     if (attempt.delivered || !IsClaimedRefusal(attempt.error) || device.classPath.empty()) {
         return std::move(attempt.result);
     }

@@ -20,7 +20,11 @@
 // buffer that does not meet the adapter's AlignmentMask (IOCTL_SCSI_GET_CAPABILITIES) goes
 // through an aligned bounce buffer. When the adapter refuses a unit that a class driver
 // has claimed (ERROR_INVALID_FUNCTION or ERROR_ACCESS_DENIED) and the unit has a class
-// device, the command goes through that class device, and so do all later ones.
+// device, the command goes through that class device, and so do all later ones. Where the
+// direct request itself is refused (ERROR_INSUFFICIENT_BUFFER or ERROR_INVALID_PARAMETER:
+// a 32-bit program on a system whose pass-through takes only 64-bit structures) the command
+// is sent again as IOCTL_SCSI_PASS_THROUGH, its data copied inside the request; once that
+// has been delivered, later commands on the same handle go that way straight away.
 //
 // Results: ScsiStatus, sense bytes (as the device sent them, fixed or descriptor) and the
 // DataTransferLength residual become a ScsiResult as they are; a failed DeviceIoControl or
@@ -28,8 +32,12 @@
 //
 // Claims: the unit's tape class device (\\.\TapeN, matched above) is opened read-write
 // with no sharing and held until release; commands that go through the class device use
-// that handle meanwhile. ERROR_SHARING_VIOLATION means another program has it open. A unit
-// without a tape class device is claimed with nothing held.
+// that handle meanwhile. ERROR_SHARING_VIOLATION, and ERROR_LOCK_VIOLATION (Wine's answer
+// when the tape driver allows one opener only), mean another program has it open. A unit
+// without a tape class device is claimed with nothing held; when it is a tape unit and some
+// tape class device exists whose unit could not be learnt (its address refused, as Wine
+// refuses it on every such device, or its open refused), that device may be this unit's:
+// the claim then says that it holds nothing (ClaimResult::lockUnavailable).
 //
 // describe() is ZurvaxOpen's message: empty when all is well, a warning that the program
 // must run as administrator when an adapter refused read-write access.
@@ -164,6 +172,7 @@ private:
         std::uint8_t number = 0;
         DeviceHandle handle;
         std::uint32_t alignmentMask = kUnknownAlignmentMask;
+        bool buffered = false; // pass-through direct refused, buffered delivered
     };
     struct Device {
         std::uint8_t adapter = 0;
@@ -177,7 +186,8 @@ private:
         bool classTried = false;
         std::uint32_t classOpenError = 0;
         bool throughClass = false;
-        bool claimed = false; // classHandle is the exclusive one
+        bool classBuffered = false; // as Adapter::buffered, for the class device's handles
+        bool claimed = false;       // classHandle is the exclusive one
     };
     struct Attempt {
         bool delivered = false;
@@ -189,14 +199,22 @@ private:
     void addAdapterUnits(Adapter& adapter, std::size_t slot);
     void enumerateClassDevices();
     std::uint32_t alignmentOf(const Device& device) const;
-    Attempt send(DeviceHandleValue handle, std::uint32_t alignmentMask, const Device& device,
-                 const ScsiCommand& command);
+    // buffered: whether this handle takes only IOCTL_SCSI_PASS_THROUGH; set here once a
+    // refused direct request has gone through that way.
+    Attempt send(DeviceHandleValue handle, std::uint32_t alignmentMask, bool& buffered,
+                 const Device& device, const ScsiCommand& command);
+    Attempt sendDirect(DeviceHandleValue handle, std::uint32_t alignmentMask, const Device& device,
+                       const ScsiCommand& command);
+    Attempt sendBuffered(DeviceHandleValue handle, const Device& device,
+                         const ScsiCommand& command);
     ScsiResult sendThroughClass(Device& device, const ScsiCommand& command);
 
     std::unique_ptr<DeviceIo> io_;
     std::vector<Adapter> adapters_;
     std::vector<Device> devices_;
     std::vector<std::string> refusedAdapters_;
+    // Tape class devices that exist but whose unit could not be learnt.
+    std::vector<std::string> unplacedTapes_;
 };
 
 } // namespace zurvax

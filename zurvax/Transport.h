@@ -33,9 +33,12 @@ struct Intercept {
 };
 
 // What claiming a device came to: held, refused because another opener holds it, or failed
-// as the OS said (failure's OS or transport category; clean when claimed).
+// as the OS said (failure's OS or transport category; clean when claimed). lockUnavailable:
+// claimed, but nothing is held because the unit's tape node could not be told among the
+// system's; other programs are not kept out.
 struct ClaimResult {
     bool inUse = false;
+    bool lockUnavailable = false;
     ScsiResult failure;
 };
 

@@ -313,7 +313,7 @@ uint32_t ClaimDevice(uint32_t index) {
             status = library.claimed().count(index) != 0
                          ? ZURVAX_STATUS_DEVICE_IN_USE
                          : zurvax::ClaimOf(library.transport(), index);
-            if (status == 0)
+            if (status == 0 || status == ZURVAX_STATUS_CLAIMED_WITHOUT_LOCK)
                 library.claimed().insert(index);
         }
         library.trace(

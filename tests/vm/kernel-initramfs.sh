@@ -68,7 +68,8 @@ prepare_kernel_initramfs() {
 
 # boot_and_check NAME PREFIX MARKER...
 #   Packs $root into $work/initrd.gz, boots $kernel with it in qemu (software emulation,
-#   under timeout: $vm_timeout seconds) and reads the serial console. Passes (returns 0)
+#   under timeout: $vm_timeout seconds; $vm_memory, default 512M, and any further qemu
+#   arguments in the array vm_qemu_args) and reads the serial console. Passes (returns 0)
 #   only when every "PREFIX PASS <marker>" line and "PREFIX DONE" came out, no
 #   "PREFIX FAIL" did, and the VM did not time out: qemu's exit status says nothing.
 boot_and_check() {
@@ -78,9 +79,9 @@ boot_and_check() {
   (cd "$root" && find . -print0 | cpio --null -o -H newc --quiet | gzip -1) >"$initrd"
   start=$(date +%s)
   set +e
-  timeout --kill-after=10 "$vm_timeout" qemu-system-x86_64 -accel tcg -m 512M -smp 1 \
+  timeout --kill-after=10 "$vm_timeout" qemu-system-x86_64 -accel tcg -m "${vm_memory:-512M}" -smp 1 \
     -nographic -serial stdio -monitor none -no-reboot \
-    -kernel "$kernel" -initrd "$initrd" \
+    -kernel "$kernel" -initrd "$initrd" ${vm_qemu_args[@]+"${vm_qemu_args[@]}"} \
     -append "console=ttyS0 quiet loglevel=3 panic=-1" </dev/null >"$log" 2>&1
   vm_status=$?
   set -e

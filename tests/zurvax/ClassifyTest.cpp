@@ -190,6 +190,7 @@ TEST(ZurvaxStatus, OwnStatusesAreDistinctAndAboveEverySenseCode) {
         ZURVAX_STATUS_OS_ERROR,
         ZURVAX_STATUS_INVALID_ARGUMENT,
         ZURVAX_STATUS_DEVICE_IN_USE,
+        ZURVAX_STATUS_CLAIMED_WITHOUT_LOCK,
     };
     EXPECT_EQ(std::set<std::uint32_t>(statuses.begin(), statuses.end()).size(), statuses.size());
     for (const auto status : statuses) {

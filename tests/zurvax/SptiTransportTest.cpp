@@ -94,13 +94,16 @@ struct Answer {
     std::vector<std::uint8_t> sense;
 };
 
-// One pass-through request as the fake OS received it.
+// One pass-through request as the fake OS received it. A buffered request
+// (IOCTL_SCSI_PASS_THROUGH) is recorded in the direct layout: DataBuffer then points at
+// the data inside the request, dataOffset says where that is.
 struct Sent {
     std::string path;
     std::uint32_t code = 0;
     std::uint32_t inSize = 0;
     std::uint32_t outSize = 0;
     bool sameBuffer = false;
+    std::size_t dataOffset = 0;
     SCSI_PASS_THROUGH_DIRECT sptd{};
     std::vector<std::uint8_t> cdb;
     std::vector<std::uint8_t> dataOut;
@@ -113,7 +116,8 @@ struct Node {
     std::optional<std::vector<std::uint8_t>> inquiryData;
     std::optional<ULONG> inquiryReturned; // size the driver claims, when not the data's size
     std::optional<ULONG> alignmentMask;
-    std::optional<SCSI_ADDRESS> address;
+    std::optional<SCSI_ADDRESS> address; // none: IOCTL_SCSI_GET_ADDRESS is not supported
+    DWORD directError = 0; // pass-through direct is refused with this, the device not asked
     std::function<Answer(const Sent&)> device;
 };
 
@@ -181,13 +185,16 @@ public:
             return true;
         }
         case IOCTL_SCSI_GET_ADDRESS: {
-            if (!node.address || outSize < sizeof(SCSI_ADDRESS))
+            if (!node.address)
+                return failed(ERROR_NOT_SUPPORTED);
+            if (outSize < sizeof(SCSI_ADDRESS))
                 return failed(ERROR_INVALID_FUNCTION);
             std::memcpy(out, &*node.address, sizeof(SCSI_ADDRESS));
             returned = sizeof(SCSI_ADDRESS);
             return true;
         }
         case IOCTL_SCSI_PASS_THROUGH_DIRECT:
+        case IOCTL_SCSI_PASS_THROUGH:
             return passThrough(open->second, node, code, in, inSize, out, outSize, returned);
         default:
             return failed(ERROR_INVALID_FUNCTION);
@@ -245,7 +252,8 @@ private:
                      std::uint32_t& returned) {
         if (!open.readWrite)
             return failed(ERROR_ACCESS_DENIED);
-        if (inSize < sizeof(SCSI_PASS_THROUGH_DIRECT))
+        const bool buffered = code == IOCTL_SCSI_PASS_THROUGH;
+        if (inSize < (buffered ? sizeof(SCSI_PASS_THROUGH) : sizeof(SCSI_PASS_THROUGH_DIRECT)))
             return failed(ERROR_INVALID_PARAMETER);
         Sent request;
         request.path = open.path;
@@ -253,7 +261,34 @@ private:
         request.inSize = inSize;
         request.outSize = outSize;
         request.sameBuffer = in == out;
-        std::memcpy(&request.sptd, in, sizeof request.sptd);
+        SCSI_PASS_THROUGH spt{};
+        if (buffered) {
+            std::memcpy(&spt, in, sizeof spt);
+            SCSI_PASS_THROUGH_DIRECT& sptd = request.sptd;
+            sptd.Length = spt.Length;
+            sptd.PathId = spt.PathId;
+            sptd.TargetId = spt.TargetId;
+            sptd.Lun = spt.Lun;
+            sptd.CdbLength = spt.CdbLength;
+            sptd.SenseInfoLength = spt.SenseInfoLength;
+            sptd.DataIn = spt.DataIn;
+            sptd.DataTransferLength = spt.DataTransferLength;
+            sptd.TimeOutValue = spt.TimeOutValue;
+            sptd.SenseInfoOffset = spt.SenseInfoOffset;
+            std::memcpy(sptd.Cdb, spt.Cdb, sizeof sptd.Cdb);
+            request.dataOffset = spt.DataBufferOffset;
+            // The data must lie inside both buffers, as the port driver checks.
+            if (spt.DataTransferLength != 0 &&
+                (spt.DataBufferOffset < sizeof spt ||
+                 spt.DataBufferOffset + spt.DataTransferLength > std::min(inSize, outSize))) {
+                return failed(ERROR_INVALID_PARAMETER);
+            }
+            sptd.DataBuffer = spt.DataTransferLength == 0
+                                  ? nullptr
+                                  : static_cast<std::uint8_t*>(in) + spt.DataBufferOffset;
+        } else {
+            std::memcpy(&request.sptd, in, sizeof request.sptd);
+        }
         const SCSI_PASS_THROUGH_DIRECT& sptd = request.sptd;
         request.cdb.assign(sptd.Cdb, sptd.Cdb + std::min<std::size_t>(sptd.CdbLength, 16));
         if (sptd.DataIn == SCSI_IOCTL_DATA_OUT && sptd.DataBuffer != nullptr) {
@@ -261,21 +296,22 @@ private:
             request.dataOut.assign(bytes, bytes + sptd.DataTransferLength);
         }
         sent.push_back(request);
+        if (!buffered && node.directError != 0)
+            return failed(node.directError);
         if (!node.device)
             return failed(ERROR_INVALID_FUNCTION);
         const Answer answer = node.device(request);
         if (answer.error != 0)
             return failed(answer.error);
 
-        SCSI_PASS_THROUGH_DIRECT reply = sptd;
-        reply.ScsiStatus = answer.status;
         ULONG moved = sptd.DataTransferLength;
         if (sptd.DataIn == SCSI_IOCTL_DATA_IN) {
             moved =
                 std::min<ULONG>(sptd.DataTransferLength, static_cast<ULONG>(answer.dataIn.size()));
-            std::memcpy(sptd.DataBuffer, answer.dataIn.data(), moved);
+            std::memcpy(buffered ? static_cast<std::uint8_t*>(out) + request.dataOffset
+                                 : sptd.DataBuffer,
+                        answer.dataIn.data(), moved);
         }
-        reply.DataTransferLength = answer.transferred.value_or(moved);
         const std::size_t senseRoom =
             sptd.SenseInfoOffset <= outSize
                 ? std::min<std::size_t>(sptd.SenseInfoLength, outSize - sptd.SenseInfoOffset)
@@ -283,9 +319,24 @@ private:
         const std::size_t senseCount = std::min(senseRoom, answer.sense.size());
         std::memcpy(static_cast<std::uint8_t*>(out) + sptd.SenseInfoOffset, answer.sense.data(),
                     senseCount);
-        reply.SenseInfoLength = static_cast<UCHAR>(senseCount);
-        std::memcpy(out, &reply, sizeof reply);
-        returned = static_cast<std::uint32_t>(sptd.SenseInfoOffset + senseCount);
+        const ULONG transferred = answer.transferred.value_or(moved);
+        if (buffered) {
+            SCSI_PASS_THROUGH reply = spt;
+            reply.ScsiStatus = answer.status;
+            reply.DataTransferLength = transferred;
+            reply.SenseInfoLength = static_cast<UCHAR>(senseCount);
+            std::memcpy(out, &reply, sizeof reply);
+            returned = static_cast<std::uint32_t>(std::max<std::size_t>(
+                sptd.SenseInfoOffset + senseCount,
+                request.dataOffset + (sptd.DataIn == SCSI_IOCTL_DATA_IN ? moved : 0)));
+        } else {
+            SCSI_PASS_THROUGH_DIRECT reply = sptd;
+            reply.ScsiStatus = answer.status;
+            reply.DataTransferLength = transferred;
+            reply.SenseInfoLength = static_cast<UCHAR>(senseCount);
+            std::memcpy(out, &reply, sizeof reply);
+            returned = static_cast<std::uint32_t>(sptd.SenseInfoOffset + senseCount);
+        }
         return true;
     }
 
@@ -777,6 +828,104 @@ TEST_F(SptiOperations, TimeOutsAreTheSharedTableInWholeSeconds) {
 }
 
 // ---------------------------------------------------------------------------------------
+// Where pass-through direct is refused: the buffered request
+
+TEST(SptiBuffered, ARefusedDirectRequestIsSentAgainWithTheDataInside) {
+    struct Case {
+        DWORD directError;
+        bool fallsBack;
+    };
+    for (const Case c : {Case{ERROR_INSUFFICIENT_BUFFER, true}, Case{ERROR_INVALID_PARAMETER, true},
+                         Case{ERROR_INVALID_FUNCTION, false}}) {
+        SCOPED_TRACE("direct refused with " + std::to_string(c.directError));
+        auto os = OneTape();
+        const std::vector<std::uint8_t> held = {3, 1, 4, 1, 5, 9, 2, 6, 5, 3, 5, 8, 9};
+        Node& adapter = os->nodes["\\\\.\\Scsi0:"];
+        adapter.directError = c.directError;
+        adapter.device = [held](const Sent& request) {
+            Answer answer;
+            if (request.cdb[0] == kOpReadBuffer)
+                answer.dataIn = held;
+            if (request.cdb[0] == kOpTestUnitReady) {
+                answer.status = kScsiCheckCondition;
+                answer.sense = FixedSense(0x02, 0x04, 0x01);
+            }
+            return answer;
+        };
+        FakeOs& fake = *os;
+        SptiTransport transport(std::move(os));
+
+        const auto readCdb =
+            ReadBufferCdb(BUFFER_MODE_DATA, 0, 0, static_cast<std::uint32_t>(held.size()));
+        ASSERT_TRUE(readCdb);
+        std::vector<std::uint8_t> in(held.size(), 0xEE);
+        ScsiCommand read(readCdb->view(), kReadBufferTimeout);
+        read.setDataIn(std::span(in), in.size());
+        const std::uint32_t readStatus = Classify(read, transport.execute(0, read));
+        if (!c.fallsBack) {
+            EXPECT_EQ(readStatus, ZURVAX_STATUS_OS_ERROR);
+            ASSERT_EQ(fake.sent.size(), 1u);
+            EXPECT_EQ(fake.sent[0].code,
+                      static_cast<std::uint32_t>(IOCTL_SCSI_PASS_THROUGH_DIRECT));
+            continue;
+        }
+        EXPECT_EQ(readStatus, 0u);
+        EXPECT_EQ(in, held);
+        ASSERT_EQ(fake.sent.size(), 2u);
+        EXPECT_EQ(fake.sent[0].code, static_cast<std::uint32_t>(IOCTL_SCSI_PASS_THROUGH_DIRECT));
+        const Sent& again = fake.sent[1];
+        EXPECT_EQ(again.code, static_cast<std::uint32_t>(IOCTL_SCSI_PASS_THROUGH));
+        EXPECT_EQ(again.sptd.Length, sizeof(SCSI_PASS_THROUGH));
+        EXPECT_EQ(again.cdb, fake.sent[0].cdb);
+        EXPECT_EQ(again.sptd.CdbLength, 10);
+        EXPECT_EQ(again.sptd.DataIn, SCSI_IOCTL_DATA_IN);
+        EXPECT_EQ(again.sptd.DataTransferLength, held.size());
+        EXPECT_EQ(again.sptd.TargetId, 4);
+        EXPECT_EQ(again.sptd.TimeOutValue, fake.sent[0].sptd.TimeOutValue);
+        EXPECT_TRUE(again.sameBuffer);
+        EXPECT_EQ(again.inSize, again.dataOffset + held.size());
+        EXPECT_GE(again.dataOffset, again.sptd.SenseInfoOffset + again.sptd.SenseInfoLength);
+
+        // Once the buffered way has worked, it is the first one tried.
+        std::vector<std::uint8_t> image(300);
+        for (std::size_t i = 0; i < image.size(); ++i)
+            image[i] = static_cast<std::uint8_t>(i * 13 + 5);
+        const auto writeCdb =
+            WriteBufferCdb(BUFFER_MODE_DATA, 0, 0, static_cast<std::uint32_t>(image.size()));
+        ASSERT_TRUE(writeCdb);
+        ScsiCommand write(writeCdb->view(), kWriteBufferTimeout);
+        write.setDataOut(std::span<const std::uint8_t>(image));
+        EXPECT_EQ(Classify(write, transport.execute(0, write)), 0u);
+        ASSERT_EQ(fake.sent.size(), 3u);
+        EXPECT_EQ(fake.sent[2].code, static_cast<std::uint32_t>(IOCTL_SCSI_PASS_THROUGH));
+        EXPECT_EQ(fake.sent[2].sptd.DataIn, SCSI_IOCTL_DATA_OUT);
+        EXPECT_EQ(fake.sent[2].dataOut, image);
+
+        // No data, and the device's sense comes back from the request too.
+        ScsiCommand test(TestUnitReadyCdb().view(), kTestUnitReadyTimeout);
+        EXPECT_EQ(Classify(test, transport.execute(0, test)), 0x0401u);
+        ASSERT_EQ(fake.sent.size(), 4u);
+        EXPECT_EQ(fake.sent[3].code, static_cast<std::uint32_t>(IOCTL_SCSI_PASS_THROUGH));
+        EXPECT_EQ(fake.sent[3].sptd.DataIn, SCSI_IOCTL_DATA_UNSPECIFIED);
+        EXPECT_EQ(fake.sent[3].sptd.DataTransferLength, 0u);
+    }
+}
+
+TEST(SptiBuffered, WhenTheBufferedRequestIsRefusedTooTheDirectOneIsTriedNextTime) {
+    auto os = OneTape();
+    Node& adapter = os->nodes["\\\\.\\Scsi0:"];
+    adapter.directError = ERROR_INVALID_PARAMETER;
+    adapter.device = [](const Sent&) { return Answer{ERROR_INVALID_PARAMETER, 0, {}, {}, {}}; };
+    FakeOs& fake = *os;
+    SptiTransport transport(std::move(os));
+    ScsiCommand test(TestUnitReadyCdb().view(), kTestUnitReadyTimeout);
+    EXPECT_EQ(Classify(test, transport.execute(0, test)), ZURVAX_STATUS_OS_ERROR);
+    EXPECT_EQ(Classify(test, transport.execute(0, test)), ZURVAX_STATUS_OS_ERROR);
+    ASSERT_EQ(fake.sent.size(), 4u);
+    EXPECT_EQ(fake.sent[2].code, static_cast<std::uint32_t>(IOCTL_SCSI_PASS_THROUGH_DIRECT));
+}
+
+// ---------------------------------------------------------------------------------------
 // Alignment
 
 struct AlignedCase {
@@ -1001,33 +1150,53 @@ TEST_F(SptiLibrary, AClassDeviceBehindAnAdapterThatCannotBeOpenedIsStillADevice)
 }
 
 TEST_F(SptiLibrary, AClaimHoldsTheTapeClassDeviceAlone) {
+    // How \\.\Tape0 is there: not at all, matched to the unit by its address, present but
+    // without an address (Wine answers ERROR_NOT_SUPPORTED on every tape device), or present
+    // but refusing even an open without rights (Wine, while the st driver's one opener has it).
+    enum class Tape { None, Matched, NoAddress, OpenRefused };
     struct Case {
         const char* name;
-        bool tapeDevice;
+        Tape tape;
         DWORD exclusiveError;
         std::uint32_t status;
     };
-    for (const Case& c :
-         {Case{"free", true, 0, 0},
-          Case{"another program has it", true, ERROR_SHARING_VIOLATION,
-               ZURVAX_STATUS_DEVICE_IN_USE},
-          Case{"not for this user", true, ERROR_ACCESS_DENIED, ZURVAX_STATUS_PERMISSION_DENIED},
-          Case{"no tape class device", false, 0, 0}}) {
+    for (const Case& c : {Case{"free", Tape::Matched, 0, 0},
+                          Case{"another program has it", Tape::Matched, ERROR_SHARING_VIOLATION,
+                               ZURVAX_STATUS_DEVICE_IN_USE},
+                          Case{"another program has it, under Wine", Tape::Matched,
+                               ERROR_LOCK_VIOLATION, ZURVAX_STATUS_DEVICE_IN_USE},
+                          Case{"not for this user", Tape::Matched, ERROR_ACCESS_DENIED,
+                               ZURVAX_STATUS_PERMISSION_DENIED},
+                          Case{"no tape class device", Tape::None, 0, 0},
+                          Case{"a tape class device of unknown unit", Tape::NoAddress, 0,
+                               ZURVAX_STATUS_CLAIMED_WITHOUT_LOCK},
+                          Case{"a tape class device that refuses every open", Tape::OpenRefused, 0,
+                               ZURVAX_STATUS_CLAIMED_WITHOUT_LOCK}}) {
         SCOPED_TRACE(c.name);
         Reset();
         auto os = OneTape();
-        if (c.tapeDevice) {
-            os->nodes["\\\\.\\Tape0"].address = SCSI_ADDRESS{sizeof(SCSI_ADDRESS), 0, 0, 4, 0};
-            os->nodes["\\\\.\\Tape0"].exclusiveError = c.exclusiveError;
+        if (c.tape != Tape::None) {
+            Node& tape = os->nodes["\\\\.\\Tape0"];
+            if (c.tape == Tape::Matched)
+                tape.address = SCSI_ADDRESS{sizeof(SCSI_ADDRESS), 0, 0, 4, 0};
+            if (c.tape == Tape::OpenRefused) {
+                tape.anyAccessError = ERROR_LOCK_VIOLATION;
+                tape.readWriteError = ERROR_LOCK_VIOLATION;
+            }
+            tape.exclusiveError = c.exclusiveError;
         }
         FakeOs& fake = *os;
         UseTransport(std::make_unique<SptiTransport>(std::move(os)));
         const int handles = fake.openHandles;
 
+        const bool matched = c.tape == Tape::Matched;
         EXPECT_EQ(ClaimDevice(0), c.status);
-        EXPECT_EQ(fake.exclusiveOpens, c.tapeDevice ? std::vector<std::string>{"\\\\.\\Tape0"}
-                                                    : std::vector<std::string>{});
-        EXPECT_EQ(fake.openHandles, handles + (c.tapeDevice && c.status == 0 ? 1 : 0));
+        EXPECT_EQ(fake.exclusiveOpens,
+                  matched ? std::vector<std::string>{"\\\\.\\Tape0"} : std::vector<std::string>{});
+        EXPECT_EQ(fake.openHandles, handles + (matched && c.status == 0 ? 1 : 0));
+        if (c.status == 0 || c.status == ZURVAX_STATUS_CLAIMED_WITHOUT_LOCK) {
+            EXPECT_EQ(ClaimDevice(0), ZURVAX_STATUS_DEVICE_IN_USE) << "ours until released";
+        }
         EXPECT_EQ(TestUnitReady(0), 0u) << "the adapter still answers";
         EXPECT_EQ(ReleaseDevice(0), 0u);
         EXPECT_EQ(fake.openHandles, handles);

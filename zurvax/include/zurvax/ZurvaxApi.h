@@ -38,7 +38,8 @@ typedef struct _SCSI_PATH {
 #pragma pack(pop)
 
 // Library status values. 0 is success, the named codes below are the ones callers
-// accept or test for; every other value is a failure. A CHECK CONDITION is reported as
+// accept or test for; every other value is a failure, except ClaimDevice's
+// ZURVAX_STATUS_CLAIMED_WITHOUT_LOCK. A CHECK CONDITION is reported as
 // (ASC << 8) | ASCQ; failures the library detects itself are above 0xFFFF
 // (ZurvaxStatus.h lists them).
 enum : uint32_t {
@@ -92,8 +93,11 @@ ZURVAX_API uint32_t ReadSerialNumber(uint32_t index, char* serial, uint32_t size
 // it through the operating system's tape driver (backup software, mt) while its microcode is
 // replaced: the tape device of the same unit is held open exclusively (Linux /dev/nstN,
 // Windows \\.\TapeN). 0 when claimed, also when the unit has no tape device (nothing is
-// then held); ZURVAX_STATUS_DEVICE_IN_USE when another program, or an earlier ClaimDevice of
-// this one, holds it; ZURVAX_STATUS_PERMISSION_DENIED when this user may not open it.
+// then held); ZURVAX_STATUS_CLAIMED_WITHOUT_LOCK when claimed with nothing held because the
+// system has a tape device that may be this unit's but cannot be told to be (under Wine,
+// say): the caller may go on, but other programs are not kept out, and ReleaseDevice is still
+// owed; ZURVAX_STATUS_DEVICE_IN_USE when another program, or an earlier ClaimDevice of this
+// one, holds it; ZURVAX_STATUS_PERMISSION_DENIED when this user may not open it.
 ZURVAX_API uint32_t ClaimDevice(uint32_t index);
 // Gives a claimed device back. 0, also for a device that was not claimed.
 ZURVAX_API uint32_t ReleaseDevice(uint32_t index);

@@ -36,6 +36,10 @@
 //                                                         small for the answer; nothing written
 //   ZURVAX_STATUS_DEVICE_IN_USE              0x0001000F   ClaimDevice: another program (or an
 //                                                         earlier claim) holds the device
+//   ZURVAX_STATUS_CLAIMED_WITHOUT_LOCK       0x00010010   ClaimDevice: not a failure; claimed,
+//                                                         but the OS's tape device of the unit
+//                                                         could not be found, so nothing keeps
+//                                                         other programs out of the drive
 #pragma once
 
 #include <stdint.h>
@@ -56,4 +60,5 @@ enum : uint32_t {
     ZURVAX_STATUS_OS_ERROR = 0x0001000D,
     ZURVAX_STATUS_INVALID_ARGUMENT = 0x0001000E,
     ZURVAX_STATUS_DEVICE_IN_USE = 0x0001000F,
+    ZURVAX_STATUS_CLAIMED_WITHOUT_LOCK = 0x00010010,
 };
