@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cctype>
 
+#include "cli/Drives.h"
+#include "cli/Image.h"
+#include "cli/Selector.h"
+
 namespace cli {
 namespace {
 
@@ -31,12 +35,15 @@ std::string NotAnOption(const std::string& option, const std::string& command) {
 const char* UsageText() {
     return "usage: fwupgrade                       the interactive program\n"
            "       fwupgrade list   [--json]\n"
-           "       fwupgrade check  --image FILE [--device SEL]... [--revision R] [--json]\n"
-           "       fwupgrade upgrade --image FILE [--device SEL]... [--revision R] "
-           "--accept-agreement --yes\n"
-           "                        [--allow-older] [--jobs N] [--json] [--report FILE]\n"
+           "       fwupgrade check  --image FILE [--device SEL]... [--revision R] [--sha256 HEX]\n"
+           "                        [--json]\n"
+           "       fwupgrade upgrade --image FILE [--device SEL]... [--revision R] [--sha256 HEX]\n"
+           "                        --accept-agreement --yes [--allow-older] [--jobs N] [--json]\n"
+           "                        [--report FILE]\n"
            "       fwupgrade --help | --version\n"
-           "SEL: all (the default), a list index, a path HA:TID:LUN or a serial number.\n"
+           "SEL: index:N, path:HA:TID:LUN or serial:S; or all (the default), N, HA:TID:LUN or S\n"
+           "     alone where that names one drive in one way only.\n"
+           "HEX: the image's SHA-256; an image with another digest is refused.\n"
            "R: the revision the image carries; by default taken from its name (kmr47000_0200.gbf: "
            "0200).\n"
            "Exit status: 0 done, 1 a drive failed or needs attention, 2 usage or input error,\n"
@@ -115,10 +122,19 @@ std::variant<CommandLine, UsageError> ParseCommandLine(const std::vector<std::st
                 return UsageError{"--image needs a file"};
             line.image = *file;
         } else if (name == "--device" && !listing) {
-            const auto selector = take();
-            if (!selector || selector->empty())
-                return UsageError{"--device needs all, an index, HA:TID:LUN or a serial number"};
-            line.devices.push_back(*selector);
+            const auto selector = take().value_or("");
+            if (const auto problem = SelectorFormError(selector))
+                return UsageError{*problem};
+            line.devices.push_back(selector);
+        } else if (name == "--sha256" && !listing) {
+            const auto digest = ParseDigest(take().value_or(""));
+            if (!digest)
+                return UsageError{"--sha256 needs the image's SHA-256 as 64 hex digits"};
+            line.sha256 = *digest;
+        } else if (name == "--child-drive" && upgrading) {
+            line.childDrive = take().value_or("");
+            if (!DecodeIdentity(line.childDrive))
+                return UsageError{"--child-drive is not a drive's identity"};
         } else if (name == "--revision" && !listing) {
             const auto given = take();
             if (!given || !IsRevision(*given))
@@ -152,6 +168,10 @@ std::variant<CommandLine, UsageError> ParseCommandLine(const std::vector<std::st
 
     if (line.command == Command::List) {
         return line;
+    }
+    if (!line.childDrive.empty() &&
+        (line.sha256.empty() || !line.devices.empty() || line.jobs != 1)) {
+        return UsageError{"--child-drive goes with --sha256, and without --device or --jobs"};
     }
     if (line.image.empty()) {
         return UsageError{command + " needs --image FILE"};

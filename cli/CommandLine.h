@@ -1,11 +1,14 @@
 // The unattended command line: what the operator asked for, read from the arguments.
 //
 //   fwupgrade list   [--json]
-//   fwupgrade check  --image FILE [--device SEL]... [--revision R] [--json]
+//   fwupgrade check  --image FILE [--device SEL]... [--revision R] [--sha256 HEX] [--json]
 // (--report FILE, which writes the JSON document to a file as well, is taken by every
 // command)
-//   fwupgrade upgrade --image FILE [--device SEL]... [--revision R] --accept-agreement --yes
-//                     [--allow-older] [--jobs N] [--json] [--report FILE]
+//   fwupgrade upgrade --image FILE [--device SEL]... [--revision R] [--sha256 HEX]
+//                     --accept-agreement --yes [--allow-older] [--jobs N] [--json]
+//                     [--report FILE]
+// SEL as Selector.h reads it. A process --jobs starts is given --child-drive instead of
+// --device: the one drive it is to upgrade, which it checks before it sends anything.
 //   fwupgrade --help | --version
 #pragma once
 
@@ -24,6 +27,8 @@ struct CommandLine {
     std::string image;
     std::vector<std::string> devices; // selectors as given; none means all
     std::string revision;             // from --revision or the image's name
+    std::string sha256;               // the digest the image must have (lower case), or empty
+    std::string childDrive;           // --child-drive: EncodeIdentity's word, or empty
     bool json = false;
     bool acceptAgreement = false;
     bool yes = false;

@@ -1,5 +1,6 @@
 #include "zurvax/EmulationConfig.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -217,10 +218,10 @@ DeviceConfig ReadDevice(const json& entry, std::uint32_t index, const std::strin
     Reader reader(context);
     if (!entry.is_object())
         reader.fail("expected an object");
-    reader.onlyKeys(entry,
-                    {"type", "qualifier", "vendor", "product", "revision", "inquiry",
-                     "host_adapter", "target", "lun", "medium", "sense", "power_on_attention",
-                     "activation_polls", "check_image", "faults", "serial", "tape_in_use"});
+    reader.onlyKeys(entry, {"type", "qualifier", "vendor", "product", "revision", "inquiry",
+                            "host_adapter", "target", "lun", "medium", "sense",
+                            "power_on_attention", "activation_polls", "check_image", "faults",
+                            "serial", "serial_hex", "tape_in_use"});
     DeviceConfig device;
     const auto type = static_cast<std::uint8_t>(reader.integer(entry, "type", 0, 31, 1));
     const auto qualifier = static_cast<std::uint8_t>(reader.integer(entry, "qualifier", 0, 7, 0));
@@ -237,6 +238,16 @@ DeviceConfig ReadDevice(const json& entry, std::uint32_t index, const std::strin
     }
     device.drive.serial =
         reader.text(entry, "serial", kMaxSerialLength).value_or(DefaultSerial(index));
+    if (const auto bytes = reader.hex(entry, "serial_hex")) {
+        // A drive's own bytes, which need not be text at all: what a program must survive.
+        if (entry.contains("serial"))
+            reader.fail("\"serial\" and \"serial_hex\" exclude each other");
+        if (bytes->empty() || bytes->size() > kMaxSerialLength ||
+            std::find(bytes->begin(), bytes->end(), 0) != bytes->end())
+            reader.fail("key \"serial_hex\": expected 1 to " + std::to_string(kMaxSerialLength) +
+                        " bytes, none of them 0");
+        device.drive.serial.assign(bytes->begin(), bytes->end());
+    }
     if (device.drive.serial.empty())
         reader.fail("key \"serial\": empty");
     if (device.drive.serial.front() == ' ' || device.drive.serial.back() == ' ') {
@@ -298,10 +309,14 @@ EmulationConfig ReadTop(const json& top, const std::string& source) {
             config.devices.push_back(ReadDevice(devices[i], static_cast<std::uint32_t>(i), source));
         }
     }
-    // The serial number is what a drive's kept state is found by.
+    // The serial number is what a drive's kept state is found by; without kept state two
+    // devices may report one serial number, as one drive seen through two paths does.
     std::map<std::string, std::size_t> serials;
-    for (std::size_t i = 0; i < config.devices.size(); ++i) {
+    for (std::size_t i = 0; top.contains("state_file") && i < config.devices.size(); ++i) {
         const std::string& serial = config.devices[i].drive.serial;
+        if (std::any_of(serial.begin(), serial.end(), [](char c) { return c < 0x20 || c > 0x7E; }))
+            reader.fail("device " + std::to_string(i) +
+                        ": a drive that keeps state needs a printable serial number");
         const auto [first, added] = serials.emplace(serial, i);
         if (!added) {
             reader.fail("device " + std::to_string(i) + ": serial number " +

@@ -4,6 +4,7 @@
 //   { "end_of_list": "device_type" | "inquiry", "state_file": "<path>",
 //     "devices": [ { "type": 0-31, "qualifier": 0-7, "vendor": "<=8", "product": "<=16",
 //                    "revision": "<=4", "inquiry": "<36 bytes hex>", "serial": "<1-251>",
+//                    "serial_hex": "<1-251 bytes hex>",
 //                    "tape_in_use": bool,
 //                    "host_adapter": 0-255, "target": 0-255, "lun": 0-255,
 //                    "medium": bool, "sense": "<hex>", "power_on_attention": bool,
@@ -14,7 +15,8 @@
 // path 0/<index>/0, no medium, sense of the last failed command, power-on attention,
 // 2 activation polls, image check, tape device free.
 // Hex strings may separate bytes with blanks. "inquiry" replaces the five INQUIRY keys.
-// Serial numbers are printable, without blanks at either end, and unique within the file.
+// Serial numbers are printable, without blanks at either end, and unique within a file that
+// keeps state; "serial_hex" gives one as raw bytes instead (any but 0).
 // "tape_in_use": the OS's tape device of the unit is held by another program, so that
 // ClaimDevice answers ZURVAX_STATUS_DEVICE_IN_USE.
 // "state_file" (relative to the emulation file's folder, or absolute): where the drives

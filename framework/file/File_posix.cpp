@@ -64,12 +64,15 @@ CFile::~CFile() { Close(); }
 
 BOOL CFile::Open(const char* fileName, UINT flags) {
     Close();
-    const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK the open of a FIFO waits for a writer that may never come: open
+    // without waiting, refuse what is not a regular file, then read as usual.
+    const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return FALSE;
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         ::close(fd);
         return FALSE;
     }

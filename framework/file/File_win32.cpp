@@ -23,6 +23,11 @@ BOOL CFile::Open(const char* fileName, UINT flags) {
     if (handle == INVALID_HANDLE_VALUE) {
         return FALSE;
     }
+    // A pipe, a console or a device opens too; only a file on a disk is an image.
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+        ::CloseHandle(handle);
+        return FALSE;
+    }
     m_impl = std::make_unique<Impl>();
     m_impl->handle = handle;
     return TRUE;

@@ -61,5 +61,53 @@ check "a second run finds every drive current" test "$(results "$WORK/parallel/a
 check "list --json validates" sh -c "cd '$WORK/parallel' && ZURVAX_EMULATION=drives.json '$BIN' list --json >list.json && \
   python3 '$ROOT/tests/cli/validate_json.py' '$SCHEMA' list.json"
 
+# --jobs with serials that read as something else: each child is handed its drive's identity,
+# so every drive meant gets exactly one commit and no other drive any. Each row: a name, the
+# drives' serials, the options, the exit status, then the commits by drive index ("0 1": one
+# for drive 0, one for drive 1).
+commits() { grep -o 'WriteBuffer [0-9]* mode=5' "$1" | awk '{print $2}' | sort -n | tr '\n' ' ' | sed 's/ $//'; }
+jobs_case() {
+  local name=$1 serials=$2 options=$3 status=$4 expected=$5 folder=$WORK/jobs-$1 devices="" i=0
+  mkdir -p "$folder"
+  for serial in $serials; do
+    devices+="${devices:+,}{\"serial\": \"$serial\", \"activation_polls\": 0, \"target\": $i}"
+    i=$((i + 1))
+  done
+  echo "{ \"devices\": [ $devices ] }" >"$folder/drives.json"
+  cp "$WORK/serial/kmr47000_0200.gbf" "$folder/"
+  # shellcheck disable=SC2086 # the options are words
+  (cd "$folder" && ZURVAX_EMULATION=drives.json ZURVAX_TRACE=trace.txt timeout 300 "$BIN" upgrade \
+     --image kmr47000_0200.gbf --accept-agreement --yes --json --jobs 2 $options >out.json 2>err.txt)
+  local got=$?
+  touch "$folder/trace.txt"
+  check "--jobs, $name: exit $status, commits to drives [$expected]" \
+    test "$got/$(commits "$folder/trace.txt")" = "$status/$expected"
+}
+jobs_case index-like-serial "1 SN-B" "" 0 "0 1"
+jobs_case index-with-index-like-serial "1 SN-B" "--device 0" 0 "0"
+jobs_case serial-all "SN-A all SN-C" "--device serial:all" 0 "1"
+jobs_case path-like-serial "0:1:0 SN-B" "" 0 "0 1"
+jobs_case ten-digit-serial "SN-A 1234567890" "--device 1234567890" 0 "1"
+jobs_case ambiguous "1 SN-B" "--device 1" 2 ""
+
+# A file replaced between two drives (a new build copied over the old one) changes nothing of
+# the run: every drive gets the bytes that were hashed. Drive 0 takes a few seconds of polls;
+# the image is replaced as soon as its commit is in the trace.
+replaced=$WORK/replaced
+mkdir -p "$replaced"
+cat >"$replaced/drives.json" <<JSON
+{ "devices": [ { "serial": "SN-1", "activation_polls": 1 }, { "serial": "SN-2", "activation_polls": 0 } ] }
+JSON
+cp "$WORK/serial/kmr47000_0200.gbf" "$replaced/"
+(cd "$replaced" && ZURVAX_EMULATION=drives.json ZURVAX_TRACE=trace.txt timeout 300 "$BIN" upgrade \
+   --image kmr47000_0200.gbf --accept-agreement --yes --json >out.json 2>err.txt) &
+runner=$!
+for _ in $(seq 300); do grep -q 'WriteBuffer 0 mode=5' "$replaced/trace.txt" 2>/dev/null && break; sleep 0.1; done
+{ printf 'KMR47000-FW:0300'; head -c 30000 /dev/zero | tr '\0' 'y'; } >"$replaced/next.gbf"
+mv "$replaced/next.gbf" "$replaced/kmr47000_0200.gbf"
+wait "$runner"
+check "an image replaced between drives: both drives upgraded to the hashed image's 0200" \
+  test "$(results "$replaced/out.json")/$(python3 -c 'import json,sys; print(" ".join(d["revision_after"] or "-" for d in json.load(open(sys.argv[1]))["drives"]))' "$replaced/out.json")" = "upgraded upgraded/0200 0200"
+
 echo "cli: $PASSED passed, $FAILED failed"
 [ "$FAILED" -eq 0 ]
