@@ -23,8 +23,10 @@ packages=(
   # installer, and the Ansible collection where the tree has one.
   build-essential dpkg-dev debhelper lintian man-db groff-base nsis ansible-core
   # The ansible step (tests/ansible/run.sh) checks the program's --json documents against
-  # docs/fwupgrade-result.schema.json.
-  python3-jsonschema
+  # docs/fwupgrade-result.schema.json, lints the collection and runs validate-modules
+  # (offline, with voluptuous), and reaches its test hosts over SSH (sshd on loopback
+  # addresses, started and stopped by the test itself) with become through sudo.
+  python3-jsonschema ansible-lint python3-voluptuous openssh-server openssh-client sudo
   # scripts/test-in-minimal-root.sh (not a step: the check of this list on a fresh root).
   debootstrap
 )

@@ -82,8 +82,10 @@ step_static() {
 static_analysis() {
     cmake --preset "$1" >/dev/null && bash scripts/static-analysis.sh "build/$1"
 }
-# The Ansible collection (tests/ansible/run.sh) against the linux build's fwupgrade on
-# emulated drives, four local hosts; counts as one test.
+# The Ansible collection (tests/ansible/run.sh): ansible-lint and validate-modules, then its
+# playbooks against the linux build's fwupgrade on emulated drives, four hosts over SSH (an
+# OpenSSH server each on 127.0.0.2 to 127.0.0.5, started and stopped by the test; as root,
+# as CI runs) and one local; counts as one test.
 step_ansible() {
     [ -x build/linux/bin/fwupgrade ] || build_preset linux || return
     if bash tests/ansible/run.sh build/linux/bin/fwupgrade; then

@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# The Ansible collection (ansible/) against the real fwupgrade on emulated drives.
+# The Ansible collection (ansible/) against the real fwupgrade on emulated drives, reached
+# over SSH.
 #
 #   tests/ansible/run.sh [FWUPGRADE]     (default $FWUPGRADE, else build/linux/bin/fwupgrade)
 #
-# Builds and installs the collection into a scratch folder, makes an inventory of four
-# local hosts, each with its own emulated drives (ZURVAX_EMULATION with a state_file, so a
-# drive keeps the revision it took from one run to the next) and its own trace
-# (ZURVAX_TRACE), and runs the playbooks. Every check prints "ok" or "FAIL"; the script
-# ends with "N passed, N failed" and exits non-zero when any check failed.
-# KEEP=1 leaves the scratch folder (logs, traces) in place.
+# Lints the collection (ansible-lint, production profile) and runs validate-modules on it,
+# builds and installs it into a scratch folder, starts one OpenSSH server per test host on
+# its own loopback address (127.0.0.2 to 127.0.0.5, port $FWUPGRADE_TEST_SSH_PORT, default
+# 2222) with keys made here, and runs the playbooks over SSH against four hosts, each with
+# its own emulated drives (ZURVAX_EMULATION with a state_file, so a drive keeps the revision
+# it took from one run to the next) and its own trace (ZURVAX_TRACE); one more host uses the
+# local connection. Every check prints "ok" or "FAIL"; the script ends with "N passed,
+# N failed" and exits non-zero when any check failed; every server it started is stopped.
+# KEEP=1 leaves the scratch folder (logs, traces, reports) in place.
 set -uo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 ROOT=$(cd "$HERE/../.." && pwd)
@@ -27,15 +31,31 @@ if ! grep -q '"format_version"' <<<"$PREFLIGHT"; then
     echo "ansible: 0 passed, 1 failed"
     exit 1
 fi
-# Debian's python3 has the packages ansible-core and python3-jsonschema installed for it.
+# Debian's python3 has the packages ansible-core, python3-jsonschema and python3-voluptuous
+# installed for it.
 PY=${PYTHON:-/usr/bin/python3}
-for tool in ansible-playbook ansible-galaxy ansible-doc; do
+for tool in ansible ansible-playbook ansible-galaxy ansible-doc ansible-lint ssh ssh-keygen /usr/sbin/sshd; do
     command -v "$tool" >/dev/null || { echo "run.sh: $tool missing (scripts/install-deps.sh)" >&2; exit 2; }
 done
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/fwupgrade-ansible.XXXXXX")
-if [ "${KEEP:-0}" = 1 ]; then echo "scratch folder: $WORK"; else trap 'rm -rf "$WORK"' EXIT; fi
-mkdir -p "$WORK/logs" "$WORK/tmp" "$WORK/images"
+SSHD_PIDS=()
+# Every SSH server this script started ends with it, and with them their connections.
+cleanup() {
+    local pid socket
+    # Ansible's connections (ControlPersist) first, so that no session outlives its server.
+    for socket in "$WORK"/ssh/cp/*; do
+        [ -S "$socket" ] && ssh -o ControlPath="$socket" -O exit fwupgrade-test >/dev/null 2>&1
+    done
+    for pid in "${SSHD_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+    for pid in "${SSHD_PIDS[@]}"; do
+        while kill -0 "$pid" 2>/dev/null; do sleep 0.05; done
+    done
+    if [ "${KEEP:-0}" = 1 ]; then echo "scratch folder: $WORK"; else rm -rf "$WORK"; fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+mkdir -p "$WORK/logs" "$WORK/tmp" "$WORK/images" "$WORK/ssh/cp" "$WORK/reports" "$WORK/cache"
 
 # Nothing from the user's or the machine's Ansible set-up may take part.
 export ANSIBLE_CONFIG=$WORK/ansible.cfg
@@ -47,8 +67,16 @@ export ANSIBLE_ASYNC_DIR=$WORK/tmp/async
 export ANSIBLE_INVENTORY=$WORK/inventory.yml
 export ANSIBLE_PYTHON_INTERPRETER=$PY
 export ANSIBLE_NOCOLOR=1 ANSIBLE_FORCE_COLOR=0 ANSIBLE_RETRY_FILES_ENABLED=0
-export ANSIBLE_STDOUT_CALLBACK=default ANSIBLE_LOAD_CALLBACK_PLUGINS=0
-export ANSIBLE_FORKS=8 ANSIBLE_HOST_KEY_CHECKING=0
+export ANSIBLE_STDOUT_CALLBACK=default
+# Every task result as JSON (callback/record.py): the checks read what Ansible recorded.
+export ANSIBLE_CALLBACK_PLUGINS=$HERE/callback ANSIBLE_CALLBACKS_ENABLED=record
+export ANSIBLE_FORKS=8 ANSIBLE_PIPELINING=1
+# The hosts' keys are known from the start: a key that differs fails the connection.
+export ANSIBLE_HOST_KEY_CHECKING=1
+export ANSIBLE_SSH_ARGS="-o ControlMaster=auto -o ControlPersist=60s -o IdentitiesOnly=yes -o BatchMode=yes -o UserKnownHostsFile=$WORK/ssh/known_hosts -o StrictHostKeyChecking=yes"
+export ANSIBLE_SSH_CONTROL_PATH_DIR=$WORK/ssh/cp
+# ansible-lint installs the collection into its cache: the scratch folder's.
+export XDG_CACHE_HOME=$WORK/cache
 
 PASSED=0
 FAILED=0
@@ -68,6 +96,8 @@ finish() {
 
 HOSTS=(tape1 tape2 tape3 tape4)
 declare -A DRIVES=([tape1]=2 [tape2]=1 [tape3]=1 [tape4]=1)
+declare -A ADDRESS=([tape1]=127.0.0.2 [tape2]=127.0.0.3 [tape3]=127.0.0.4 [tape4]=127.0.0.5)
+SSH_PORT=${FWUPGRADE_TEST_SSH_PORT:-2222}
 hostdir() { echo "$WORK/hosts/$1"; }
 trace() { echo "$(hostdir "$1")/trace.log"; }
 
@@ -83,27 +113,84 @@ emulation() {
     printf '{\n  "state_file": "%s",\n  "devices": [%s]\n}\n' "$dir/state.json" "$devices" >"$dir/emulation.json"
 }
 
+# --- one SSH server per host ---------------------------------------------------------------
+# Each on its own loopback address, with its own host key and configuration; one login key
+# for all. Root logs in with the key only; the role still goes through become (sudo, which
+# asks root for no password), as it does for an operator's account.
+ssh-keygen -q -t ed25519 -N '' -C fwupgrade-test -f "$WORK/ssh/login" || exit 2
+cp "$WORK/ssh/login.pub" "$WORK/ssh/authorized_keys"
+: >"$WORK/ssh/known_hosts"
+# sshd will not start without its privilege separation folder, which its service makes.
+[ -d /run/sshd ] || mkdir -p -m 0755 /run/sshd
+for h in "${HOSTS[@]}"; do
+    if [ -n "$(ss -Hltn "( sport = :$SSH_PORT )" 2>/dev/null | awk -v a="${ADDRESS[$h]}" '$4 ~ "^(" a "|0.0.0.0|\\*|\\[::\\]):"')" ]; then
+        echo "run.sh: port $SSH_PORT is taken on ${ADDRESS[$h]} (set FWUPGRADE_TEST_SSH_PORT)" >&2
+        exit 2
+    fi
+    dir=$WORK/ssh/$h
+    mkdir -p "$dir"
+    ssh-keygen -q -t ed25519 -N '' -C "$h" -f "$dir/host_key" || exit 2
+    cat >"$dir/sshd_config" <<CONFIG
+ListenAddress ${ADDRESS[$h]}:$SSH_PORT
+HostKey $dir/host_key
+AuthorizedKeysFile $WORK/ssh/authorized_keys
+PermitRootLogin prohibit-password
+PubkeyAuthentication yes
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+UsePAM no
+StrictModes no
+PrintMotd no
+Subsystem sftp internal-sftp
+CONFIG
+    # In the foreground (-D), as this script's child: its id is known at once, and a signal
+    # to the test's process group reaches it too.
+    /usr/sbin/sshd -D -f "$dir/sshd_config" -E "$dir/sshd.log" &
+    SSHD_PIDS+=("$!")
+    for _ in $(seq 200); do
+        ss -Hltn "( sport = :$SSH_PORT )" 2>/dev/null | grep -q "${ADDRESS[$h]}:$SSH_PORT" && break
+        kill -0 "$!" 2>/dev/null || break
+        sleep 0.05
+    done
+    if ! ss -Hltn "( sport = :$SSH_PORT )" 2>/dev/null | grep -q "${ADDRESS[$h]}:$SSH_PORT"; then
+        echo "run.sh: sshd for $h does not listen on ${ADDRESS[$h]}:$SSH_PORT" >&2
+        cat "$dir/sshd.log" >&2
+        exit 2
+    fi
+    echo "[${ADDRESS[$h]}]:$SSH_PORT $(cut -d' ' -f1,2 "$dir/host_key.pub")" >>"$WORK/ssh/known_hosts"
+done
+
 {
     echo "all:"
     echo "  vars:"
-    echo "    ansible_connection: local"
     echo "    ansible_python_interpreter: $PY"
     echo "    firmware_executable: $FWUPGRADE"
     echo "    firmware_poll: 1"
     echo "    firmware_async_timeout: 600"
+    echo "    firmware_report_dir: $WORK/reports"
     echo "  children:"
     echo "    tape_hosts:"
+    echo "      vars:"
+    echo "        ansible_connection: ssh"
+    echo "        ansible_user: root"
+    echo "        ansible_port: $SSH_PORT"
+    echo "        ansible_ssh_private_key_file: $WORK/ssh/login"
     echo "      hosts:"
     for h in "${HOSTS[@]}"; do
         mkdir -p "$(hostdir "$h")"
         emulation "$h"
         echo "        $h:"
+        echo "          ansible_host: ${ADDRESS[$h]}"
         echo "          expected_drives: ${DRIVES[$h]}"
         echo "          firmware_image_dir: $(hostdir "$h")/staging"
         echo "          firmware_environment:"
         echo "            ZURVAX_EMULATION: $(hostdir "$h")/emulation.json"
         echo "            ZURVAX_TRACE: $(trace "$h")"
     done
+    echo "    local_hosts:"
+    echo "      hosts:"
+    echo "        tapelocal:"
+    echo "          ansible_connection: local"
 } >"$WORK/inventory.yml"
 
 # image REVISION: an image the emulated drive takes (its header names the revision it installs).
@@ -129,32 +216,54 @@ clear_traces() { for h in "${HOSTS[@]}"; do : >"$(trace "$h")"; done; }
 # Every drive back at 0100, so that a phase does not depend on what an earlier one did wrong.
 reset_drives() { for h in "${HOSTS[@]}"; do rm -f "$(hostdir "$h")/state.json"; done; }
 
-# play NAME ARGS...: ansible-playbook with its output in logs/NAME.log; returns its status.
+# play NAME ARGS...: ansible-playbook with its output in logs/NAME.log and every result in
+# logs/NAME.jsonl; returns its status.
 play() {
     local name=$1
     shift
-    ansible-playbook "$@" >"$WORK/logs/$name.log" 2>&1
+    : >"$WORK/logs/$name.jsonl"
+    RECORD_FILE=$WORK/logs/$name.jsonl ansible-playbook "$@" >"$WORK/logs/$name.log" 2>&1
 }
 show() { echo "---- last lines of $1.log"; tail -n 40 "$WORK/logs/$1.log"; echo "----"; }
-
-# task_hosts LOG TASK STATUS: the hosts the default callback reported with STATUS
-# (ok/changed/fatal/skipping) under every header of TASK, in order.
-task_hosts() {
-    awk -v task="TASK [$2]" -v status="$3" '
-        /^TASK \[/ { inside = (index($0, task) == 1) }
-        inside && index($0, status ": [") == 1 { sub(/^[a-z]+: \[/, ""); sub(/\].*/, ""); print }
-    ' "$WORK/logs/$1.log"
+# played NAME DESCRIPTION ARGS...: one check, passed when the playbook succeeds.
+played() {
+    local name=$1 what=$2
+    shift 2
+    if play "$name" "$@"; then ok "$what"; else bad "$what"; show "$name"; fi
 }
-# every_host_unchanged LOG: the recap shows changed=0 for every host.
-every_host_unchanged() {
+# results NAME QUESTION...: tests/ansible/results.py on logs/NAME.jsonl.
+results() {
+    local name=$1
+    shift
+    "$PY" "$HERE/results.py" "$WORK/logs/$name.jsonl" "$@"
+}
+# task_hosts NAME TASK STATUS: the hosts with STATUS (ok/changed/failed/skipped) for TASK,
+# sorted, on one line.
+task_hosts() { results "$1" hosts "$2" "$3" | sort | tr '\n' ' '; }
+# unchanged NAME: the recap counts no change on any host.
+unchanged() {
     local h
-    for h in "${HOSTS[@]}"; do
-        grep -Eq "^$h +: ok=[0-9]+ +changed=0 +unreachable=0 +failed=0" "$WORK/logs/$1.log" || return 1
-    done
+    for h in "${HOSTS[@]}"; do [ "$(results "$1" stats "$h" changed)" = 0 ] || return 1; done
 }
-FIRMWARE_TASK="vorn.tape.firmware_rollout : Upgrade the drives' firmware"
+ROLE="vorn.tape.firmware_rollout"
+PLAN_TASK="$ROLE : Which drives the image would upgrade"
+COPY_TASK="$ROLE : Copy the image to the host"
+FIRMWARE_TASK="$ROLE : Upgrade the drives' firmware"
+ALL_HOSTS="${HOSTS[*]} "
 
-# --- the collection builds, installs and documents itself -------------------------------
+# --- the collection as its users check it -----------------------------------------------
+# ansible-lint pointed at the collection root reads galaxy.yml alone: each folder is named.
+lint() {
+    (cd "$ROOT/ansible" && ansible-lint -p --nocolor --profile production \
+        roles playbooks plugins meta galaxy.yml) >"$WORK/logs/lint.log" 2>&1 &&
+        grep -q 'Passed with production profile' "$WORK/logs/lint.log" && return
+    # Its findings, without the lists some of them quote in full.
+    grep -E '^[^ ]+:[0-9]+: |Failed' "$WORK/logs/lint.log" | cut -c1-240
+    return 1
+}
+check "ansible-lint, production profile, clean over role, playbooks, plugins, meta and galaxy.yml" lint
+
+BEFORE_BUILD=$FAILED
 check "collection builds" \
     ansible-galaxy collection build "$ROOT/ansible" --output-path "$WORK/dist" >"$WORK/logs/build.log" 2>&1
 COLLECTION_VERSION=$(sed -nE 's/^version: *"?([0-9.]+)"?.*/\1/p' "$ROOT/ansible/galaxy.yml")
@@ -165,7 +274,23 @@ check "collection, project and program have one version ($COLLECTION_VERSION, $P
 check "collection installs into a folder" \
     ansible-galaxy collection install -p "$WORK/collections" "$WORK/dist/vorn-tape-$COLLECTION_VERSION.tar.gz" \
     >"$WORK/logs/install.log" 2>&1
-[ "$FAILED" -eq 0 ] || { cat "$WORK/logs/build.log" "$WORK/logs/install.log"; finish; }
+[ "$FAILED" -eq "$BEFORE_BUILD" ] || { cat "$WORK/logs/build.log" "$WORK/logs/install.log"; finish; }
+INSTALLED=$WORK/collections/ansible_collections/vorn/tape
+
+check "validate-modules clean (ignores only with their reason)" \
+    "$PY" "$HERE/validate_modules.py" "$WORK/collections" vorn tape "$COLLECTION_VERSION"
+# metadata FILE PYTHON-EXPRESSION: the expression is true of the YAML or JSON file as d.
+metadata() {
+    "$PY" -c 'import sys, yaml; d = yaml.safe_load(open(sys.argv[1])); sys.exit(not eval(sys.argv[2]))' "$1" "$2"
+}
+check "galaxy.yml: repository, documentation and a LICENSE file it names" \
+    metadata "$ROOT/ansible/galaxy.yml" \
+    "d.get('repository', '').startswith('https://') and d.get('documentation', '').startswith('https://') and d.get('license_file') == 'LICENSE'"
+check "the installed collection has its LICENSE and changelog" \
+    test -s "$INSTALLED/LICENSE" -a -s "$INSTALLED/changelogs/changelog.yaml"
+check "changelog.yaml has a release for $COLLECTION_VERSION with changes" \
+    metadata "$INSTALLED/changelogs/changelog.yaml" "d['releases']['$COLLECTION_VERSION']['changes']"
+check "meta/runtime.yml requires an ansible-core version" metadata "$INSTALLED/meta/runtime.yml" "d['requires_ansible'].startswith('>=')"
 
 # doc_renders NAME OPTION...: ansible-doc shows the plugin, every option, examples and
 # return values, with no warning.
@@ -178,10 +303,10 @@ doc_renders() {
     for option in "$@"; do grep -Eq "^[-=] $option\$" "$out" || { echo "option $option missing"; return 1; }; done
 }
 check "ansible-doc renders vorn.tape.tape_firmware" doc_renders vorn.tape.tape_firmware \
-    image sha256 revision drives jobs accept_refused executable
+    image src sha256 revision drives jobs accept_refused executable
 check "ansible-doc renders vorn.tape.tape_drive_facts" doc_renders vorn.tape.tape_drive_facts executable
 check "ansible-doc renders the role's arguments" \
-    bash -c 'ansible-doc -t role vorn.tape.firmware_rollout 2>&1 | grep -q firmware_image_src'
+    bash -c 'ansible-doc -t role vorn.tape.firmware_rollout 2>&1 | grep -q firmware_report_dir'
 
 # --- the program's own documents match the published schema -------------------------------
 SCHEMA=$ROOT/docs/fwupgrade-result.schema.json
@@ -209,105 +334,147 @@ check "upgrade --json with a rejecting drive validates (exit 1)" \
 check "the schema rejects a document with a result it does not know" bash -c '
     sed "s/\"upgraded\"/\"done\"/" "$1" | "${@:2}" - 2>/dev/null; [ $? = 1 ]' _ "$WORK/logs/upgrade.json" "${VALIDATE[@]}"
 
+# --- the hosts ---------------------------------------------------------------------------
+# who_answers: the SSH hosts through ssh as root, the local one through local; all become uid 0.
+who_answers() {
+    local h
+    for h in "${HOSTS[@]}"; do results ping check "Who answers" "$h" "r['msg'] == ['ssh', 'root', '0']" || return 1; done
+    results ping check "Who answers" tapelocal "r['msg'][0] == 'local' and r['msg'][2] == '0'"
+}
+played ping "every test host answers over SSH, with become" \
+    "$ROOT/tests/ansible/ping.yml"
+check "the SSH hosts were reached through ssh, the local one through local" \
+    who_answers
+
+# No drive and no access are told apart (the local connection's case).
 cat >"$WORK/nodrives.json" <<'EOF'
 {"devices": [{"type": 8, "vendor": "ACMELIB", "product": "AUTOLOADER-8", "revision": "2.10"}]}
 EOF
-if play nodrives "$HERE/nodrives.yml" -e "emulation=$WORK/nodrives.json"; then
-    ok "facts: a host without drives gets an empty list"
-else
-    bad "facts: a host without drives gets an empty list"; show nodrives
-fi
+cat >"$WORK/noaccess.json" <<'EOF'
+{"devices": [{"revision": "0100", "faults": [{"op": "ReadRawInquiryData", "status": "0x00010008", "count": 0}]}]}
+EOF
+played nodrives "facts: no drive is an empty list, no access fails with the program's message (local)" \
+    "$HERE/nodrives.yml" -e "nodrives=$WORK/nodrives.json" -e "noaccess=$WORK/noaccess.json"
 
 # --- the modules on their own ---------------------------------------------------------
 SHA_0200=$(sha256sum "$IMAGE_0200" | cut -d' ' -f1)
 clear_traces
-if play facts-before "$HERE/facts.yml" -e expect_revision=0100; then
-    ok "facts: every host lists its drives at 0100"
-else
-    bad "facts: every host lists its drives at 0100"; show facts-before
-fi
+played facts-before "facts: every host lists its drives at 0100" "$HERE/facts.yml" -e expect_revision=0100
 reset_drives
 clear_traces
-if play module "$HERE/module.yml" -e "image=$IMAGE_0200" -e "image_sha256=$SHA_0200"; then
-    ok "module: digest mismatch refused unrun, check mode, drives by serial, no match"
-else
-    bad "module: digest mismatch refused unrun, check mode, drives by serial, no match"; show module
-fi
+played module "module: digest refused by the program, check mode, diff, src, serial:, no match" \
+    "$HERE/module.yml" -e "image=$IMAGE_0200" -e "image_sha256=$SHA_0200"
 for h in "${HOSTS[@]}"; do check "module: no WRITE BUFFER on $h" no_writes "$h"; done
 
-# --- the rollout in check mode changes nothing --------------------------------------------
+# --- the rollout in check mode changes nothing, and says what it would do -------------------
 reset_drives
 clear_traces
-if play rollout-check vorn.tape.rollout --check -e "firmware_image_src=$IMAGE_0200"; then
-    ok "check-mode rollout succeeds"
-else
-    bad "check-mode rollout succeeds"; show rollout-check
-fi
-check "check-mode rollout: the firmware task reports a change on every host" \
-    test "$(task_hosts rollout-check "$FIRMWARE_TASK" changed | sort | tr '\n' ' ')" = "${HOSTS[*]} "
-for h in "${HOSTS[@]}"; do check "check-mode rollout: no WRITE BUFFER on $h" no_writes "$h"; done
-if play facts-after-check "$HERE/facts.yml" -e expect_revision=0100; then
-    ok "check-mode rollout: every drive still at 0100"
-else
-    bad "check-mode rollout: every drive still at 0100"; show facts-after-check
-fi
+played rollout-check "check-mode rollout with diff succeeds" \
+    vorn.tape.rollout --check --diff -e "firmware_image_src=$IMAGE_0200"
+check "check-mode rollout: every host says which drives it would upgrade" \
+    test "$(task_hosts rollout-check "$PLAN_TASK" changed)" = "$ALL_HOSTS"
+for h in "${HOSTS[@]}"; do
+    check "check-mode rollout: $h's message names each drive, from 0100 to 0200, and the diff shows it" \
+        results rollout-check check "$PLAN_TASK" "$h" \
+        "len([p for p in r['msg'].split('; ') if p.startswith('would upgrade VRN-$h-') and p.endswith(' from 0100 to 0200')]) == ${DRIVES[$h]}
+         and [l.split()[-1] for l in r['diff']['before'].splitlines()] == ['0100'] * ${DRIVES[$h]}
+         and [l.split()[-1] for l in r['diff']['after'].splitlines()] == ['0200'] * ${DRIVES[$h]}"
+    check "check-mode rollout: $h would get the image copied" \
+        results rollout-check check "$COPY_TASK" "$h" "r['changed']"
+    check "check-mode rollout: no staging folder on $h" test ! -e "$(hostdir "$h")/staging"
+    check "check-mode rollout: no WRITE BUFFER on $h" no_writes "$h"
+done
+check "check-mode rollout: no background upgrade ran" \
+    test "$(task_hosts rollout-check "$FIRMWARE_TASK" skipped)" = "$ALL_HOSTS"
+check "check-mode rollout: nothing left in Ansible's temporary folders" \
+    test -z "$(find "$WORK/tmp/remote" "$WORK/tmp/async" -mindepth 1 2>/dev/null | head -n 1)"
+check "check-mode rollout: no report written" test -z "$(ls -A "$WORK/reports")"
+played facts-after-check "check-mode rollout: every drive still at 0100" "$HERE/facts.yml" -e expect_revision=0100
 
-# --- the rollout upgrades every host, canary first ------------------------------------------
+# --- the rollout upgrades every host, canary first, and reports ------------------------------
 reset_drives
 clear_traces
-if play rollout vorn.tape.rollout -e "firmware_image_src=$IMAGE_0200"; then
-    ok "rollout succeeds"
-else
-    bad "rollout succeeds"; show rollout
-fi
+played rollout "rollout succeeds" vorn.tape.rollout --diff -e "firmware_image_src=$IMAGE_0200"
 check "rollout: the firmware task changed every host" \
-    test "$(task_hosts rollout "$FIRMWARE_TASK" changed | sort | tr '\n' ' ')" = "${HOSTS[*]} "
-check "rollout: three batches (1 canary, then 50% at a time), the canary alone first" \
-    test "$(grep -c "^TASK \[$FIRMWARE_TASK\]" "$WORK/logs/rollout.log"),$(task_hosts rollout "$FIRMWARE_TASK" changed | head -n 1)" = "3,tape1"
-for h in "${HOSTS[@]}"; do check "rollout: $h's drives took a commit" committed "$h"; done
-if play facts-after-rollout "$HERE/facts.yml" -e expect_revision=0200; then
-    ok "rollout: every drive reports 0200 in a later run"
-else
-    bad "rollout: every drive reports 0200 in a later run"; show facts-after-rollout
-fi
+    test "$(task_hosts rollout "$FIRMWARE_TASK" changed)" = "$ALL_HOSTS"
+# Each host's first result after the hash came from a task that started after the previous
+# batch's last firmware result: tape1 alone, then tape2 and tape3, then tape4.
+batches() {
+    "$PY" - "$WORK/logs/$1.jsonl" "$FIRMWARE_TASK" "$ROLE : Hash the image on the controller" <<'EOF'
+import json, sys
+records = [json.loads(line) for line in open(sys.argv[1]) if line.strip()]
+def mine(host):
+    return [r for r in records if r.get("host") == host and r.get("task") != sys.argv[3]]
+first = dict((h, min(r["time"] for r in mine(h))) for h in ("tape1", "tape2", "tape3", "tape4"))
+last = dict((h, max(r["time"] for r in mine(h) if r["task"] == sys.argv[2])) for h in first)
+sys.exit(not (last["tape1"] < min(first["tape2"], first["tape3"]) and max(last["tape2"], last["tape3"]) < first["tape4"]))
+EOF
+}
+check "rollout: three batches, the canary tape1 alone first, then tape2 and tape3, then tape4" batches rollout
+for h in "${HOSTS[@]}"; do
+    check "rollout: $h's drives took a commit" committed "$h"
+    check "rollout: $h's diff shows every drive from 0100 to 0200" \
+        results rollout check "$FIRMWARE_TASK" "$h" \
+        "[l.split()[-1] for l in r['diff']['before'].splitlines()] == ['0100'] * ${DRIVES[$h]}
+         and [l.split()[-1] for l in r['diff']['after'].splitlines()] == ['0200'] * ${DRIVES[$h]}"
+    check "rollout: the program checked $h's copy against the digest (--sha256)" \
+        results rollout check "$FIRMWARE_TASK" "$h" "r['cmd'][r['cmd'].index('--sha256') + 1] == '$SHA_0200'"
+done
+played facts-after-rollout "rollout: every drive reports 0200 in a later run" "$HERE/facts.yml" -e expect_revision=0200
+# report_is NAME PYTHON-EXPRESSION: true of the JSON report as d (rows, summary, image).
+report_is() {
+    "$PY" -c 'import json, sys; d = json.load(open(sys.argv[1])); sys.exit(not eval(" ".join(sys.argv[2].split("\n"))))' \
+        "$WORK/reports/firmware-report.json" "$1"
+}
+check "rollout report: one row per drive, each upgraded from 0100 to 0200 with its seconds" \
+    report_is "len(d['rows']) == 5 and all(r['result'] == 'upgraded' and r['revision_before'] == '0100'
+               and r['revision_after'] == '0200' and isinstance(r['seconds'], (int, float)) for r in d['rows'])
+               and sorted(r['serial'] for r in d['rows']) == sorted('VRN-%s-%d' % (h, i) for h, n in
+               [('tape1', 2), ('tape2', 1), ('tape3', 1), ('tape4', 1)] for i in range(n))
+               and d['image']['sha256'] == '$SHA_0200'"
+cp "$WORK/reports/firmware-report.md" "$WORK/logs/report-rollout.md" 2>/dev/null
+check "rollout report: the Markdown table has a line per drive" \
+    test "$(grep -c '^| tape[1-4] | VRN-' "$WORK/reports/firmware-report.md" 2>/dev/null)" = 5
 
 clear_traces
-if play refused "$HERE/refused.yml" -e "image=$IMAGE_0100"; then
-    ok "an older image is refused: the task fails unless accept_refused"
-else
-    bad "an older image is refused: the task fails unless accept_refused"; show refused
-fi
+played refused "an older image is refused: the task fails unless accept_refused" \
+    "$HERE/refused.yml" -e "image=$IMAGE_0100"
 for h in "${HOSTS[@]}"; do check "refused: no WRITE BUFFER on $h" no_writes "$h"; done
 
-# --- a second rollout has nothing to do ----------------------------------------------------
+# --- a second rollout has nothing to do, and does it quickly ---------------------------------
 clear_traces
-if play rollout-again vorn.tape.rollout -e "firmware_image_src=$IMAGE_0200"; then
-    ok "second rollout succeeds"
-else
-    bad "second rollout succeeds"; show rollout-again
-fi
-check "second rollout: no host changed" every_host_unchanged rollout-again
+rm -f "$WORK/reports/"*
+started=$(date +%s.%N)
+played rollout-again "second rollout succeeds" vorn.tape.rollout -e "firmware_image_src=$IMAGE_0200"
+NOOP_SECONDS=$("$PY" -c "import sys; print('%.1f' % (float(sys.argv[2]) - float(sys.argv[1])))" "$started" "$(date +%s.%N)")
+echo "info no-op rollout of ${#HOSTS[@]} hosts over SSH: $NOOP_SECONDS s"
+check "second rollout: no host changed" unchanged rollout-again
+check "second rollout: no host got a copy or a background upgrade" \
+    test "$(task_hosts rollout-again "$COPY_TASK" skipped)|$(task_hosts rollout-again "$FIRMWARE_TASK" skipped)" = "$ALL_HOSTS|$ALL_HOSTS"
 for h in "${HOSTS[@]}"; do check "second rollout: no WRITE BUFFER on $h" no_writes "$h"; done
+check "second rollout report: every drive current at 0200" \
+    report_is "len(d['rows']) == 5 and all(r['result'] == 'current' and r['revision_after'] == '0200' for r in d['rows'])"
 
 # --- a drive that rejects the image stops the rollout at its batch ---------------------------
 # Batches: tape1 (canary), then tape2 and tape3, then tape4. tape2's drive rejects the commit.
 emulation tape2 '[{"op": "WriteBuffer", "mode": 5, "status": "0x2600"}]'
 clear_traces
+rm -f "$WORK/reports/"*
 if play rollout-reject vorn.tape.rollout -e "firmware_image_src=$IMAGE_0300"; then
     bad "rollout with a rejecting drive fails"; show rollout-reject
 else
     ok "rollout with a rejecting drive fails"
 fi
-check "rejecting drive: the canary upgraded" test "$(task_hosts rollout-reject "$FIRMWARE_TASK" changed | head -n 1)" = tape1
+check "rejecting drive: the canary upgraded" test "$(results rollout-reject hosts "$FIRMWARE_TASK" changed | head -n 1)" = tape1
 check "rejecting drive: tape2's firmware task failed" \
-    test "$(task_hosts rollout-reject "$FIRMWARE_TASK" fatal | tr '\n' ' ')" = "tape2 "
+    test "$(task_hosts rollout-reject "$FIRMWARE_TASK" failed)" = "tape2 "
 check "rejecting drive: the last batch never started" \
-    bash -c '! grep -q "tape4" "$1"' _ "$WORK/logs/rollout-reject.log"
+    test -z "$(results rollout-reject tasks tape4 ok)$(results rollout-reject tasks tape4 failed)"
 check "rejecting drive: no WRITE BUFFER on tape4" no_writes tape4
-if play facts-after-reject "$HERE/facts.yml" -l tape4 -e expect_revision=0200; then
-    ok "rejecting drive: tape4 still at 0200"
-else
-    bad "rejecting drive: tape4 still at 0200"; show facts-after-reject
-fi
+check "rejecting drive: the report was written after the failed batch, naming why" \
+    report_is "{(r['host'], r['result']) for r in d['rows']} == {('tape1', 'upgraded'), ('tape2', 'failed'),
+               ('tape3', 'upgraded'), ('tape4', 'not-run')}
+               and all(r['reason'] for r in d['rows'] if r['host'] == 'tape2')"
+played facts-after-reject "rejecting drive: tape4 still at 0200" "$HERE/facts.yml" -l tape4 -e expect_revision=0200
 
 finish

@@ -55,6 +55,17 @@ if [ -f ansible/galaxy.yml ]; then
   elif ! tar -tzf "$collection" | grep -x 'MANIFEST.json' >/dev/null; then
     fail "${collection#"$root"/fs} is not a collection (no MANIFEST.json)"
   fi
+  # Also unpacked where ansible-core finds it with no install step, and found there.
+  installed=usr/share/ansible/collections/ansible_collections/vorn/tape
+  for file in MANIFEST.json FILES.json LICENSE meta/runtime.yml plugins/modules/tape_firmware.py \
+    plugins/modules/tape_drive_facts.py plugins/action/tape_firmware.py roles/firmware_rollout/tasks/main.yml \
+    playbooks/rollout.yml; do
+    expect 644 "$installed/$file"
+  done
+  if ! env -i PATH="$PATH" HOME="$root/home" ANSIBLE_COLLECTIONS_PATH="$root/fs/usr/share/ansible/collections" \
+    ansible-doc vorn.tape.tape_firmware 2>&1 | grep '^> VORN.TAPE.TAPE_FIRMWARE' >/dev/null; then
+    fail "ansible-doc does not find vorn.tape.tape_firmware in /usr/share/ansible/collections"
+  fi
 fi
 
 # The unpacked program, started in a folder of its own on the built-in drives.

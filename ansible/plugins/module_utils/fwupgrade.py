@@ -23,6 +23,11 @@ EXIT_MEANING = {
     EXIT_NO_DRIVE: "no drive matched",
 }
 
+# The line the program ends a scan with when it lists no drive at all. Any other line it
+# writes to standard error is something it could not do (open a device, read an inquiry),
+# which is why a host without access is not a host without drives.
+NO_DRIVE_LINE = "fwupgrade: no drive found"
+
 
 def find_executable(module, executable):
     """A bare name is looked up on PATH; anything with a slash is taken as a path, so that a
@@ -52,6 +57,11 @@ def run_json(module, argv):
     except ValueError:
         document = None
     return rc, document, out, err
+
+
+def diagnostics(err):
+    """The program's lines on standard error, without its no-drive verdict."""
+    return [line.strip() for line in (err or "").splitlines() if line.strip() and line.strip() != NO_DRIVE_LINE]
 
 
 def first_line(text):

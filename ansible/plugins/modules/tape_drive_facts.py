@@ -26,13 +26,21 @@ options:
     default: fwupgrade
 attributes:
   check_mode:
+    description: Can run in check mode and return the same facts as without it.
     support: full
+  diff_mode:
+    description: Changes nothing, so there is never a difference to show.
+    support: none
   facts:
+    description: Sets C(ansible_facts.tape_drives).
     support: full
 author:
-  - Vorn tape firmware team
+  - Vorn tape firmware team (@vorn-tape)
 notes:
   - A host without drives gets an empty list, not a failure.
+  - A host where the program cannot open the devices (no access to C(/dev/sg*), an inquiry
+    that fails) fails the task with the program's own message, even when it then lists no
+    drive, since a host without access is not a host without drives.
 seealso:
   - module: vorn.tape.tape_firmware
 """
@@ -90,12 +98,21 @@ rc:
   returned: always
   type: int
   sample: 0
+stderr_lines:
+  description: >-
+    What the program said on standard error besides its no-drive verdict: devices it could
+    not open, inquiries that failed. Returned as warnings too when drives were listed.
+  returned: always
+  type: list
+  elements: str
+  sample: ["fwupgrade: an inquiry failed: status 10008"]
 """
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.vorn.tape.plugins.module_utils.fwupgrade import (
     EXIT_NO_DRIVE,
     EXIT_OK,
+    diagnostics,
     find_executable,
     first_line,
     run_json,
@@ -121,19 +138,23 @@ def main():
     program = find_executable(module, module.params["executable"])
     argv = [program, "list", "--json"]
     rc, document, out, err = run_json(module, argv)
-    if document is None or rc not in (EXIT_OK, EXIT_NO_DRIVE):
+    said = diagnostics(err)
+    if document is None or rc not in (EXIT_OK, EXIT_NO_DRIVE) or (rc == EXIT_NO_DRIVE and said):
         module.fail_json(
-            msg="fwupgrade list failed (exit status %d): %s" % (rc, first_line(err) or first_line(out) or "no output"),
-            rc=rc, cmd=argv, stdout=out, stderr=err,
+            msg="fwupgrade list failed (exit status %d): %s" % (rc, "; ".join(said) or first_line(out) or "no output"),
+            rc=rc, cmd=argv, stdout=out, stderr=err, stderr_lines=said,
         )
     drives = document.get("drives") or []
     if not isinstance(drives, list):
         module.fail_json(msg="fwupgrade list --json: 'drives' is not a list", rc=rc, cmd=argv, stdout=out)
+    for line in said:
+        module.warn(line)
     # failed stated outright: Ansible would otherwise fail the task on rc 4 (no drive).
     module.exit_json(
         changed=False,
         failed=False,
         rc=rc,
+        stderr_lines=said,
         ansible_facts={"tape_drives": [drive_fact(d) for d in drives if isinstance(d, dict)]},
     )
 

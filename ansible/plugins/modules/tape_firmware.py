@@ -11,12 +11,14 @@ module: tape_firmware
 short_description: Checks or upgrades the firmware of Vorn KMR-47000 tape drives
 version_added: "1.3.0"
 description:
-  - Runs C(fwupgrade upgrade --accept-agreement --yes --json) with an image file that is
-    already on the host, and reports what happened to each drive.
+  - Runs C(fwupgrade upgrade --accept-agreement --yes --json) with an image file, and
+    reports what happened to each drive.
   - In check mode it runs C(fwupgrade check --json) instead, which sends nothing to a
-    drive that could change it, and reports C(changed) when some drive would be upgraded.
-  - When I(sha256) is given, the image is hashed first and a mismatch fails the task
-    before the program is started.
+    drive that could change it, reports C(changed) when some drive would be upgraded and
+    says which, from which revision to which.
+  - When I(sha256) is given, the program is told the digest (C(--sha256)) and refuses an
+    image with another one before it touches any drive; the digest it reports for the image
+    is compared with I(sha256) as well.
   - Environment variables the program reads (C(ZURVAX_EMULATION), C(ZURVAX_TRACE)) come
     from the task's C(environment).
   - A download can take minutes; run the task with C(async) and C(poll) so that it does
@@ -27,12 +29,22 @@ options:
       - Path of the firmware image on the managed host.
       - Unless I(revision) is given, the program takes the revision the image installs from
         the file name (C(kmr47000_0200.gbf) installs C(0200)).
+      - Exactly one of I(image) and I(src) is given.
     type: path
-    required: true
+  src:
+    description:
+      - Path of the firmware image on the controller, relative to the role's or playbook's
+        C(files) folder unless absolute.
+      - It is copied, under its own file name, into Ansible's temporary folder on the host
+        for this one task and removed with that folder afterwards, so nothing stays on the
+        host. Meant for check mode, where no image is staged yet.
+      - Not with C(async), which outlives the temporary folder.
+    type: path
   sha256:
     description:
-      - Expected SHA-256 digest of I(image), hexadecimal, optionally prefixed with C(sha256:).
-      - A file with another digest fails the task with nothing run.
+      - Expected SHA-256 digest of the image, hexadecimal, optionally prefixed with C(sha256:).
+      - Passed to the program as C(--sha256); an image with another digest fails the task
+        (exit status 2) before any drive is touched.
     type: str
   revision:
     description:
@@ -40,7 +52,8 @@ options:
     type: str
   drives:
     description:
-      - Serial numbers of the drives to work on (C(--device) once per serial).
+      - Serial numbers of the drives to work on, each passed as C(--device serial:S), which
+        always means a serial number (never an index, a path or all drives).
       - All drives of the host when left out.
       - A serial that matches no drive makes the program exit with status 4, which fails the task.
     type: list
@@ -64,15 +77,27 @@ options:
     type: str
     default: fwupgrade
 attributes:
-  check_mode:
+  action:
+    description: An action plugin copies I(src) from the controller.
     support: full
-    details: Runs C(fwupgrade check); C(changed) means some drive would be upgraded.
+  async:
+    description: Runs with C(async), except with I(src).
+    support: partial
+  check_mode:
+    description: >-
+      Runs C(fwupgrade check), which writes to no drive; C(changed) means some drive would
+      be upgraded, and the message names them.
+    support: full
+  diff_mode:
+    description: Shows each selected drive's firmware revision before and after.
+    support: full
 author:
-  - Vorn tape firmware team
+  - Vorn tape firmware team (@vorn-tape)
 notes:
   - The task fails when the program exits with 1 (a drive failed or came back without the
-    new revision), 2 (usage error or bad input), 4 (no drive matched), and with 3 (a drive
-    was refused) unless I(accept_refused) is true.
+    new revision), 2 (usage error or bad input, such as an image whose digest is not
+    I(sha256)), 4 (no drive matched), and with 3 (a drive was refused) unless
+    I(accept_refused) is true. The message is the program's own.
   - C(changed) is true only when a drive was upgraded, so a second run against drives
     that already run the image's revision reports no change.
 seealso:
@@ -98,9 +123,10 @@ EXAMPLES = r"""
     jobs: 2
     accept_refused: true
 
-- name: What would change (runs fwupgrade check)
+- name: What would change (runs fwupgrade check), the image still on the controller
   vorn.tape.tape_firmware:
-    image: /var/tmp/fwupgrade/kmr47000_0200.gbf
+    src: kmr47000_0200.gbf
+    sha256: "{{ release_sha256 }}"
   check_mode: true
   register: preview
 
@@ -122,7 +148,7 @@ cmd:
   returned: when the program ran
   type: list
   elements: str
-  sample: [fwupgrade, upgrade, --image, /var/tmp/fwupgrade/kmr47000_0200.gbf, --accept-agreement, --yes, --jobs, "1", --json]
+  sample: [fwupgrade, upgrade, --image, /var/tmp/fwupgrade/kmr47000_0200.gbf, --sha256, "9f86d0...", --accept-agreement, --yes, --jobs, "1", --json]
 drives:
   description: One object per selected drive, as the program's C(--json) document gives them.
   returned: when the program printed its document
@@ -148,8 +174,11 @@ drives:
       description: The revision the drive ran before.
       type: str
     revision_after:
-      description: The revision it runs now, null unless known.
+      description: >-
+        The revision it runs now; null when the drive was not written (C(current),
+        C(would-upgrade), C(refused)) or did not come back to tell.
       type: str
+      returned: always, possibly null
     result:
       description: >-
         C(upgraded), C(current) (already at the revision), C(would-upgrade) (check mode),
@@ -188,9 +217,36 @@ summary:
   type: dict
   sample: {upgraded: 2, current: 1}
 image:
-  description: The image as the program read it (path, size, sha256, revision).
+  description: The image as the program read it.
   returned: when the program printed its document
   type: dict
+  contains:
+    path:
+      description: The image's path on the host.
+      type: str
+      sample: /var/tmp/fwupgrade/kmr47000_0200.gbf
+    size:
+      description: Its size in bytes.
+      type: int
+      sample: 1048576
+    sha256:
+      description: The SHA-256 digest of the bytes the program read.
+      type: str
+      sample: 9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08
+    revision:
+      description: The revision the image installs.
+      type: str
+      sample: "0200"
+diff:
+  description: Each drive's revision before and after, one line per drive.
+  returned: in diff mode, when the program printed its document
+  type: dict
+  sample: {before: "1:5:0 HU1234567 0100\n", after: "1:5:0 HU1234567 0200\n"}
+msg:
+  description: What happened or would happen, per drive that is not simply current.
+  returned: always
+  type: str
+  sample: "would upgrade HU1234567 (1:5:0) from 0100 to 0200"
 stdout:
   description: The program's standard output, when it was not a JSON document.
   returned: on failure without a document
@@ -200,8 +256,6 @@ stderr:
   returned: when the program ran
   type: str
 """
-
-import os
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.vorn.tape.plugins.module_utils.fwupgrade import (
@@ -228,10 +282,12 @@ def expected_digest(module, text):
     return digest
 
 
-def build_argv(program, params, check_mode):
+def build_argv(program, params, digest, check_mode):
     argv = [program, "check" if check_mode else "upgrade", "--image", params["image"]]
+    if digest:
+        argv += ["--sha256", digest]
     for serial in params["drives"] or []:
-        argv += ["--device", serial]
+        argv += ["--device", "serial:" + serial]
     if params["revision"]:
         argv += ["--revision", params["revision"]]
     if not check_mode:
@@ -240,22 +296,55 @@ def build_argv(program, params, check_mode):
     return argv
 
 
-def describe_problems(drives):
-    """One clause per drive that did not end well, so the task's message alone says which
-    drive to look at and why."""
+def who(drive):
+    name = drive.get("serial") or "drive %s" % drive.get("index")
+    return "%s (%s)" % (name, drive.get("path")) if drive.get("path") else name
+
+
+def revision_after(drive, image_revision):
+    """The revision the drive runs after this task, or would run after an upgrade."""
+    result = drive.get("result")
+    if result == "would-upgrade":
+        return image_revision
+    if result in ("upgraded", "attention"):
+        return drive.get("revision_after") or "unknown"
+    return drive.get("revision_before")
+
+
+def describe(drives, image_revision):
+    """One clause per drive that is not simply current, so the task's message alone says
+    which drive to look at and why, or what check mode would do."""
     parts = []
     for drive in drives:
-        if drive.get("result") in ("failed", "attention", "refused"):
-            who = drive.get("serial") or drive.get("path") or "drive %s" % drive.get("index")
+        result = drive.get("result")
+        before = drive.get("revision_before")
+        if result == "would-upgrade":
+            parts.append("would upgrade %s from %s to %s" % (who(drive), before, image_revision))
+        elif result == "upgraded":
+            parts.append("upgraded %s from %s to %s" % (who(drive), before, drive.get("revision_after")))
+        elif result in ("failed", "attention", "refused"):
             reason = drive.get("reason")
-            parts.append("%s %s%s" % (who, drive["result"], ": %s" % reason if reason else ""))
+            parts.append("%s %s%s" % (who(drive), result, ": %s" % reason if reason else ""))
     return "; ".join(parts)
+
+
+def diff_of(drives, image_revision):
+    def lines(revision_of):
+        return "".join("%s %s %s\n" % (d.get("path"), d.get("serial") or "-", revision_of(d)) for d in drives)
+
+    return {
+        "before_header": "firmware before",
+        "after_header": "firmware after",
+        "before": lines(lambda d: d.get("revision_before")),
+        "after": lines(lambda d: revision_after(d, image_revision)),
+    }
 
 
 def main():
     module = AnsibleModule(
         argument_spec=dict(
-            image=dict(type="path", required=True),
+            image=dict(type="path"),
+            src=dict(type="path"),
             sha256=dict(type="str"),
             revision=dict(type="str"),
             drives=dict(type="list", elements="str"),
@@ -263,62 +352,62 @@ def main():
             accept_refused=dict(type="bool", default=False),
             executable=dict(type="str", default="fwupgrade"),
         ),
+        mutually_exclusive=[("image", "src")],
+        required_one_of=[("image", "src")],
         supports_check_mode=True,
     )
     params = module.params
+    if params["src"] is not None:
+        # The action plugin replaces src by the copy it made on the host.
+        module.fail_json(msg="src needs the collection's action plugin, which did not run")
     image = params["image"]
     if params["jobs"] < 1:
         module.fail_json(msg="jobs must be at least 1, got %d" % params["jobs"])
     if params["drives"] is not None and not params["drives"]:
         # An empty list would silently mean "all drives" to the program.
         module.fail_json(msg="drives is empty: leave it out to work on all drives")
-    if not os.path.isfile(image):
-        module.fail_json(msg="image %s is not a file on this host" % image)
-
-    # Checked before the program is found or run: a wrong image must never reach a drive.
-    if params["sha256"] is not None:
-        wanted = expected_digest(module, params["sha256"])
-        actual = module.digest_from_file(image, "sha256")
-        if actual != wanted:
-            module.fail_json(
-                msg="image %s has sha256 %s, expected %s: refusing to use it" % (image, actual, wanted),
-                image_sha256=actual,
-            )
+    digest = expected_digest(module, params["sha256"]) if params["sha256"] is not None else None
 
     program = find_executable(module, params["executable"])
-    argv = build_argv(program, params, module.check_mode)
+    argv = build_argv(program, params, digest, module.check_mode)
     rc, document, out, err = run_json(module, argv)
 
     if document is None:
         module.fail_json(
-            msg="fwupgrade exited with status %d without a JSON document: %s"
-            % (rc, first_line(err) or first_line(out) or "no output"),
+            msg="fwupgrade %s exited with status %d (%s): %s"
+            % (argv[1], rc, EXIT_MEANING.get(rc, "unexpected exit status"),
+               first_line(err) or first_line(out) or "no output"),
             rc=rc, cmd=argv, stdout=out, stderr=err,
         )
 
-    drives = document.get("drives") or []
-    results = [d.get("result") for d in drives if isinstance(d, dict)]
-    if module.check_mode:
-        changed = "would-upgrade" in results
-    else:
-        changed = "upgraded" in results
-
+    drives = [d for d in document.get("drives") or [] if isinstance(d, dict)]
+    image_facts = document.get("image") or {}
+    image_revision = image_facts.get("revision")
+    results = [d.get("result") for d in drives]
     result = dict(
-        changed=changed,
+        changed=("would-upgrade" if module.check_mode else "upgraded") in results,
         rc=rc,
         cmd=argv,
         drives=drives,
         summary=document.get("summary") or {},
-        image=document.get("image"),
+        image=image_facts,
         stderr=err,
     )
+    if module._diff:
+        result["diff"] = diff_of(drives, image_revision)
+
+    if digest and image_facts.get("sha256", "").lower() != digest:
+        result["msg"] = "fwupgrade read %s with sha256 %s, expected %s" % (
+            image, image_facts.get("sha256"), digest)
+        module.fail_json(**result)
 
     failing = rc in (EXIT_FAILED, EXIT_USAGE, EXIT_NO_DRIVE) or (rc == EXIT_REFUSED and not params["accept_refused"])
     if rc not in EXIT_MEANING:
         failing = True
+    told = describe(drives, image_revision)
     if failing:
         meaning = EXIT_MEANING.get(rc, "unexpected exit status")
-        detail = describe_problems(drives) or first_line(err)
+        detail = told or first_line(err)
         result["msg"] = "fwupgrade %s exited with status %d (%s)%s" % (
             argv[1], rc, meaning, ": %s" % detail if detail else "")
         module.fail_json(**result)
@@ -326,10 +415,10 @@ def main():
     # Ansible takes a nonzero rc without an explicit failed key as a failure, which would
     # undo accept_refused.
     result["failed"] = False
-    if rc == EXIT_OK:
-        result["msg"] = "ok"
+    if rc == EXIT_REFUSED:
+        result["msg"] = "refused accepted: %s" % told
     else:
-        result["msg"] = "refused accepted: %s" % describe_problems(drives)
+        result["msg"] = told or "every selected drive already runs %s" % image_revision
     module.exit_json(**result)
 
 
