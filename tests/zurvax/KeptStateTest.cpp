@@ -80,8 +80,7 @@ TEST_F(KeptStateTest, AnUpdateWaitsOnlyForALiveHolderAndSaysWhyItWroteNothing) {
          [](const fs::path& state) { return HolderProcess(state, false); },
          KeptStateWrite::LockHeld},
         {"the process that held the lock was killed",
-         [](const fs::path& state) { return HolderProcess(state, true); },
-         KeptStateWrite::Written},
+         [](const fs::path& state) { return HolderProcess(state, true); }, KeptStateWrite::Written},
 #endif
         {"another opener in this process holds the lock",
          [](const fs::path& state) -> Cleanup {
@@ -118,7 +117,8 @@ TEST_F(KeptStateTest, AnUpdateWaitsOnlyForALiveHolderAndSaysWhyItWroteNothing) {
         const std::string before = ReadText(state);
         const Cleanup cleanup = c.arrange(state);
 
-        const KeptStateUpdate update = UpdateKeptState(state.string(), "SN1", "0200", kShortPatience);
+        const KeptStateUpdate update =
+            UpdateKeptState(state.string(), "SN1", "0200", kShortPatience);
 
         EXPECT_EQ(update.result, c.expected) << update.message;
         EXPECT_EQ(update.message.empty(), c.expected == KeptStateWrite::Written) << update.message;
