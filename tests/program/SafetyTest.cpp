@@ -55,6 +55,15 @@ void UpgradeSecondDrive(ProgramRun& run) {
     run.ui().Answer(kConfirm, IDYES);
 }
 
+// Runs the program through one confirmed upgrade of its only drive, then DONE.
+void UpgradeTheOnlyDrive(ProgramRun& run) {
+    run.Agree();
+    run.InMain([](Headless& ui) { EXPECT_TRUE(ui.Click(IDC_UPGRADE)); });
+    run.ui().Answer(kConfirm, IDYES);
+    run.Done();
+    run.Run();
+}
+
 struct Interference {
     const char* name;
     std::function<void(Headless&)> act;
@@ -257,11 +266,7 @@ TEST(Download, AnImageChangedWhileItIsSentIsNeverCommitted) {
             std::make_unique<RewritingTransport>(json, run.folder() / "kmr47000_0200.gbf", rewrite);
         const RewritingTransport& rewriting = *transport;
         zurvax::UseTransport(std::move(transport));
-        run.Agree();
-        run.InMain([](Headless& ui) { EXPECT_TRUE(ui.Click(IDC_UPGRADE)); });
-        run.ui().Answer(kConfirm, IDYES);
-        run.Done();
-        run.Run();
+        UpgradeTheOnlyDrive(run);
 
 #ifdef _WIN32
         // The open keeps every writer out.
@@ -311,11 +316,7 @@ TEST(Download, TheWorkerGivesTheDriveBackBeforeItSignals) {
         auto transport = std::make_unique<ReleaseWatchingTransport>(json);
         const ReleaseWatchingTransport& watching = *transport;
         zurvax::UseTransport(std::move(transport));
-        run.Agree();
-        run.InMain([](Headless& ui) { EXPECT_TRUE(ui.Click(IDC_UPGRADE)); });
-        run.ui().Answer(kConfirm, IDYES);
-        run.Done();
-        run.Run();
+        UpgradeTheOnlyDrive(run);
 
         EXPECT_EQ(run.kernel().StartedThreadPriorities().size(), 1u);
         EXPECT_EQ(watching.signalledAtRelease(), std::vector<bool>{false});
