@@ -25,7 +25,9 @@ void EmulatedTransport::keep(Device& device) {
     if (revision == device.keptRevision)
         return;
     kept_.revisions[device.drive.serial()] = revision;
-    stateError_ = UpdateKeptState(stateFile_, device.drive.serial(), revision);
+    stateError_ = UpdateKeptState(stateFile_, device.drive.serial(), revision).message;
+    if (!stateError_.empty())
+        stateReport_ = stateError_;
     device.keptRevision = std::move(revision);
 }
 

@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "zurvax/EmulatedDrive.h"
 #include "zurvax/EmulationConfig.h"
+#include "zurvax/KeptState.h"
 #include "zurvax/Transport.h"
 
 namespace zurvax {
@@ -33,6 +36,9 @@ public:
     // Why the state file could not be written the last time it had to be; empty when it
     // was. The drives go on with what they took; the next change tries again.
     const std::string& stateError() const { return stateError_; }
+    // A failure to write the state file not yet handed out, once each: the caller reports
+    // it. Empty when there is none.
+    std::string takeStateReport() { return std::exchange(stateReport_, {}); }
 
 private:
     struct Device {
@@ -49,6 +55,7 @@ private:
     std::string stateFile_;
     KeptState kept_;
     std::string stateError_;
+    std::string stateReport_;
 };
 
 } // namespace zurvax

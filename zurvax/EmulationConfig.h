@@ -20,11 +20,10 @@
 // "tape_in_use": the OS's tape device of the unit is held by another program, so that
 // ClaimDevice answers ZURVAX_STATUS_DEVICE_IN_USE.
 // "state_file" (relative to the emulation file's folder, or absolute): where the drives
-// keep what they took across runs (KeptState below); without it every run starts afresh.
+// keep what they took across runs (zurvax/KeptState.h); without it every run starts afresh.
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -86,32 +85,6 @@ using ConfigOutcome = std::variant<EmulationConfig, ConfigError>;
 ConfigOutcome ParseEmulation(std::string_view text, const std::string& sourceName);
 // Reads and parses the file at path.
 ConfigOutcome LoadEmulationFile(const std::string& path);
-
-// What emulated drives keep across runs in the state file an emulation file names: the
-// firmware revision each drive holds, by serial number. The file is JSON,
-//   { "drives": { "<serial>": { "revision": "<4 characters>" } } }
-// and keeps drives the emulation file no longer describes.
-struct KeptState {
-    std::map<std::string, std::string> revisions;
-};
-
-using KeptStateOutcome = std::variant<KeptState, ConfigError>;
-
-// The state at path: empty when there is no file yet (a first run), an error naming the
-// file when it cannot be read or is not what SaveKeptState writes.
-KeptStateOutcome LoadKeptState(const std::string& path);
-// Writes state to a temporary file beside path, flushed to the disk, and renames it over
-// path, so that a crash leaves the old file or the new one, never a part. Empty on success,
-// else why not.
-std::string SaveKeptState(const std::string& path, const KeptState& state);
-// Sets one drive's revision in the state at path, as it is on the disk now: drives of other
-// processes (one per drive, for a command line's --jobs) keep theirs in the same file, so it
-// is read afresh and written under a lock (a folder beside it, path + ".lock"), never written
-// back from an older copy. Empty on success, else why not.
-std::string UpdateKeptState(const std::string& path, const std::string& serial,
-                            const std::string& revision);
-// Every device of config whose serial number state knows starts with the revision kept.
-void ApplyKeptState(const KeptState& state, EmulationConfig& config);
 
 // The built-in set ZURVAX_EMULATION=demo selects, in index order, serial numbers
 // DefaultSerial(0..4):

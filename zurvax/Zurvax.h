@@ -10,7 +10,8 @@
 //   ZURVAX_TRACE=<path>              -> each C call appends one line to that file, e.g.
 //                                       "WriteBuffer 0 mode=2 id=0 offset=0 length=8192 -> 0",
 //                                       "ReadSerialNumber 0 -> 0 serial=EMU0000001"
-//                                       (ZurvaxOpen itself traces "ZurvaxOpen -> <status>")
+//                                       (ZurvaxOpen itself traces "ZurvaxOpen -> <status>";
+//                                       a state file not written adds a line of its own)
 //
 // All functions here are thread-safe among themselves and with the C functions.
 #pragma once
@@ -50,5 +51,10 @@ struct DriveState {
 // The emulated drive at index, opening the library first if needed; nullopt when the
 // source is not an emulation or index lies past the last device.
 std::optional<DriveState> EmulatedDriveState(std::uint32_t index);
+
+// Why the emulation's state file could not be written the last time a drive's firmware
+// changed (the trace also has it, as "state file not written: <why>"); empty when it was
+// written, when no state is kept, or when the source is not an emulation.
+std::string EmulatedStateError();
 
 } // namespace zurvax

@@ -12,6 +12,7 @@
 
 #include "zurvax/EmulatedTransport.h"
 #include "zurvax/EmulationConfig.h"
+#include "zurvax/KeptState.h"
 #include "zurvax/Operations.h"
 #include "zurvax/RealTransport.h"
 #include "zurvax/Trace.h"
@@ -103,6 +104,15 @@ public:
         if (trace_.enabled())
             trace_.write(makeLine());
     }
+    // A state file the last call could not write, told once after that call's own line:
+    // the next run would find the drive with firmware it no longer holds.
+    void traceStateFailure() {
+        if (emulated_ == nullptr)
+            return;
+        const std::string failure = emulated_->takeStateReport();
+        if (!failure.empty())
+            trace([&] { return "state file not written: " + failure; });
+    }
 
 private:
     // No devices, and every operation failing with the emulation's message.
@@ -140,7 +150,9 @@ template <typename Result, typename Body> Result Call(Result fallback, Body body
         Library& library = TheLibrary();
         std::lock_guard lock(library.mutex);
         library.ensureOpen();
-        return body(library);
+        Result result = body(library);
+        library.traceStateFailure();
+        return result;
     } catch (const std::exception&) {
         return fallback;
     }
@@ -179,6 +191,14 @@ std::optional<DriveState> EmulatedDriveState(std::uint32_t index) {
     state.activating = drive->activating();
     state.cdbs.assign(drive->cdbLog().begin(), drive->cdbLog().end());
     return state;
+}
+
+std::string EmulatedStateError() {
+    Library& library = TheLibrary();
+    std::lock_guard lock(library.mutex);
+    library.ensureOpen();
+    const EmulatedTransport* emulated = library.emulated();
+    return emulated == nullptr ? std::string() : emulated->stateError();
 }
 
 } // namespace zurvax

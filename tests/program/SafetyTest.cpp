@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
 
 #include "app/FirmwareApp.h"
 #include "tests/program/Harness.h"
@@ -50,6 +53,15 @@ void UpgradeSecondDrive(ProgramRun& run) {
         EXPECT_TRUE(ui.Click(IDC_UPGRADE));
     });
     run.ui().Answer(kConfirm, IDYES);
+}
+
+// Runs the program through one confirmed upgrade of its only drive, then DONE.
+void UpgradeTheOnlyDrive(ProgramRun& run) {
+    run.Agree();
+    run.InMain([](Headless& ui) { EXPECT_TRUE(ui.Click(IDC_UPGRADE)); });
+    run.ui().Answer(kConfirm, IDYES);
+    run.Done();
+    run.Run();
 }
 
 struct Interference {
@@ -196,13 +208,11 @@ TEST(Download, AnEmptyImageIsRefusedBeforeAnyDeviceCommand) {
     EXPECT_EQ(OpsOf(run, "EndDialog", IDD_PROGRESS).size(), 1u) << "the signal closed the window";
 }
 
-// The emulated drives, with the image file rewritten by another program as the second
-// chunk arrives.
-class RewritingTransport final : public zurvax::Transport {
+// The emulated drives behind a test's own transport, which adds one thing to what they do.
+class AroundEmulatedDrives : public zurvax::Transport {
 public:
-    RewritingTransport(const std::string& json, std::filesystem::path image, std::string rewrite)
-        : m_drives(std::get<zurvax::EmulationConfig>(zurvax::ParseEmulation(json, "test"))),
-          m_image(std::move(image)), m_rewrite(std::move(rewrite)) {}
+    explicit AroundEmulatedDrives(const std::string& json)
+        : m_drives(std::get<zurvax::EmulationConfig>(zurvax::ParseEmulation(json, "test"))) {}
     std::uint32_t deviceCount() const override { return m_drives.deviceCount(); }
     zurvax::DevicePath devicePath(std::uint32_t index) const override {
         return m_drives.devicePath(index);
@@ -211,6 +221,26 @@ public:
         return m_drives.enumeratedDeviceType(index);
     }
     zurvax::ScsiResult execute(std::uint32_t index, const zurvax::ScsiCommand& command) override {
+        return m_drives.execute(index, command);
+    }
+    zurvax::Intercept intercept(zurvax::Operation op, std::uint32_t index,
+                                std::optional<std::uint8_t> mode) override {
+        return m_drives.intercept(op, index, mode);
+    }
+    zurvax::ClaimResult claim(std::uint32_t index) override { return m_drives.claim(index); }
+    std::string describe() const override { return {}; }
+
+private:
+    zurvax::EmulatedTransport m_drives;
+};
+
+// The emulated drives, with the image file rewritten by another program as the second
+// chunk arrives.
+class RewritingTransport final : public AroundEmulatedDrives {
+public:
+    RewritingTransport(const std::string& json, std::filesystem::path image, std::string rewrite)
+        : AroundEmulatedDrives(json), m_image(std::move(image)), m_rewrite(std::move(rewrite)) {}
+    zurvax::ScsiResult execute(std::uint32_t index, const zurvax::ScsiCommand& command) override {
         const auto cdb = command.cdb();
         if (cdb[0] == 0x3B && cdb[1] == 2 && cdb[4] == 0x20 && !m_tried) {
             m_tried = true;
@@ -218,17 +248,29 @@ public:
             m_rewritten = file && file.write(m_rewrite.data(),
                                              static_cast<std::streamsize>(m_rewrite.size()));
         }
-        return m_drives.execute(index, command);
+        return AroundEmulatedDrives::execute(index, command);
     }
-    std::string describe() const override { return {}; }
     bool rewritten() const { return m_rewritten; }
 
 private:
-    zurvax::EmulatedTransport m_drives;
     std::filesystem::path m_image;
     std::string m_rewrite;
     bool m_tried = false;
     bool m_rewritten = false;
+};
+
+// The emulated drives, noting at each release whether the worker had already signalled.
+class ReleaseWatchingTransport final : public AroundEmulatedDrives {
+public:
+    using AroundEmulatedDrives::AroundEmulatedDrives;
+    void release(std::uint32_t) override {
+        m_signalledAtRelease.push_back(fw::WaitForSingleObject(theApp.m_hUpgradeEvent, 0) ==
+                                       WAIT_OBJECT_0);
+    }
+    const std::vector<bool>& signalledAtRelease() const { return m_signalledAtRelease; }
+
+private:
+    std::vector<bool> m_signalledAtRelease;
 };
 
 TEST(Download, AnImageChangedWhileItIsSentIsNeverCommitted) {
@@ -240,11 +282,7 @@ TEST(Download, AnImageChangedWhileItIsSentIsNeverCommitted) {
             std::make_unique<RewritingTransport>(json, run.folder() / "kmr47000_0200.gbf", rewrite);
         const RewritingTransport& rewriting = *transport;
         zurvax::UseTransport(std::move(transport));
-        run.Agree();
-        run.InMain([](Headless& ui) { EXPECT_TRUE(ui.Click(IDC_UPGRADE)); });
-        run.ui().Answer(kConfirm, IDYES);
-        run.Done();
-        run.Run();
+        UpgradeTheOnlyDrive(run);
 
 #ifdef _WIN32
         // The open keeps every writer out.
@@ -271,6 +309,73 @@ TEST(Download, ADriveAnotherProgramHasIsNotFlashed) {
     EXPECT_EQ(Count(run.BoxTexts(), kConfirm), 0u) << "refused before the question";
     EXPECT_TRUE(run.TraceOf("WriteBuffer").empty());
     EXPECT_TRUE(run.kernel().StartedThreadPriorities().empty());
+}
+
+// After its signal the main window may scan and talk to the drives: the worker must have
+// given its drive back before, however the download ended.
+TEST(Download, TheWorkerGivesTheDriveBackBeforeItSignals) {
+    const struct {
+        const char* name;
+        const char* drive;
+    } cases[] = {
+        {"upgraded", R"({"check_image":false})"},
+        {"a chunk refused",
+         R"({"check_image":false,"faults":[{"op":"WriteBuffer","mode":2,"from":2,"status":"0x2400"}]})"},
+        {"the commit refused",
+         R"({"check_image":false,"faults":[{"op":"WriteBuffer","mode":5,"status":"0x2400"}]})"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string json = Devices({c.drive});
+        ProgramRun run(json);
+        run.WriteImage(SampleImage(3 * kChunk));
+        auto transport = std::make_unique<ReleaseWatchingTransport>(json);
+        const ReleaseWatchingTransport& watching = *transport;
+        zurvax::UseTransport(std::move(transport));
+        UpgradeTheOnlyDrive(run);
+
+        EXPECT_EQ(run.kernel().StartedThreadPriorities().size(), 1u);
+        EXPECT_EQ(watching.signalledAtRelease(), std::vector<bool>{false});
+    }
+}
+
+// A worker that ends at once leaves the progress window up until its next tick; an Upgrade
+// that arrives meanwhile would reset the worker's signal and start a second download.
+TEST(UnderADownload, AnUpgradeBetweenAWorkerThatEndedEarlyAndTheNextTickStartsNothing) {
+    const struct {
+        const char* name;
+        bool image;
+    } cases[] = {{"no image", false}, {"an empty image", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramRun run(Devices({R"({"check_image":false})"}));
+        if (c.image)
+            run.WriteImage({});
+        run.Agree();
+        run.InMain([](Headless& ui) { EXPECT_TRUE(ui.Click(IDC_UPGRADE)); });
+        // Yes to every confirmation, so that a request wrongly started runs to its end
+        // instead of leaving the window waiting for ever.
+        run.ui().AnswerBy([](const MessageBoxRecord& box) -> std::optional<int> {
+            if (box.text.find(kConfirm) != std::string::npos)
+                return IDYES;
+            return std::nullopt;
+        });
+        bool workerEnded = false;
+        run.ui().Then(IDD_PROGRESS, [&](Headless& ui) {
+            fw::Sleep(3000); // the worker's box is answered after 1000 ms, and it ends
+            workerEnded = !fw::AfxWorkerThreadsRunning();
+            PostTo(ui, IDD_DEVICE_DIALOG, WM_COMMAND, Command(IDC_UPGRADE));
+        });
+        run.Done();
+        run.Run();
+
+        EXPECT_TRUE(workerEnded);
+        EXPECT_EQ(run.kernel().StartedThreadPriorities().size(), 1u) << "one worker";
+        EXPECT_EQ(run.TraceOf("ClaimDevice").size(), 1u);
+        EXPECT_EQ(Count(run.BoxTexts(), kConfirm), 1u);
+        EXPECT_EQ(OpsOf(run, "EndDialog", IDD_PROGRESS).size(), 1u);
+        EXPECT_EQ(run.ui().Problems(), std::vector<std::string>{});
+    }
 }
 
 TEST(Startup, ADeviceSourceThatCannotOpenIsToldAfterTheAgreementAndEndsTheProgram) {

@@ -37,6 +37,7 @@
 
 #include "zurvax/EmulatedDrive.h"
 #include "zurvax/EmulationConfig.h"
+#include "zurvax/KeptState.h"
 #include "zurvax/tcmu/TcmuRing.h"
 
 namespace {
