@@ -133,6 +133,9 @@ UINT FirmwareDownloadThread(void* pParam) {
     // Other readers are welcome (one image may go to several drives at once), writers not.
     if (!image.Open(theApp.m_strImagePath, CFile::modeRead | CFile::shareDenyWrite)) {
         AfxMessageBox(res::text::kImageNotOpened);
+        // Given back before the signal, as on every other path: once the main window sees
+        // it, it may claim the drive again.
+        claimed.Release();
         SetEvent(theApp.m_hUpgradeEvent);
         return 1;
     }
@@ -142,6 +145,7 @@ UINT FirmwareDownloadThread(void* pParam) {
         // Nothing to send, but a commit would make the drive activate whatever an earlier,
         // aborted download left in its buffer: refuse before any device command.
         AfxMessageBox(res::text::kImageEmpty);
+        claimed.Release();
         SetEvent(theApp.m_hUpgradeEvent);
         return 1;
     }

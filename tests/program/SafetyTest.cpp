@@ -317,18 +317,23 @@ TEST(Download, TheWorkerGivesTheDriveBackBeforeItSignals) {
     const struct {
         const char* name;
         const char* drive;
+        int chunks; // the image's size; -1: no image at all
     } cases[] = {
-        {"upgraded", R"({"check_image":false})"},
+        {"upgraded", R"({"check_image":false})", 3},
         {"a chunk refused",
-         R"({"check_image":false,"faults":[{"op":"WriteBuffer","mode":2,"from":2,"status":"0x2400"}]})"},
+         R"({"check_image":false,"faults":[{"op":"WriteBuffer","mode":2,"from":2,"status":"0x2400"}]})",
+         3},
         {"the commit refused",
-         R"({"check_image":false,"faults":[{"op":"WriteBuffer","mode":5,"status":"0x2400"}]})"},
+         R"({"check_image":false,"faults":[{"op":"WriteBuffer","mode":5,"status":"0x2400"}]})", 3},
+        {"no image", R"({"check_image":false})", -1},
+        {"an empty image", R"({"check_image":false})", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string json = Devices({c.drive});
         ProgramRun run(json);
-        run.WriteImage(SampleImage(3 * kChunk));
+        if (c.chunks >= 0)
+            run.WriteImage(SampleImage(static_cast<std::size_t>(c.chunks) * kChunk));
         auto transport = std::make_unique<ReleaseWatchingTransport>(json);
         const ReleaseWatchingTransport& watching = *transport;
         zurvax::UseTransport(std::move(transport));
