@@ -53,16 +53,15 @@ std::optional<std::string> Unhex(const std::string& hex) {
     return bytes;
 }
 
-// A decimal number of at most digits digits, nothing else.
-std::optional<unsigned long> Number(const std::string& text, std::size_t digits) {
+} // namespace
+
+std::optional<unsigned long> DecimalNumber(const std::string& text, std::size_t digits) {
     if (text.empty() || text.size() > digits ||
         text.find_first_not_of("0123456789") != std::string::npos) {
         return std::nullopt;
     }
     return std::stoul(text);
 }
-
-} // namespace
 
 std::string DriveIdentity::Path() const {
     return std::to_string(host) + ":" + std::to_string(target) + ":" + std::to_string(lun);
@@ -120,10 +119,10 @@ std::optional<DriveIdentity> DecodeIdentity(const std::string& word) {
     if (parts.size() != 7) {
         return std::nullopt;
     }
-    const auto index = Number(parts[0], 9);
-    const auto host = Number(parts[1], 3);
-    const auto target = Number(parts[2], 3);
-    const auto lun = Number(parts[3], 3);
+    const auto index = DecimalNumber(parts[0], 9);
+    const auto host = DecimalNumber(parts[1], 3);
+    const auto target = DecimalNumber(parts[2], 3);
+    const auto lun = DecimalNumber(parts[3], 3);
     const auto serial = Unhex(parts[4]);
     const auto vendor = Unhex(parts[5]);
     const auto product = Unhex(parts[6]);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace cli {
@@ -37,6 +38,10 @@ std::vector<DriveIdentity> ListDrives();
 // selector, whatever bytes the drive's texts hold. Decode gives nothing for a word that is
 // not one Encode made.
 std::string EncodeIdentity(const DriveIdentity& drive);
+
+// A decimal number of at most digits digits and nothing else (no sign, no blank): a number
+// read any looser could name a drive nobody meant.
+std::optional<unsigned long> DecimalNumber(const std::string& text, std::size_t digits);
 std::optional<DriveIdentity> DecodeIdentity(const std::string& word);
 
 } // namespace cli

@@ -13,24 +13,15 @@ struct Path {
     int lun = 0;
 };
 
-// Decimal, no sign, no blank: an index read as anything else would name a drive nobody meant.
-std::optional<unsigned long> Number(const std::string& text, std::size_t digits) {
-    if (text.empty() || text.size() > digits ||
-        text.find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
-    }
-    return std::stoul(text);
-}
-
 std::optional<Path> ParsePath(const std::string& text) {
     const auto first = text.find(':');
     const auto second = first == std::string::npos ? first : text.find(':', first + 1);
     if (second == std::string::npos) {
         return std::nullopt;
     }
-    const auto host = Number(text.substr(0, first), 3);
-    const auto target = Number(text.substr(first + 1, second - first - 1), 3);
-    const auto lun = Number(text.substr(second + 1), 3);
+    const auto host = DecimalNumber(text.substr(0, first), 3);
+    const auto target = DecimalNumber(text.substr(first + 1, second - first - 1), 3);
+    const auto lun = DecimalNumber(text.substr(second + 1), 3);
     if (!host || !target || !lun || *host > 255 || *target > 255 || *lun > 255) {
         return std::nullopt;
     }
@@ -92,7 +83,7 @@ std::variant<Matches, SelectionError> ResolveBare(const std::vector<DriveIdentit
         other = Where(drives, [](const DriveIdentity&) { return true; });
         meaning = "as all";
         explicitForm = "leave out --device for every drive";
-    } else if (const auto index = Number(word, kIndexDigits)) {
+    } else if (const auto index = DecimalNumber(word, kIndexDigits)) {
         other = ByIndex(drives, *index);
         meaning = "as an index";
         explicitForm = std::string(kIndex) + word;
@@ -117,7 +108,7 @@ std::variant<Matches, SelectionError> Resolve(const std::vector<DriveIdentity>& 
         return SelectionError{true, *error};
     }
     if (HasPrefix(selector, kIndex)) {
-        return ByIndex(drives, *Number(selector.substr(sizeof kIndex - 1), kIndexDigits));
+        return ByIndex(drives, *DecimalNumber(selector.substr(sizeof kIndex - 1), kIndexDigits));
     }
     if (HasPrefix(selector, kPath)) {
         return ByPath(drives, *ParsePath(selector.substr(sizeof kPath - 1)));
@@ -134,7 +125,8 @@ std::optional<std::string> SelectorFormError(const std::string& selector) {
     if (selector.empty()) {
         return "--device needs all, an index, HA:TID:LUN or a serial number";
     }
-    if (HasPrefix(selector, kIndex) && !Number(selector.substr(sizeof kIndex - 1), kIndexDigits)) {
+    if (HasPrefix(selector, kIndex) &&
+        !DecimalNumber(selector.substr(sizeof kIndex - 1), kIndexDigits)) {
         return "--device " + Quoted(selector) + ": index: needs a number";
     }
     if (HasPrefix(selector, kPath) && !ParsePath(selector.substr(sizeof kPath - 1))) {
