@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/FirmwareApp.h"
+#include "cli/InteractiveJournal.h"
 #include "cli/Unattended.h"
 #include "framework/Backend.h"
 #include "framework/kernel/RealKernel.h"
@@ -13,6 +14,8 @@ int main(int argc, char** argv) {
         fw::RealKernel kernel;
         return cli::RunUnattended(std::vector<std::string>(argv + 1, argv + argc), kernel);
     }
+    // Declared first, so that it outlives the screen: what it has to say comes after it.
+    const cli::InteractiveJournal journal;
     fw::BackendRun backend = fw::StartBackend();
     const std::string module = fw::ModuleFileName(argv[0]);
     return fw::AfxWinMain(module.c_str());

@@ -8,6 +8,7 @@
 #include <optional>
 #include <utility>
 
+#include "cli/Journal.h"
 #include "cli/Processes.h"
 #include "cli/Text.h"
 #include "cli/Verdict.h"
@@ -114,6 +115,7 @@ ChildReport ReadChildOutput(const std::string& output, const DriveIdentity& driv
     report.record = parsed["drives"][0];
     if (!Describes(report.record, drive)) {
         // Whatever it did, it did not report on this drive: the drive's state is unknown.
+        report.foreign = true;
         report.record = DriveRecord(drive);
         Decide(report.record, "attention", "its process reported on another drive");
     }
@@ -131,6 +133,7 @@ void UpgradeInChildren(std::vector<ChildDrive>& drives, const CommandLine& line,
             if (StopRequested()) {
                 child.record = DriveRecord(child.drive);
                 Decide(child.record, "refused", "not started: the run was interrupted");
+                JournalOutcome(child.drive, child.record, false);
                 continue;
             }
             if (!line.json) {
@@ -149,6 +152,10 @@ void UpgradeInChildren(std::vector<ChildDrive>& drives, const CommandLine& line,
                 const ChildReport report = ReadChildOutput(it->second->Output(), child.drive);
                 child.record = report.hasRecord ? report.record
                                                 : JudgeByFacts(report, child.drive, line, self);
+                // A child's own outcome is in the journal already, from the child.
+                if (!report.hasRecord || report.foreign) {
+                    JournalOutcome(child.drive, child.record, !report.hasRecord);
+                }
                 if (!line.json) {
                     std::fprintf(stderr, "%s: %s\n", child.drive.Name().c_str(),
                                  HumanText(ResultOf(child.record)).c_str());

@@ -39,6 +39,7 @@ std::string PhaseLine(RunPhase phase);
 struct ChildReport {
     RunPhase reached{}; // the last phase it said
     bool hasRecord = false;
+    bool foreign = false; // its record named another drive: record says attention instead
     Json record;
 };
 ChildReport ReadChildOutput(const std::string& output, const DriveIdentity& drive);

@@ -40,12 +40,16 @@ const char* UsageText() {
            "       fwupgrade upgrade --image FILE [--device SEL]... [--revision R] [--sha256 HEX]\n"
            "                        --accept-agreement --yes [--allow-older] [--jobs N] [--json]\n"
            "                        [--report FILE]\n"
+           "       fwupgrade history [--json] [--device SEL]...\n"
            "       fwupgrade --help | --version\n"
            "SEL: index:N, path:HA:TID:LUN or serial:S; or all (the default), N, HA:TID:LUN or S\n"
            "     alone where that names one drive in one way only.\n"
            "HEX: the image's SHA-256; an image with another digest is refused.\n"
            "R: the revision the image carries; by default taken from its name (kmr47000_0200.gbf: "
            "0200).\n"
+           "history: what the journal, journal.jsonl in $FWUPGRADE_STATE_DIR (by default\n"
+           "     /var/lib/fwupgrade for root, else ~/.local/state/fwupgrade), holds of each\n"
+           "     drive and run; a run killed outright shows as \"outcome unknown\".\n"
            "Exit status: 0 done, 1 a drive failed or needs attention, 2 usage or input error,\n"
            "3 a drive was refused, 4 no drive matched, 5 interrupted.\n";
 }
@@ -88,8 +92,11 @@ std::variant<CommandLine, UsageError> ParseCommandLine(const std::vector<std::st
         line.command = Command::Check;
     } else if (command == "upgrade") {
         line.command = Command::Upgrade;
+    } else if (command == "history") {
+        line.command = Command::History;
     } else {
-        return UsageError{"unknown command \"" + command + "\" (list, check, upgrade, --help)"};
+        return UsageError{"unknown command \"" + command +
+                          "\" (list, check, upgrade, history, --help)"};
     }
 
     std::optional<std::string> revision;
@@ -114,6 +121,10 @@ std::variant<CommandLine, UsageError> ParseCommandLine(const std::vector<std::st
         };
         const bool listing = line.command == Command::List;
         const bool upgrading = line.command == Command::Upgrade;
+        const bool history = line.command == Command::History;
+        if (history && name != "--json" && name != "--device") {
+            return UsageError{NotAnOption(option, command)};
+        }
         if (name == "--json" && !value) {
             line.json = true;
         } else if (name == "--image" && !listing) {
@@ -166,7 +177,7 @@ std::variant<CommandLine, UsageError> ParseCommandLine(const std::vector<std::st
         }
     }
 
-    if (line.command == Command::List) {
+    if (line.command == Command::List || line.command == Command::History) {
         return line;
     }
     if (!line.childDrive.empty() &&

@@ -9,6 +9,7 @@
 //                     [--report FILE]
 // SEL as Selector.h reads it. A process --jobs starts is given --child-drive instead of
 // --device: the one drive it is to upgrade, which it checks before it sends anything.
+//   fwupgrade history [--json] [--device SEL]...   (History.h)
 //   fwupgrade --help | --version
 #pragma once
 
@@ -19,7 +20,7 @@
 
 namespace cli {
 
-enum class Command { List, Check, Upgrade, Help, Version };
+enum class Command { List, Check, Upgrade, History, Help, Version };
 
 struct CommandLine {
     Command command = Command::Help;

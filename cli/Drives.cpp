@@ -78,28 +78,43 @@ bool DriveIdentity::SameDrive(const DriveIdentity& other) const {
            product == other.product;
 }
 
+namespace {
+
+DriveIdentity IdentityOf(const ListedDevice& device) {
+    DriveIdentity drive;
+    drive.index = device.index;
+    drive.host = device.path.bytes[1];
+    drive.target = device.path.bytes[2];
+    drive.lun = device.path.bytes[3];
+    drive.vendor = Field(&device.inquiry.bytes[8], 8, true);
+    drive.product = Field(&device.inquiry.bytes[16], 16, true);
+    drive.revision = Field(&device.inquiry.bytes[32], 4, false);
+    char serial[SERIAL_NUMBER_SIZE] = {};
+    if (ReadSerialNumber(device.index, serial, sizeof serial) == SCSI_STATUS_OK) {
+        drive.serial = serial;
+    }
+    return drive;
+}
+
+void SayInquiryFailure(UINT status) {
+    std::fprintf(stderr, "fwupgrade: an inquiry failed: status %x\n", status);
+}
+
+} // namespace
+
 std::vector<DriveIdentity> ListDrives() {
     std::vector<DriveIdentity> drives;
-    WalkListedDevices(
-        [](UINT status) {
-            std::fprintf(stderr, "fwupgrade: an inquiry failed: status %x\n", status);
-        },
-        [&](const ListedDevice& device) {
-            DriveIdentity drive;
-            drive.index = device.index;
-            drive.host = device.path.bytes[1];
-            drive.target = device.path.bytes[2];
-            drive.lun = device.path.bytes[3];
-            drive.vendor = Field(&device.inquiry.bytes[8], 8, true);
-            drive.product = Field(&device.inquiry.bytes[16], 16, true);
-            drive.revision = Field(&device.inquiry.bytes[32], 4, false);
-            char serial[SERIAL_NUMBER_SIZE] = {};
-            if (ReadSerialNumber(device.index, serial, sizeof serial) == SCSI_STATUS_OK) {
-                drive.serial = serial;
-            }
-            drives.push_back(std::move(drive));
-        });
+    WalkListedDevices(SayInquiryFailure,
+                      [&](const ListedDevice& device) { drives.push_back(IdentityOf(device)); });
     return drives;
+}
+
+std::optional<DriveIdentity> IdentityAt(std::uint32_t index) {
+    ListedDevice device;
+    if (ProbeDevice(index, device, [](UINT /*status*/) {}) != ProbeResult::Listed) {
+        return std::nullopt;
+    }
+    return IdentityOf(device);
 }
 
 // index.host.target.lun.serial.vendor.product, the texts in hex: dots and hex digits alone.

@@ -33,6 +33,9 @@ struct DriveIdentity {
 // Every drive the program lists, in list order. An inquiry that fails is said on standard
 // error; the drive is judged as the scan judges it.
 std::vector<DriveIdentity> ListDrives();
+// The one drive at a library index, asked of that drive alone; nothing when it is not one the
+// program lists. Quiet: for a record kept beside a run, not for the operator.
+std::optional<DriveIdentity> IdentityAt(std::uint32_t index);
 
 // An identity as one printable word, for a child process: it cannot be mistaken for a
 // selector, whatever bytes the drive's texts hold. Decode gives nothing for a word that is

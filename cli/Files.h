@@ -62,4 +62,19 @@ bool RemoveFile(const std::string& path);
 // The folder path names its file in ("." for a bare name).
 std::string FolderOf(const std::string& path);
 
+// Makes the folder and any of its parents that are missing; true when it is there after.
+bool MakeFolders(const std::string& path);
+
+// Adds text at the end of the file (made if missing), in one write, and returns only once it
+// is on the disk, with the file's name too when the file is new. Lines that processes append
+// at once do not mix. False when any step fails.
+bool AppendDurably(const std::string& path, const std::string& text);
+
+// Where the program keeps its own records unless told otherwise: /var/lib/fwupgrade for root,
+// else $XDG_STATE_HOME/fwupgrade or ~/.local/state/fwupgrade; %ProgramData%\fwupgrade on
+// Windows. Empty when none can be named.
+std::string DefaultStateFolder();
+// The separator the system puts between a folder and its file.
+char PathSeparator();
+
 } // namespace cli

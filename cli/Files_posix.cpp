@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -127,5 +128,66 @@ std::string FolderOf(const std::string& path) {
     }
     return slash == 0 ? "/" : path.substr(0, slash);
 }
+
+bool MakeFolders(const std::string& path) {
+    if (path.empty()) {
+        return false;
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        return S_ISDIR(info.st_mode);
+    }
+    const std::string parent = FolderOf(path);
+    if (parent != path && parent != "." && !MakeFolders(parent)) {
+        return false;
+    }
+    return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+bool AppendDurably(const std::string& path, const std::string& text) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    bool made = false;
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        made = fd >= 0;
+    }
+    if (fd < 0) {
+        return false;
+    }
+    // O_APPEND alone keeps lines whole on a local disk; the lock keeps them whole on the
+    // file systems where it does not (NFS).
+    ::flock(fd, LOCK_EX);
+    ssize_t wrote = -1;
+    do {
+        wrote = ::write(fd, text.data(), text.size());
+    } while (wrote < 0 && errno == EINTR);
+    bool kept = wrote == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
+    kept = ::close(fd) == 0 && kept;
+    if (made) {
+        const int folder = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        kept = folder >= 0 && ::fsync(folder) == 0 && kept;
+        if (folder >= 0) {
+            ::close(folder);
+        }
+    }
+    return kept;
+}
+
+std::string DefaultStateFolder() {
+    if (::geteuid() == 0) {
+        return "/var/lib/fwupgrade";
+    }
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') {
+        return std::string(state) + "/fwupgrade";
+    }
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') {
+        return std::string(home) + "/.local/state/fwupgrade";
+    }
+    return {};
+}
+
+char PathSeparator() { return '/'; }
 
 } // namespace cli

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -144,5 +145,47 @@ std::string FolderOf(const std::string& path) {
     const bool root = path[slash] == ':' || slash == 0 || (slash == 2 && path[1] == ':');
     return path.substr(0, root ? slash + 1 : slash);
 }
+
+bool MakeFolders(const std::string& path) {
+    if (path.empty()) {
+        return false;
+    }
+    const ::DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+    const std::string parent = FolderOf(path);
+    if (parent != path && parent != "." && !MakeFolders(parent)) {
+        return false;
+    }
+    return ::CreateDirectoryA(path.c_str(), nullptr) != 0 ||
+           ::GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool AppendDurably(const std::string& path, const std::string& text) {
+    // FILE_APPEND_DATA alone: every write goes to the end as one piece, whoever else appends.
+    const ::HANDLE handle =
+        ::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    ::DWORD wrote = 0;
+    bool kept =
+        ::WriteFile(handle, text.data(), static_cast<::DWORD>(text.size()), &wrote, nullptr) != 0 &&
+        wrote == text.size() && ::FlushFileBuffers(handle) != 0;
+    kept = ::CloseHandle(handle) != 0 && kept;
+    return kept;
+}
+
+std::string DefaultStateFolder() {
+    const char* data = std::getenv("ProgramData");
+    if (data == nullptr || data[0] == '\0') {
+        return {};
+    }
+    return std::string(data) + "\\fwupgrade";
+}
+
+char PathSeparator() { return '\\'; }
 
 } // namespace cli

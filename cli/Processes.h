@@ -13,6 +13,8 @@ namespace cli {
 std::string SelfPath();
 std::string HostName();
 unsigned long ProcessId();
+// Sets a variable of this process's environment, which the children it starts inherit.
+void SetEnvironment(const std::string& name, const std::string& value);
 
 // One child process running program with arguments, its standard output collected; its
 // standard error is the parent's. Not copyable: it owns the process, which it waits for

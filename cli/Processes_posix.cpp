@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 
 #ifdef __linux__
 #include <sys/prctl.h>
@@ -24,6 +25,10 @@ std::string SelfPath() {
     const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
     return length > 0 ? std::string(path.data(), static_cast<std::size_t>(length))
                       : std::string("fwupgrade");
+}
+
+void SetEnvironment(const std::string& name, const std::string& value) {
+    ::setenv(name.c_str(), value.c_str(), 1);
 }
 
 std::string HostName() {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 
 #include "cli/Processes.h"
 
@@ -21,6 +22,11 @@ std::string SelfPath() {
         }
         path.resize(path.size() * 2);
     }
+}
+
+void SetEnvironment(const std::string& name, const std::string& value) {
+    // Through the C library, so that its getenv sees it as well as the children do.
+    ::_putenv_s(name.c_str(), value.c_str());
 }
 
 std::string HostName() {

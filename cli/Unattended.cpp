@@ -1,6 +1,7 @@
 #include "cli/Unattended.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -10,7 +11,9 @@
 #include "cli/CommandLine.h"
 #include "cli/Document.h"
 #include "cli/Drives.h"
+#include "cli/History.h"
 #include "cli/Image.h"
+#include "cli/Journal.h"
 #include "cli/Output.h"
 #include "cli/Processes.h"
 #include "cli/Selector.h"
@@ -51,6 +54,12 @@ int ExitStatus(const std::vector<ChildDrive>& drives) {
         return kExitInterrupted;
     }
     return refused ? kExitRefused : kExitDone;
+}
+
+// The image as the operator named it: a child reads its parent's private copy.
+std::string ImageAsNamed(const CommandLine& line, const RunImage& image) {
+    const char* named = std::getenv(kImageNamedVariable);
+    return !line.childDrive.empty() && named != nullptr ? std::string(named) : image.path;
 }
 
 // A child tells its parent each phase as it reaches it.
@@ -120,8 +129,13 @@ std::variant<std::vector<ChildDrive>, int> Choose(const std::vector<DriveIdentit
 void Act(fw::Kernel& kernel, RunState& state, const CommandLine& line, const RunImage& image,
          const std::vector<DriveIdentity>& listed) {
     std::vector<ChildDrive> children;
+    // Only an upgrade sends a drive anything that stays: what the journal is for.
+    const bool journal = line.command == Command::Upgrade;
     for (ChildDrive& drive : state.drives) {
         if (!drive.record.is_null()) {
+            if (journal) {
+                JournalOutcome(drive.drive, drive.record, false);
+            }
             continue; // decided already
         }
         if (line.command == Command::List) {
@@ -144,13 +158,35 @@ void Act(fw::Kernel& kernel, RunState& state, const CommandLine& line, const Run
             children.push_back(drive);
             continue;
         } else {
-            drive.record =
-                HandleDrive(kernel, drive.drive, line, image.copy,
-                            line.childDrive.empty() ? PhaseListener() : PhaseListener(SayPhase));
+            if (journal) {
+                JournalAppend(drive.drive, "started",
+                              Json{{"revision_before", JsonText(drive.drive.revision)},
+                                   {"image", Json{{"path", JsonText(ImageAsNamed(line, image))},
+                                                  {"sha256", image.sha256},
+                                                  {"revision", line.revision}}}});
+            }
+            // On the disk first, then to the parent: what the parent is told is never more
+            // than what the journal holds.
+            const bool child = !line.childDrive.empty();
+            const PhaseListener onPhase = [&](RunPhase phase) {
+                if (journal) {
+                    JournalPhase(drive.drive, phase);
+                }
+                if (child) {
+                    SayPhase(phase);
+                }
+            };
+            drive.record = HandleDrive(kernel, drive.drive, line, image.copy, onPhase);
+        }
+        if (journal) {
+            JournalOutcome(drive.drive, drive.record, false);
         }
         if (!line.json) {
             SayResult(drive);
         }
+    }
+    if (!children.empty()) {
+        SetEnvironment(kImageNamedVariable, image.path);
     }
     UpgradeInChildren(children, line, image);
     for (ChildDrive& child : children) {
@@ -177,6 +213,9 @@ int Run(const std::vector<std::string>& arguments, fw::Kernel& kernel, RunState&
         std::printf("fwupgrade %s\n", FWUPGRADE_VERSION);
         return kExitDone;
     }
+    if (line.command == Command::History) {
+        return RunHistory(line);
+    }
     if (line.command == Command::Upgrade && (!line.acceptAgreement || !line.yes)) {
         return Usage("upgrade needs --accept-agreement and --yes: nothing was done");
     }
@@ -185,6 +224,9 @@ int Run(const std::vector<std::string>& arguments, fw::Kernel& kernel, RunState&
     }
     if (!line.childDrive.empty()) {
         StopWhenParentEnds();
+    }
+    if (line.command == Command::Upgrade) {
+        RunName(); // named now, so that every child's journal lines carry this run's name
     }
     if (!line.report.empty()) {
         if (const auto problem = ReportProblem(line.report, line.image)) {

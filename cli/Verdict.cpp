@@ -179,8 +179,7 @@ Json SenseJson(const SENSE_DATA& sense) {
                 {"bytes", raw}};
 }
 
-void DecideAfterCommit(Json& record, const DriveIdentity& drive, const std::string& revision,
-                       bool ready) {
+std::optional<std::string> RevisionNow(const DriveIdentity& drive) {
     std::optional<std::string> after;
     for (const DriveIdentity& now : ListDrives()) {
         // By its serial number, or its index for a drive without one.
@@ -188,6 +187,11 @@ void DecideAfterCommit(Json& record, const DriveIdentity& drive, const std::stri
             after = now.revision;
         }
     }
+    return after;
+}
+
+void DecideAfterCommit(Json& record, const std::optional<std::string>& after,
+                       const std::string& revision, bool ready) {
     record["revision_after"] = after ? Json(JsonText(*after)) : Json(nullptr);
     if (!after) {
         Decide(record, "attention", "the drive took the new firmware but is no longer listed");
@@ -242,7 +246,7 @@ Json HandleDrive(fw::Kernel& kernel, const DriveIdentity& drive, const CommandLi
         } else if (!upgrading) {
             Decide(record, "would-upgrade", "");
         } else if (facts.m_committed) {
-            DecideAfterCommit(record, drive, line.revision, facts.m_ready);
+            DecideAfterCommit(record, RevisionNow(drive), line.revision, facts.m_ready);
         } else if (facts.m_stopped) {
             Decide(record, "failed", kInterruptedBeforeCommit);
         } else {

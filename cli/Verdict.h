@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "cli/CommandLine.h"
@@ -24,10 +25,15 @@ using PhaseListener = std::function<void(RunPhase)>;
 Json HandleDrive(fw::Kernel& kernel, const DriveIdentity& drive, const CommandLine& line,
                  const std::string& image, const PhaseListener& onPhase);
 
-// The result of a drive whose commit was sent, from a listing made afterwards: upgraded when
-// the drive is listed at revision and was back ready, attention otherwise, with its reason.
-void DecideAfterCommit(Json& record, const DriveIdentity& drive, const std::string& revision,
-                       bool ready);
+// The revision a fresh listing finds the drive at (by serial, by index for a drive without
+// one), or nothing when it is no longer listed.
+std::optional<std::string> RevisionNow(const DriveIdentity& drive);
+
+// The result of a drive whose commit was sent, from the revision it is listed at afterwards
+// (nothing: no longer listed): upgraded when it is at revision (the image's, upper case) and
+// was back ready, attention otherwise, with its reason.
+void DecideAfterCommit(Json& record, const std::optional<std::string>& after,
+                       const std::string& revision, bool ready);
 
 // Fixed-format sense data as numbers with their names, and its bytes in hex.
 Json SenseJson(const SENSE_DATA& sense);

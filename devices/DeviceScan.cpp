@@ -18,28 +18,37 @@ constexpr uint8_t kDeviceTypeMask = 0x1F;
 constexpr uint8_t kSequentialAccess = 1;
 } // namespace
 
+ProbeResult ProbeDevice(UINT index, ListedDevice& device,
+                        const std::function<void(UINT status)>& onInquiryFailure) {
+    if (GetDeviceType(index) == NO_DEVICE_TYPE) {
+        return ProbeResult::End;
+    }
+    device.inquiry = INQUIRY_DATA{};
+    const UINT status = ReadRawInquiryData(index, &device.inquiry);
+    if (status == END_OF_DEVICE_LIST) {
+        return ProbeResult::End;
+    }
+    if (status != SCSI_STATUS_OK) {
+        // Judged on what the record holds: a zero-filled record is no tape drive.
+        onInquiryFailure(status);
+    }
+    device.index = index;
+    device.path = GetScsiPath(index);
+    const bool listed =
+        (device.inquiry.bytes[0] & kDeviceTypeMask) == kSequentialAccess &&
+        std::memcmp(&device.inquiry.bytes[kProductOffset], kModelName, kModelNameLength) == 0;
+    return listed ? ProbeResult::Listed : ProbeResult::Other;
+}
+
 void WalkListedDevices(const std::function<void(UINT status)>& onInquiryFailure,
                        const std::function<void(const ListedDevice&)>& onListed) {
     auto device = std::make_unique<ListedDevice>();
     for (UINT index = 0;; ++index) {
-        if (GetDeviceType(index) == NO_DEVICE_TYPE) {
+        const ProbeResult probe = ProbeDevice(index, *device, onInquiryFailure);
+        if (probe == ProbeResult::End) {
             break;
         }
-        device->inquiry = INQUIRY_DATA{};
-        const UINT status = ReadRawInquiryData(index, &device->inquiry);
-        if (status == END_OF_DEVICE_LIST) {
-            break;
-        }
-        if (status != SCSI_STATUS_OK) {
-            // Judged on what the record holds: a zero-filled record is no tape drive.
-            onInquiryFailure(status);
-        }
-        device->index = index;
-        device->path = GetScsiPath(index);
-        const bool listed =
-            (device->inquiry.bytes[0] & kDeviceTypeMask) == kSequentialAccess &&
-            std::memcmp(&device->inquiry.bytes[kProductOffset], kModelName, kModelNameLength) == 0;
-        if (listed) {
+        if (probe == ProbeResult::Listed) {
             onListed(*device);
         }
     }

@@ -13,6 +13,8 @@ BIN=$(realpath "${1:-$ROOT/build/linux/bin/fwupgrade}")
 SCHEMA=$ROOT/docs/fwupgrade-result.schema.json
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/fwupgrade-cli.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
+# Each run's journal in the scratch folder, never the machine's own.
+export FWUPGRADE_STATE_DIR=$WORK/state
 
 PASSED=0
 FAILED=0
@@ -44,13 +46,19 @@ JSON
 }
 
 fleet serial
-fleet parallel --jobs 4
+FWUPGRADE_STATE_DIR=$WORK/parallel-state fleet parallel --jobs 4
 check "one at a time: upgraded, upgraded, current, upgraded" \
   test "$(results "$WORK/serial/out.json")" = "upgraded upgraded current upgraded"
 check "--jobs 4 gives the same results" test "$(results "$WORK/parallel/out.json")" = "$(results "$WORK/serial/out.json")"
 check "--jobs 4 exits 0" test "$(cat "$WORK/parallel/status")" = 0
 check "--jobs 4: one commit for each drive to flash, none for the current one" \
   test "$(grep -c 'mode=5' "$WORK/parallel/trace.txt")" = 3
+check "--jobs 4: the journal has each drive once, of one run, with the image as named" sh -c \
+  "FWUPGRADE_STATE_DIR='$WORK/parallel-state' '$BIN' history --json | python3 -c 'import json,sys
+e = json.load(sys.stdin)[\"entries\"]
+assert sorted(x[\"serial\"] for x in e) == [\"SN-1\", \"SN-2\", \"SN-3\", \"SN-4\"], e
+assert len({x[\"run\"] for x in e}) == 1, e
+assert {x[\"image\"][\"path\"] for x in e} == {\"kmr47000_0200.gbf\"}, e'"
 for run in serial parallel; do
   check "$run: the document validates" python3 "$ROOT/tests/cli/validate_json.py" "$SCHEMA" "$WORK/$run/out.json"
 done
@@ -156,6 +164,32 @@ stop_case parent-alone 2 30 0 "offset=16384" 2 parent HUP 5 "failed failed" ""
 stop_case polling 1 0 2 "mode=5" 1 group TERM 5 "upgraded refused" "0"
 stop_case polling-jobs 2 0 2 "mode=5" 2 group TERM 5 "upgraded upgraded" "0 1"
 stop_case child-killed 2 0 0 "mode=5" 2 child KILL 0 "upgraded upgraded" "0 1"
+
+# A run killed outright (SIGKILL: nothing of it runs on) once its commit is out: the journal,
+# on the disk before the command went, tells history that a commit was sent, and the next
+# run's lines do not mix with it.
+killed=$WORK/killed
+mkdir -p "$killed"
+echo '{ "devices": [ { "serial": "SN-K", "latency_ms": 400 }, { "serial": "SN-L" } ] }' \
+  >"$killed/drives.json"
+image_of "$killed/kmr47000_0200.gbf" 8
+(cd "$killed" && FWUPGRADE_STATE_DIR=$killed/state ZURVAX_EMULATION=drives.json exec "$BIN" upgrade \
+   --image kmr47000_0200.gbf --device serial:SN-K --accept-agreement --yes >/dev/null 2>&1) &
+victim=$!
+for _ in $(seq 1500); do
+  grep -q '"event":"commit_sent"' "$killed/state/journal.jsonl" 2>/dev/null && break
+  sleep 0.02
+done
+kill -KILL "$victim"
+wait "$victim" 2>/dev/null
+(cd "$killed" && FWUPGRADE_STATE_DIR=$killed/state ZURVAX_EMULATION=drives.json "$BIN" upgrade \
+   --image kmr47000_0200.gbf --device serial:SN-L --accept-agreement --yes >/dev/null 2>&1)
+check "killed after its commit: history says outcome unknown, commit sent" sh -c \
+  "FWUPGRADE_STATE_DIR='$killed/state' '$BIN' history --device serial:SN-K | grep -q 'outcome unknown; last phase recorded: commit sent'"
+check "history --json: one entry per drive and run, the other drive upgraded" sh -c \
+  "FWUPGRADE_STATE_DIR='$killed/state' '$BIN' history --json | python3 -c 'import json,sys
+e = json.load(sys.stdin)[\"entries\"]
+assert [(x[\"serial\"], x[\"result\"], x[\"last_phase\"]) for x in e] == [(\"SN-K\", None, \"commit_sent\"), (\"SN-L\", \"upgraded\", \"polling\")], e'"
 
 # Outputs: a report that cannot be written is known before any drive is touched; one that
 # fails at the end, or a document standard output cannot take, makes the status at least 1.

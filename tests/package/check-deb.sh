@@ -42,6 +42,8 @@ expect 644 usr/share/man/man1/fwupgrade.1.gz
 expect 644 usr/lib/udev/rules.d/60-fwupgrade.rules
 expect 644 usr/share/doc/fwupgrade/copyright
 expect 644 usr/share/doc/fwupgrade/changelog.gz
+# root's journal has its folder from the package (fwupgrade history reads it).
+[ -d "$root/fs/var/lib/fwupgrade" ] || fail "/var/lib/fwupgrade is missing"
 grep -q 'ATTRS{model}=="KMR-47000\*"' "$root/fs/usr/lib/udev/rules.d/60-fwupgrade.rules" 2>/dev/null ||
   fail "the udev rule does not match the KMR-47000"
 # The sample image is a fixture of the emulated drives, never shipped as firmware.

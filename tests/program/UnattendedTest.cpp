@@ -13,6 +13,7 @@
 #include "cli/Drives.h"
 #include "cli/Text.h"
 #include "cli/Unattended.h"
+#include "cli/Verdict.h"
 #include "tests/program/Harness.h"
 #include "upgrade/Sha256.h"
 
@@ -110,6 +111,29 @@ TEST(Unattended, RevisionsAndAttentionDecideTheResult) {
         const Outcome outcome = RunCommand(run, arguments);
         EXPECT_EQ(Results(outcome.report), std::vector<std::string>{c.result});
         EXPECT_EQ(outcome.status, c.status);
+    }
+}
+
+// After a commit the drive may be gone from the listing, not ready, or back at another
+// revision: each needs the operator; only back, ready and at the image's revision is upgraded.
+TEST(Unattended, ACommitTakenIsUpgradedOnlyBackReadyAtTheRevision) {
+    struct Case {
+        std::optional<std::string> after;
+        bool ready;
+        const char* result;
+    };
+    const Case cases[] = {
+        {"0200", true, "upgraded"},
+        {"0200", false, "attention"},
+        {"0100", true, "attention"},
+        {std::nullopt, true, "attention"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.after.value_or("not listed"));
+        cli::Json record = cli::DriveRecord(cli::DriveIdentity{});
+        cli::DecideAfterCommit(record, c.after, "0200", c.ready);
+        EXPECT_EQ(cli::ResultOf(record), c.result);
+        EXPECT_EQ(record["revision_after"].is_null(), !c.after);
     }
 }
 
