@@ -1,15 +1,27 @@
 #!/usr/bin/env bash
-# Installs, from Debian's own archive only, whatever the build and the tests need and the
-# machine lacks. Safe to run again: packages already present are left alone.
+# Installs, from Debian's own archive only, what is asked for and the machine lacks. Safe to
+# run again: packages already present are left alone.
+#   install-deps.sh [run|test]
+#     run   what the Linux program needs to build and start (scripts/run.sh)
+#     test  everything every step of scripts/test.sh needs (the default)
 set -euo pipefail
 
 need_root() { if [ "$(id -u)" -ne 0 ]; then echo "sudo"; fi; }
 SUDO=$(need_root)
 
+profile=${1:-test}
+case $profile in
+run | test) ;;
+*) echo "usage: install-deps.sh [run|test]" >&2; exit 2 ;;
+esac
+
+# The Linux program alone: configured without its tests (preset linux-program), the sample
+# files made by Python scripts of ours.
 packages=(
-  cmake ninja-build g++ pkg-config python3
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
-  nlohmann-json3-dev libncurses-dev tmux
+  cmake ninja-build g++ pkg-config python3 nlohmann-json3-dev libncurses-dev
+)
+[ "$profile" = run ] || packages+=(
+  libgtest-dev libgmock-dev googletest libbenchmark-dev tmux
   g++-mingw-w64-i686-posix mingw-w64-i686-dev
   wine wine32:i386 wine64 xvfb imagemagick
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
@@ -38,7 +50,7 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 # wine32 lives in the i386 architecture, which a fresh machine does not have enabled.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [[ " ${missing[*]} " == *:i386\ * ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive

@@ -7,12 +7,14 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-bash scripts/install-deps.sh
-cmake --preset linux >/dev/null
-cmake --build --preset linux
+# Only what the program needs: its own packages, its target and the files it reads (the
+# sample image, the animation), in a build of its own without the tests.
+bash scripts/install-deps.sh run
+cmake --preset linux-program >/dev/null
+cmake --build --preset linux-program
 
 export ZURVAX_EMULATION=${ZURVAX_EMULATION:-demo}
-cd build/linux/bin
+cd build/linux-program/bin
 if [ ! -f kmr47000_0200.gbf ]; then
     echo "note: no sample image kmr47000_0200.gbf in $(pwd) yet" >&2
 fi

@@ -5,10 +5,14 @@
 # needs through scripts/install-deps.sh and pass. Not part of the test command: it takes
 # about as long as the test command plus the installs. Run it after changing dependencies.
 #
-# Usage (as root): bash scripts/test-in-minimal-root.sh [root folder]
-#   The root (default /var/tmp/fwupgrade-minimal-root, outside the tree: while the script runs
-#   it holds bind mounts of /dev, which a careless rm -rf must never reach) is made once and
-#   reused; delete it to start over.
+# With --run it checks the newcomer's promise instead: `bash scripts/run.sh` on a terminal
+# (script(1)'s), timed from its start to the program's first screen, in a root of its own
+# (installing the test command's packages there would hide a missing `run` package).
+#
+# Usage (as root): bash scripts/test-in-minimal-root.sh [--run] [root folder]
+#   The root (default /var/tmp/fwupgrade-minimal-root, or ...-run with --run; outside the
+#   tree: while the script runs it holds bind mounts of /dev, which a careless rm -rf must
+#   never reach) is made once and reused; delete it to start over.
 # Environment: FWUPGRADE_MIRROR  the Debian mirror (default: the one this machine's apt uses)
 #              FWUPGRADE_STEPS   passed on: only these steps of the test command run
 # The run's output goes to the terminal and to <root folder>.log.
@@ -17,7 +21,14 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 [ "$(id -u)" -eq 0 ] || { echo "run as root: debootstrap and chroot need it" >&2; exit 1; }
 repo=$(pwd)
-root=$(realpath -m "${1:-/var/tmp/fwupgrade-minimal-root}")
+mode=test
+if [ "${1:-}" = --run ]; then
+  mode=run
+  shift
+fi
+default_root=/var/tmp/fwupgrade-minimal-root
+[ $mode = test ] || default_root+=-run
+root=$(realpath -m "${1:-$default_root}")
 log=$root.log
 
 mirror=${FWUPGRADE_MIRROR:-$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
@@ -60,8 +71,35 @@ mount_in -t tmpfs tmpfs "$root/tmp"
 rm -rf --one-file-system "$root/src/fwupgrade"
 mkdir -p "$root/src"
 git clone -q --no-hardlinks "$repo" "$root/src/fwupgrade"
-echo "minimal root: bash .ci/run in $root/src/fwupgrade (log: $log)"
-chroot "$root" /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" CI=true \
-  ${FWUPGRADE_STEPS:+FWUPGRADE_STEPS="$FWUPGRADE_STEPS"} \
-  PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-  bash -c 'cd /src/fwupgrade && bash .ci/run' </dev/null 2>&1 | tee "$log"
+in_root() {
+  chroot "$root" /usr/bin/env -i HOME=/root CI=true \
+    ${FWUPGRADE_STEPS:+FWUPGRADE_STEPS="$FWUPGRADE_STEPS"} \
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
+}
+if [ $mode = test ]; then
+  echo "minimal root: bash .ci/run in $root/src/fwupgrade (log: $log)"
+  in_root TERM="${TERM:-dumb}" bash -c 'cd /src/fwupgrade && bash .ci/run' </dev/null 2>&1 | tee "$log"
+  exit "${PIPESTATUS[0]}"
+fi
+
+# The first screen is the agreement, drawn on an 80x24 terminal.
+echo "minimal root: bash scripts/run.sh in $root/src/fwupgrade (log: $log)"
+in_root TERM=xterm COLUMNS=80 LINES=24 bash -c '
+  cd /src/fwupgrade
+  start=$(date +%s)
+  script -qfec "bash scripts/run.sh" /tmp/run.typescript </dev/null >/dev/null 2>&1 &
+  pid=$!
+  while kill -0 "$pid" 2>/dev/null && ! grep -aq "User Agreement" /tmp/run.typescript 2>/dev/null; do
+    [ $(($(date +%s) - start)) -lt 900 ] || break
+    sleep 1
+  done
+  seconds=$(($(date +%s) - start))
+  kill "$pid" 2>/dev/null
+  sed "s/\x1b\[[0-9;?]*[a-zA-Z]//g" /tmp/run.typescript | tail -c 20000
+  if grep -aq "User Agreement" /tmp/run.typescript; then
+    echo "minimal root: the first screen after ${seconds}s"
+  else
+    echo "minimal root: no first screen after ${seconds}s"
+    exit 1
+  fi' 2>&1 | tee "$log"
+exit "${PIPESTATUS[0]}"
