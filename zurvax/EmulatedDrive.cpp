@@ -100,6 +100,18 @@ EmulatedDrive::EmulatedDrive(DriveModelConfig config)
         unitAttentions_.emplace_back(0x29, 0x00);
 }
 
+std::vector<std::vector<std::uint8_t>> EmulatedDrive::cdbLog() const {
+    std::vector<std::vector<std::uint8_t>> log;
+    log.reserve(cdbLog_.size());
+    for (const LoggedCdb& logged : cdbLog_) {
+        if (logged.longer.empty())
+            log.emplace_back(logged.bytes.begin(), logged.bytes.begin() + logged.length);
+        else
+            log.push_back(logged.longer);
+    }
+    return log;
+}
+
 std::string EmulatedDrive::revision() const {
     return std::string(inquiry_.begin() + 32, inquiry_.begin() + 36);
 }
@@ -117,7 +129,13 @@ Answer EmulatedDrive::execute(std::span<const std::uint8_t> cdb,
                               std::span<std::uint8_t> dataIn) {
     if (cdbLog_.size() >= kCdbLogLimit)
         cdbLog_.pop_front();
-    cdbLog_.emplace_back(cdb.begin(), cdb.end());
+    LoggedCdb& logged = cdbLog_.emplace_back();
+    if (cdb.size() <= logged.bytes.size()) {
+        std::copy(cdb.begin(), cdb.end(), logged.bytes.begin());
+        logged.length = static_cast<std::uint8_t>(cdb.size());
+    } else {
+        logged.longer.assign(cdb.begin(), cdb.end());
+    }
     if (cdb.empty())
         return Check(kKeyIllegalRequest, 0x20, 0x00);
 

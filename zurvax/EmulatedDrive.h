@@ -117,7 +117,8 @@ public:
     unsigned acceptedCommits() const { return acceptedCommits_; }
     // True while the drive answers NOT READY 04/01 after an accepted image.
     bool activating() const { return activating_; }
-    const std::deque<std::vector<std::uint8_t>>& cdbLog() const { return cdbLog_; }
+    // Every CDB received, oldest first (at most kCdbLogLimit of them).
+    std::vector<std::vector<std::uint8_t>> cdbLog() const;
 
 private:
     Answer dispatch(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> dataOut,
@@ -141,7 +142,15 @@ private:
     int pollsLeft_ = 0;
     unsigned commits_ = 0;
     unsigned acceptedCommits_ = 0;
-    std::deque<std::vector<std::uint8_t>> cdbLog_;
+    // One CDB of the log. Commands of up to 16 bytes (all a drive of this kind takes) are
+    // kept inline, as a heap block per command would cost a download more than the
+    // commands themselves; only a longer one takes the heap.
+    struct LoggedCdb {
+        std::array<std::uint8_t, 16> bytes{};
+        std::uint8_t length = 0;
+        std::vector<std::uint8_t> longer;
+    };
+    std::deque<LoggedCdb> cdbLog_;
 };
 
 } // namespace zurvax

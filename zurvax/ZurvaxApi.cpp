@@ -189,7 +189,7 @@ std::optional<DriveState> EmulatedDriveState(std::uint32_t index) {
     state.commits = drive->commits();
     state.acceptedCommits = drive->acceptedCommits();
     state.activating = drive->activating();
-    state.cdbs.assign(drive->cdbLog().begin(), drive->cdbLog().end());
+    state.cdbs = drive->cdbLog();
     return state;
 }
 

@@ -334,6 +334,25 @@ TEST_F(EmulationTest, DriveStateLogsEveryCdbReceived) {
                                                       {0x3B, 2, 0, 0, 0, 0x10, 0, 0, 1, 0}}));
 }
 
+// The log keeps short commands inline and longer ones apart: each length comes back whole.
+TEST(EmulatedDriveModel, LogsCdbsOfEveryLengthExactly) {
+    std::vector<std::uint8_t> variableLength(32, 0);
+    variableLength[0] = 0x7F;
+    variableLength[31] = 0xA5;
+    const std::vector<std::vector<std::uint8_t>> cdbs = {
+        {},
+        {0x00, 0, 0, 0, 0, 0},
+        {0x3C, 2, 0, 0, 0, 0, 0, 0x20, 0, 0},
+        {0x88, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15},
+        {0x88, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
+        variableLength,
+    };
+    EmulatedDrive drive(DriveModelConfig{});
+    for (const auto& cdb : cdbs)
+        drive.execute(cdb, {}, 0);
+    EXPECT_EQ(drive.cdbLog(), cdbs);
+}
+
 TEST(EmulatedDriveModel, AnswersCdbsWithoutTheLibrary) {
     EmulatedDrive drive(DriveModelConfig{});
     const std::vector<std::uint8_t> tur{0, 0, 0, 0, 0, 0};
