@@ -23,22 +23,6 @@ constexpr uint8_t kBufferId = 0;
 
 bool IsGood(UINT status) { return status == SCSI_STATUS_OK || status == MEDIUM_NOT_PRESENT; }
 
-// out[i] = ~in[i] for the first count bytes: bytes that cannot equal what in holds. It runs
-// for every chunk of the transfer: over a whole chunk, a count the compiler knows and buffers
-// it may take for distinct, the loop goes through vector registers; only a short last chunk
-// takes the plain loop.
-void FillWithComplement(BYTE* __restrict out, const BYTE* __restrict in, UINT count) {
-    if (count == kChunkSize) {
-        for (UINT i = 0; i < kChunkSize; ++i) {
-            out[i] = static_cast<BYTE>(~in[i]);
-        }
-        return;
-    }
-    for (UINT i = 0; i < count; ++i) {
-        out[i] = static_cast<BYTE>(~in[i]);
-    }
-}
-
 // Sends the image chunk by chunk, each verified before the next is read. Returns true
 // when every chunk was written and read back equal; stopped tells a stop asked for.
 bool TransferImage(CFile& image, DWORD length, bool& stopped) {
@@ -69,9 +53,11 @@ bool TransferImage(CFile& image, DWORD length, bool& stopped) {
         }
         // A READ BUFFER that delivers nothing (a failure the status test lets through, such
         // as MEDIUM_NOT_PRESENT) would leave the previous chunk here, and a repeating image
-        // would pass the compare with bytes the drive never took: start from bytes that
-        // cannot equal what was sent.
-        FillWithComplement(readBack.get(), transfer.get(), bytesRead);
+        // would pass the compare with bytes the drive never took. The library writes the
+        // read-back whole or not at all (a short transfer is a failure, and a failure writes
+        // nothing), so one byte that cannot equal what was sent is enough for a read that
+        // delivered nothing to fail the compare, without a pass over the whole chunk.
+        readBack[0] = static_cast<BYTE>(~transfer[0]);
         status = ReadBuffer(theApp.m_nDeviceId, BUFFER_MODE_DATA, kBufferId, offset, bytesRead,
                             readBack.get());
         if (!IsGood(status)) {
