@@ -1,8 +1,8 @@
 #include "cli/Unattended.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <set>
