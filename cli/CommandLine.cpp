@@ -6,6 +6,7 @@
 #include "cli/Drives.h"
 #include "cli/Image.h"
 #include "cli/Selector.h"
+#include "cli/Text.h"
 
 namespace cli {
 namespace {
@@ -17,13 +18,6 @@ bool IsRevision(const std::string& text) {
     return text.size() == kRevisionLength && std::all_of(text.begin(), text.end(), [](char c) {
                return std::isalnum(static_cast<unsigned char>(c)) != 0;
            });
-}
-
-std::string Upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](char c) {
-        return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    });
-    return text;
 }
 
 std::string NotAnOption(const std::string& option, const std::string& command) {
@@ -68,7 +62,7 @@ std::optional<std::string> RevisionFromImageName(const std::string& path) {
     if (!IsRevision(revision)) {
         return std::nullopt;
     }
-    return Upper(revision);
+    return UpperCase(revision);
 }
 
 std::variant<CommandLine, UsageError> ParseCommandLine(const std::vector<std::string>& arguments) {
@@ -150,7 +144,7 @@ std::variant<CommandLine, UsageError> ParseCommandLine(const std::vector<std::st
             const auto given = take();
             if (!given || !IsRevision(*given))
                 return UsageError{"--revision needs four letters or digits"};
-            revision = Upper(*given);
+            revision = UpperCase(*given);
         } else if (name == "--accept-agreement" && upgrading && !value) {
             line.acceptAgreement = true;
         } else if (name == "--yes" && upgrading && !value) {

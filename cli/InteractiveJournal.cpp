@@ -1,7 +1,5 @@
 #include "cli/InteractiveJournal.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <mutex>
 #include <optional>
@@ -43,7 +41,7 @@ struct InteractiveJournal::Observer : RunObserver {
             }
             // An image whose name carries no revision: the drive's own after the commit.
             DecideAfterCommit(record, after,
-                              revision.empty() ? Upper(after.value_or("")) : revision, ready);
+                              revision.empty() ? UpperCase(after.value_or("")) : revision, ready);
         }
         JournalOutcome(*drive, record, false);
         drive.reset();
@@ -68,13 +66,6 @@ struct InteractiveJournal::Observer : RunObserver {
         }
         JournalAppend(*drive, "started",
                       Json{{"revision_before", JsonText(drive->revision)}, {"image", image}});
-    }
-
-    static std::string Upper(std::string text) {
-        std::transform(text.begin(), text.end(), text.begin(), [](char c) {
-            return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        });
-        return text;
     }
 
     std::mutex mutex;

@@ -1,5 +1,7 @@
 #include "cli/Text.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 namespace cli {
@@ -32,6 +34,13 @@ std::string HumanText(const std::string& bytes) {
             text += escape;
         }
     }
+    return text;
+}
+
+std::string UpperCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](char c) {
+        return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    });
     return text;
 }
 

