@@ -1,14 +1,26 @@
 #!/usr/bin/env bash
 # clang-tidy (checks in .clang-tidy) and cppcheck (options below) over the project's own
 # code, as one configured build compiles it. Prints each finding; exits non-zero on any.
-#   static-analysis.sh BUILD_DIR   (a configured build with compile_commands.json)
-# BUILD_DIR is the Linux build (build/linux) or a Windows one (build/win32, mingw-w64): the
-# Windows build is told by its compiler and brings in the Win32-only sources (the *_win32
-# files, framework/win32/, the Windows end-to-end driver in tests/win32/), which the Linux
-# build never compiles.
+#   static-analysis.sh BUILD_DIR [--beyond OTHER_BUILD_DIR]
+# BUILD_DIR (a configured build with compile_commands.json) is the Linux build (build/linux)
+# or a Windows one (build/win32, mingw-w64): the Windows build is told by its compiler and
+# brings in the Win32-only sources (the *_win32 files, framework/win32/, the Windows
+# end-to-end driver in tests/win32/), which the Linux build never compiles.
+# --beyond: OTHER_BUILD_DIR's pass has run or runs too, so clang-tidy analyses only what it
+# does not: the sources it does not compile, and the shared ones whose own text tests the
+# platform (scripts/clang-tidy-cached.py). Shared headers are analysed through the sources
+# of either pass that include them.
+# Both tools keep results under build/ (clang-tidy: build/analysis-cache, keyed by the
+# contents of all a unit reads; cppcheck: BUILD_DIR/cppcheck), so a second run analyses only
+# what changed; a clean clone analyses everything.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/linux}
+beyond=()
+if [ "${2:-}" = --beyond ]; then
+    [ -n "${3:-}" ] || { echo "usage: static-analysis.sh BUILD_DIR [--beyond OTHER_BUILD_DIR]" >&2; exit 2; }
+    beyond=(--beyond "$3")
+fi
 db=$build/compile_commands.json
 [ -f "$db" ] || { echo "static-analysis: no $db" >&2; exit 2; }
 
@@ -57,12 +69,11 @@ esac
 rc=0
 
 echo "== clang-tidy ($triple)"
-if ! run-clang-tidy -p "$build" -quiet -j "$(nproc)" -header-filter "$headers" "${tidy_args[@]}" \
-        "$scope" >"$build/clang-tidy.log" 2>&1; then
+if ! python3 scripts/clang-tidy-cached.py --build "$build" --scope "$scope" --header-filter "$headers" \
+        --cache build/analysis-cache --jobs "$(nproc)" --log "$build/clang-tidy.log" "${beyond[@]}" \
+        -- "${tidy_args[@]}"; then
     rc=1
 fi
-# Without run-clang-tidy's colours, which only a terminal shows.
-sed 's/\x1b\[[0-9;]*m//g' "$build/clang-tidy.log" | grep -E '(warning|error):' | sort -u || true
 
 echo "== cppcheck ($triple)"
 # cppcheck has no system headers either way: what it knows of the C++ library and of the
@@ -79,7 +90,9 @@ else
         grep -v -E "($win32_only|/tools/)")
     platform=()
 fi
+mkdir -p "$build/cppcheck"
 if ! cppcheck --enable=warning,performance,portability --std=c++20 --language=c++ --quiet \
+        -j "$(nproc)" --cppcheck-build-dir="$build/cppcheck" \
         --inline-suppr --error-exitcode=1 --suppress=missingIncludeSystem "${platform[@]}" \
         -I . -I "$build/generated" "${sources[@]}"; then
     rc=1
