@@ -99,6 +99,8 @@ step_ansible() {
 # The sanitizer presets leave the qemu tests (label "kernel") to step linux: their programs
 # run inside the virtual machine, built statically without sanitizers.
 step_linux_asan() { build_preset linux-asan && run_ctest linux-asan; }
+# ThreadSanitizer only where there are threads: the suites labelled "threads", and only their
+# executables built (tests/CMakeLists.txt, fw_threaded_test).
 # ThreadSanitizer of g++ 12 cannot map its shadow memory when the kernel randomises mmap
 # with more than 28 bits; without address randomisation it always can.
 step_linux_tsan() {
