@@ -4,7 +4,8 @@
   results.py LOG hosts TASK STATUS    hosts with a result of STATUS (ok, changed, failed,
                                       skipped, ignored) for TASK, in the order they came;
                                       "changed" is any ok or failed result that changed
-  results.py LOG tasks HOST STATUS    the tasks of HOST with that status
+  results.py LOG tasks HOST STATUS [PLAY]
+                                      the tasks of HOST with that status (in PLAY only)
   results.py LOG stats HOST KEY       the play recap's count KEY (ok, changed, failures...)
   results.py LOG check TASK HOST EXPR exit 0 when the Python expression EXPR is true of the
                                       last result r of TASK on HOST (missing: exit 1)
@@ -33,7 +34,9 @@ def main(argv):
         return 0
     if question == "tasks":
         host, wanted = argv[3], argv[4]
-        print("\n".join(r["task"] for r in found if r.get("host") == host and status_of(r, wanted)))
+        play = argv[5] if len(argv) > 5 else None
+        print("\n".join(r["task"] for r in found if r.get("host") == host and status_of(r, wanted)
+                        and play in (None, r.get("play"))))
         return 0
     if question == "stats":
         host, key = argv[3], argv[4]

@@ -219,13 +219,21 @@ clear_traces() { for h in "${HOSTS[@]}"; do : >"$(trace "$h")"; done; }
 # Every drive back at 0100, so that a phase does not depend on what an earlier one did wrong.
 reset_drives() { for h in "${HOSTS[@]}"; do rm -f "$(hostdir "$h")/state.json"; done; }
 
-# play NAME ARGS...: ansible-playbook with its output in logs/NAME.log and every result in
-# logs/NAME.jsonl; returns its status.
+# seconds_since EPOCH: the seconds from EPOCH (date +%s.%N) to now, one decimal, no newline.
+seconds_since() { awk -v s="$1" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }'; }
+
+# play NAME ARGS...: ansible-playbook with its output in logs/NAME.log, every result in
+# logs/NAME.jsonl and its seconds in logs/times.log; returns its status.
 play() {
     local name=$1
     shift
+    local started rc=0
+    started=$(date +%s.%N)
     : >"$WORK/logs/$name.jsonl"
-    RECORD_FILE=$WORK/logs/$name.jsonl ansible-playbook "$@" >"$WORK/logs/$name.log" 2>&1
+    RECORD_FILE=$WORK/logs/$name.jsonl ansible-playbook "$@" >"$WORK/logs/$name.log" 2>&1 || rc=$?
+    seconds_since "$started" >>"$WORK/logs/times.log"
+    echo " $name" >>"$WORK/logs/times.log"
+    return "$rc"
 }
 show() { echo "---- last lines of $1.log"; tail -n 40 "$WORK/logs/$1.log"; echo "----"; }
 # played NAME DESCRIPTION ARGS...: one check, passed when the playbook succeeds.
@@ -400,14 +408,15 @@ clear_traces
 played rollout "rollout succeeds" vorn.tape.rollout --diff -e "firmware_image_src=$IMAGE_0200"
 check "rollout: the firmware task changed every host" \
     test "$(task_hosts rollout "$FIRMWARE_TASK" changed)" = "$ALL_HOSTS"
-# Each host's first result after the hash came from a task that started after the previous
-# batch's last firmware result: tape1 alone, then tape2 and tape3, then tape4.
+# In the upgrade play, each host's first result came from a task that started after the
+# previous batch's last firmware result: tape1 alone, then tape2 and tape3, then tape4.
+UPGRADE_PLAY="Roll out KMR-47000 firmware"
 batches() {
-    "$PY" - "$WORK/logs/$1.jsonl" "$FIRMWARE_TASK" "$ROLE : Hash the image on the controller" <<'EOF'
+    "$PY" - "$WORK/logs/$1.jsonl" "$FIRMWARE_TASK" "$UPGRADE_PLAY" <<'EOF'
 import json, sys
 records = [json.loads(line) for line in open(sys.argv[1]) if line.strip()]
 def mine(host):
-    return [r for r in records if r.get("host") == host and r.get("task") != sys.argv[3]]
+    return [r for r in records if r.get("host") == host and r.get("play") == sys.argv[3]]
 first = dict((h, min(r["time"] for r in mine(h))) for h in ("tape1", "tape2", "tape3", "tape4"))
 last = dict((h, max(r["time"] for r in mine(h) if r["task"] == sys.argv[2])) for h in first)
 sys.exit(not (last["tape1"] < min(first["tape2"], first["tape3"]) and max(last["tape2"], last["tape3"]) < first["tape4"]))
@@ -449,11 +458,11 @@ clear_traces
 rm -f "$WORK/reports/"*
 started=$(date +%s.%N)
 played rollout-again "second rollout succeeds" vorn.tape.rollout -e "firmware_image_src=$IMAGE_0200"
-NOOP_SECONDS=$("$PY" -c "import sys; print('%.1f' % (float(sys.argv[2]) - float(sys.argv[1])))" "$started" "$(date +%s.%N)")
+NOOP_SECONDS=$(seconds_since "$started")
 echo "info no-op rollout of ${#HOSTS[@]} hosts over SSH: $NOOP_SECONDS s"
 check "second rollout: no host changed" unchanged rollout-again
 check "second rollout: no host got a copy or a background upgrade" \
-    test "$(task_hosts rollout-again "$COPY_TASK" skipped)|$(task_hosts rollout-again "$FIRMWARE_TASK" skipped)" = "$ALL_HOSTS|$ALL_HOSTS"
+    test -z "$(results rollout-again hosts "$COPY_TASK" ok)$(results rollout-again hosts "$FIRMWARE_TASK" ok)$(results rollout-again hosts "$FIRMWARE_TASK" failed)"
 for h in "${HOSTS[@]}"; do check "second rollout: no WRITE BUFFER on $h" no_writes "$h"; done
 check "second rollout report: every drive current at 0200" \
     report_is "len(d['rows']) == 5 and all(r['result'] == 'current' and r['revision_after'] == '0200' for r in d['rows'])"
@@ -472,7 +481,7 @@ check "rejecting drive: the canary upgraded" test "$(results rollout-reject host
 check "rejecting drive: tape2's firmware task failed" \
     test "$(task_hosts rollout-reject "$FIRMWARE_TASK" failed)" = "tape2 "
 check "rejecting drive: the last batch never started" \
-    test -z "$(results rollout-reject tasks tape4 ok)$(results rollout-reject tasks tape4 failed)"
+    test -z "$(results rollout-reject tasks tape4 ok "$UPGRADE_PLAY")$(results rollout-reject tasks tape4 failed "$UPGRADE_PLAY")"
 check "rejecting drive: no WRITE BUFFER on tape4" no_writes tape4
 check "rejecting drive: the report was written after the failed batch, naming why" \
     report_is "{(r['host'], r['result']) for r in d['rows']} == {('tape1', 'upgraded'), ('tape2', 'failed'),

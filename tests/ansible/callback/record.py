@@ -43,6 +43,10 @@ class CallbackModule(CallbackBase):
     def v2_playbook_on_play_start(self, play):
         self._play = play.get_name()
 
+    def v2_playbook_on_task_start(self, task, is_conditional):
+        # Where a run's time goes: each task's start, to set against its hosts' results.
+        self._write({"task_start": task.get_name(), "play": self._play, "time": time.time()})
+
     def v2_playbook_on_stats(self, stats):
         for host in sorted(stats.processed):
             self._write({"stats": host, "summary": stats.summarize(host), "time": time.time()})
