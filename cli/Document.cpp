@@ -4,12 +4,22 @@
 
 namespace cli {
 
+namespace {
+
+Json NodeText(const std::string& node) {
+    return node.empty() ? Json(nullptr) : Json(JsonText(node));
+}
+
+} // namespace
+
 Json DriveRecord(const DriveIdentity& drive) {
     return Json{{"index", drive.index},
                 {"path", drive.Path()},
                 {"serial", JsonText(drive.serial)},
                 {"vendor", JsonText(drive.vendor)},
                 {"product", JsonText(drive.product)},
+                {"sg_node", NodeText(drive.passThroughNode)},
+                {"tape_node", NodeText(drive.tapeNode)},
                 {"revision_before", JsonText(drive.revision)},
                 {"revision_after", nullptr},
                 {"result", nullptr},

@@ -93,6 +93,11 @@ DriveIdentity IdentityOf(const ListedDevice& device) {
     if (ReadSerialNumber(device.index, serial, sizeof serial) == SCSI_STATUS_OK) {
         drive.serial = serial;
     }
+    DEVICE_NODES nodes = {};
+    if (GetDeviceNodes(device.index, &nodes) == SCSI_STATUS_OK) {
+        drive.passThroughNode = nodes.passThrough;
+        drive.tapeNode = nodes.tape;
+    }
     return drive;
 }
 

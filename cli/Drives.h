@@ -22,6 +22,10 @@ struct DriveIdentity {
     std::string vendor;
     std::string product;
     std::string revision;
+    // The system's nodes of the drive (GetDeviceNodes): "/dev/sg3" and "/dev/nst0" on Linux;
+    // empty where it has none (emulated drives, Windows). Not part of what names the drive.
+    std::string passThroughNode;
+    std::string tapeNode;
 
     std::string Path() const; // "HA:TID:LUN"
     // "drive 1 (0:1:0, serial SN-B)", printable whatever the drive's bytes.

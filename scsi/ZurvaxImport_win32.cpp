@@ -28,6 +28,7 @@ struct Imports {
     decltype(&GetDeviceType) getDeviceType = nullptr;
     decltype(&ReadRawInquiryData) readRawInquiryData = nullptr;
     decltype(&GetScsiPath) getScsiPath = nullptr;
+    decltype(&GetDeviceNodes) getDeviceNodes = nullptr;
     decltype(&TestUnitReady) testUnitReady = nullptr;
     decltype(&RequestSense) requestSense = nullptr;
     decltype(&WriteBuffer) writeBuffer = nullptr;
@@ -91,6 +92,7 @@ private:
         const bool bound = Bind(module, imports.getDeviceType, "GetDeviceType") &&
                            Bind(module, imports.readRawInquiryData, "ReadRawInquiryData") &&
                            Bind(module, imports.getScsiPath, "GetScsiPath") &&
+                           Bind(module, imports.getDeviceNodes, "GetDeviceNodes") &&
                            Bind(module, imports.testUnitReady, "TestUnitReady") &&
                            Bind(module, imports.requestSense, "RequestSense") &&
                            Bind(module, imports.writeBuffer, "WriteBuffer") &&
@@ -135,6 +137,11 @@ uint32_t ReadRawInquiryData(uint32_t index, INQUIRY_DATA* data) {
 SCSI_PATH GetScsiPath(uint32_t index) {
     const Imports* dll = g_zurvax.Get();
     return dll != nullptr ? dll->getScsiPath(index) : SCSI_PATH{};
+}
+
+uint32_t GetDeviceNodes(uint32_t index, DEVICE_NODES* nodes) {
+    const Imports* dll = g_zurvax.Get();
+    return dll != nullptr ? dll->getDeviceNodes(index, nodes) : kNoLibrary;
 }
 
 uint32_t TestUnitReady(uint32_t index) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "zurvax/Cdb.h"
@@ -83,6 +84,23 @@ DevicePath PathOf(Transport& transport, std::uint32_t index) {
     if (intercept.kind == Intercept::Kind::Corrupt)
         CorruptLast(path);
     return path;
+}
+
+std::uint32_t NodesOf(Transport& transport, std::uint32_t index, DEVICE_NODES* nodes) {
+    if (nodes == nullptr)
+        return ZURVAX_STATUS_INVALID_ARGUMENT;
+    if (!Exists(transport, index))
+        return END_OF_DEVICE_LIST;
+    const DeviceNodes found = transport.deviceNodes(index);
+    // A cut name would name another node: one that does not fit stays empty.
+    const auto put = [](const std::string& name, char(&field)[sizeof DEVICE_NODES::tape]) {
+        std::memset(field, 0, sizeof field);
+        if (name.size() < sizeof field)
+            std::memcpy(field, name.data(), name.size());
+    };
+    put(found.passThrough, nodes->passThrough);
+    put(found.tape, nodes->tape);
+    return SCSI_STATUS_OK;
 }
 
 std::uint32_t TestUnitReadyOf(Transport& transport, std::uint32_t index) {

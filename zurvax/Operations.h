@@ -38,6 +38,8 @@ std::uint8_t DeviceTypeOf(Transport& transport, std::uint32_t index);
 // END_OF_DEVICE_LIST past the last device; a short INQUIRY answer is a failure.
 std::uint32_t InquiryOf(Transport& transport, std::uint32_t index, INQUIRY_DATA* data);
 DevicePath PathOf(Transport& transport, std::uint32_t index);
+// Sends nothing; see GetDeviceNodes.
+std::uint32_t NodesOf(Transport& transport, std::uint32_t index, DEVICE_NODES* nodes);
 std::uint32_t TestUnitReadyOf(Transport& transport, std::uint32_t index);
 // Descriptor-format sense from the device is handed over in fixed format; fewer than 15
 // bytes are zero padded (at least 8 must come).

@@ -319,6 +319,20 @@ std::string SgTransport::nodePath(std::uint32_t index) const {
     return index < devices_.size() ? devices_[index].path : std::string();
 }
 
+DeviceNodes SgTransport::deviceNodes(std::uint32_t index) const {
+    DeviceNodes nodes;
+    if (index >= devices_.size())
+        return nodes;
+    const Device& device = devices_[index];
+    nodes.passThrough = device.path;
+    if (device.id) {
+        const sg_scsi_id& id = *device.id;
+        if (const auto name = TapeNodeName(sysfs_, id.host_no, id.channel, id.scsi_id, id.lun))
+            nodes.tape = folder_ + "/" + *name;
+    }
+    return nodes;
+}
+
 ScsiResult SgTransport::execute(std::uint32_t index, const ScsiCommand& command) {
     if (index >= devices_.size())
         return SgErrnoResult(ENODEV);

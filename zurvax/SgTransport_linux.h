@@ -131,6 +131,8 @@ public:
 
     // The node behind a device index, e.g. "/dev/sg3".
     std::string nodePath(std::uint32_t index) const;
+    // nodePath's node, and st's node of the same unit (TapeNodeName) in the device folder.
+    DeviceNodes deviceNodes(std::uint32_t index) const override;
 
 private:
     struct Device {

@@ -20,6 +20,12 @@ namespace zurvax {
 // Byte 1 host adapter, byte 2 target, byte 3 logical unit; byte 0 unused (zero).
 using DevicePath = std::array<std::uint8_t, 4>;
 
+// A device's pass-through node and tape node, as GetDeviceNodes hands them over.
+struct DeviceNodes {
+    std::string passThrough;
+    std::string tape;
+};
+
 // What a transport wants done with one library operation before any command is sent.
 // Only the emulator's fault injection returns anything but Proceed.
 struct Intercept {
@@ -56,6 +62,8 @@ public:
     virtual std::optional<std::uint8_t> enumeratedDeviceType(std::uint32_t) const {
         return std::nullopt;
     }
+    // The system's nodes of a device (index < deviceCount()); empty where it has none.
+    virtual DeviceNodes deviceNodes(std::uint32_t) const { return {}; }
     // What GetDeviceType reports for an index at or past deviceCount().
     virtual std::uint8_t deviceTypePastEnd() const { return NO_DEVICE_TYPE; }
     // Sends command to device index (< deviceCount()) and waits at most command.timeout().

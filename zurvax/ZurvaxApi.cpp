@@ -255,6 +255,18 @@ SCSI_PATH GetScsiPath(uint32_t index) {
     });
 }
 
+uint32_t GetDeviceNodes(uint32_t index, DEVICE_NODES* nodes) {
+    return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
+        const uint32_t status = library.failed()
+                                    ? library.openStatus()
+                                    : zurvax::NodesOf(library.transport(), index, nodes);
+        library.trace([&] {
+            return "GetDeviceNodes " + std::to_string(index) + " -> " + zurvax::Hex(status);
+        });
+        return status;
+    });
+}
+
 uint32_t TestUnitReady(uint32_t index) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
         const uint32_t status = library.failed()

@@ -338,6 +338,13 @@ int OpenTapeError() {
 
 void ScenarioClaim() {
     zurvax::Reset();
+    DEVICE_NODES nodes = {};
+    const std::uint32_t named = GetDeviceNodes(0, &nodes);
+    Check("device-nodes",
+          named == 0 && std::string(nodes.passThrough) == "/dev/sg0" &&
+              std::string(nodes.tape) == kTapeNode,
+          "GetDeviceNodes -> " + Hex(named) + " \"" + nodes.passThrough + "\" \"" + nodes.tape +
+              "\"");
     const std::uint32_t claimed = ClaimDevice(0);
     const int whileClaimed = OpenTapeError();
     Check("claim-holds-tape", claimed == 0 && whileClaimed == EBUSY,

@@ -31,7 +31,7 @@ expected=(
   permission-warning warning-before-scan denied-commands
   member-opens member-writes
   read-only-opens read-only-write-denied
-  claim-holds-tape release-frees-tape claim-in-use in-use-drive-still-answers
+  device-nodes claim-holds-tape release-frees-tape claim-in-use in-use-drive-still-answers
   disk-added rule-nodes rule-drive-node rule-disk-untouched rule-member-lists rule-member-flashes
   rule-disk-denied
 )

@@ -147,6 +147,13 @@ TEST(Unattended, CheckAndListSendNoWriteBuffer) {
     EXPECT_EQ(list.status, cli::kExitDone);
     ASSERT_EQ(list.report["drives"].size(), 2u);
     EXPECT_EQ(list.report["drives"][1]["serial"], "SN-B");
+    EXPECT_TRUE(list.report["drives"][1]["sg_node"].is_null()) << "emulated drives have none";
+    cli::DriveIdentity onLinux;
+    onLinux.passThroughNode = "/dev/sg3";
+    onLinux.tapeNode = "/dev/nst0";
+    const cli::Json record = cli::DriveRecord(onLinux);
+    EXPECT_EQ(record["sg_node"], "/dev/sg3");
+    EXPECT_EQ(record["tape_node"], "/dev/nst0");
     EXPECT_TRUE(list.report["drives"][1]["result"].is_null());
     EXPECT_TRUE(run.TraceOf("WriteBuffer").empty());
     EXPECT_FALSE(run.TraceOf("ReadSerialNumber").empty());
@@ -212,7 +219,7 @@ TEST(Unattended, SelectorsNameOneDriveOrAreRefused) {
 // that drive, or it sends nothing.
 TEST(Unattended, AChildUpgradesOnlyTheDriveItWasHanded) {
     const std::string image = Sha256Hex(SampleImage(8192));
-    cli::DriveIdentity drive0{0, 0, 0, 0, "SN-A", "VORN", "KMR-47000", ""};
+    cli::DriveIdentity drive0{0, 0, 0, 0, "SN-A", "VORN", "KMR-47000", "", "", ""};
     struct Case {
         const char* what;
         cli::DriveIdentity handed;
@@ -245,7 +252,7 @@ TEST(Unattended, AChildUpgradesOnlyTheDriveItWasHanded) {
 }
 
 TEST(Unattended, TheParentTakesOnlyARecordOfTheDriveItHandedOut) {
-    const cli::DriveIdentity drive{1, 0, 1, 0, "SN-B", "VORN", "KMR-47000", "0100"};
+    const cli::DriveIdentity drive{1, 0, 1, 0, "SN-B", "VORN", "KMR-47000", "0100", "", ""};
     const auto document = [](const cli::Json& record) {
         return cli::Json{{"drives", cli::Json::array({record})}}.dump();
     };

@@ -431,6 +431,16 @@ TEST_F(SgTransportTest, ClaimHoldsTheTapeNodeOfTheSameUnit) {
         EXPECT_EQ(ClaimDevice(1), 0u);
         EXPECT_EQ(kernel->opens.size(), opens + 1) << "nothing to hold";
     }
+    // The nodes the record names are the ones the commands and the claim use.
+    DEVICE_NODES nodes = {};
+    ASSERT_EQ(GetDeviceNodes(0, &nodes), 0u);
+    EXPECT_STREQ(nodes.passThrough, "/dev/sg0");
+    EXPECT_STREQ(nodes.tape, "/dev/nst0");
+    ASSERT_EQ(GetDeviceNodes(1, &nodes), 0u);
+    EXPECT_STREQ(nodes.passThrough, "/dev/sg1");
+    EXPECT_STREQ(nodes.tape, "") << "st has not attached to it";
+    EXPECT_EQ(GetDeviceNodes(2, &nodes), END_OF_DEVICE_LIST);
+    EXPECT_EQ(GetDeviceNodes(0, nullptr), ZURVAX_STATUS_INVALID_ARGUMENT);
 }
 
 TEST_F(SgTransportTest, TimeoutsFollowTheCdbButNeverExceedTheCommandsOwn) {

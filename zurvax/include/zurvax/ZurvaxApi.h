@@ -35,6 +35,14 @@ typedef struct _SENSE_DATA {
 typedef struct _SCSI_PATH {
     uint8_t bytes[4];
 } SCSI_PATH;
+
+// The operating system's names of a device, each zero-terminated and empty where the device
+// has none: the pass-through node the library sends its commands through (Linux /dev/sgN)
+// and the tape driver's node ClaimDevice holds (Linux /dev/nstN).
+typedef struct _DEVICE_NODES {
+    char passThrough[64];
+    char tape[64];
+} DEVICE_NODES;
 #pragma pack(pop)
 
 // Library status values. 0 is success, the named codes below are the ones callers
@@ -72,6 +80,11 @@ ZURVAX_API uint8_t GetDeviceType(uint32_t index);
 ZURVAX_API uint32_t ReadRawInquiryData(uint32_t index, INQUIRY_DATA* data);
 // The device's path; all zero when there is no device at this index.
 ZURVAX_API SCSI_PATH GetScsiPath(uint32_t index);
+// The device's nodes into *nodes; sends no command. END_OF_DEVICE_LIST when the index lies
+// past the last device; ZURVAX_STATUS_INVALID_ARGUMENT when nodes is null. Emulated drives
+// and the Windows transport name none; a name too long for its field is left empty rather
+// than cut short.
+ZURVAX_API uint32_t GetDeviceNodes(uint32_t index, DEVICE_NODES* nodes);
 // TEST UNIT READY.
 ZURVAX_API uint32_t TestUnitReady(uint32_t index);
 // REQUEST SENSE in fixed format into *sense.
