@@ -54,5 +54,28 @@ if [[ " ${missing[*]} " == *:i386\ * ]] && ! dpkg --print-foreign-architectures 
   $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# A mirror being synced answers with index files of the wrong size for a while: try again
+# rather than fail the whole run on it.
+retry() {
+  local attempt
+  for attempt in 1 2 3 4; do
+    "$@" && return 0
+    [ "$attempt" -lt 4 ] && { echo "install-deps: '$*' failed; again in $((attempt * 15)) s" >&2; sleep $((attempt * 15)); }
+  done
+  return 1
+}
+# An index that still fails is left out (apt keeps the ones it has): the install below says
+# whether what it needs is there.
+retry $SUDO apt-get update -qq ||
+  echo "install-deps: going on with the package indexes apt has" >&2
+# 32-bit Wine last and on its own: its i386 libraries must match the amd64 ones version for
+# version, which a mirror part-way through an update cannot always give, and the test command
+# runs the Windows suites from the 64-bit build where 32-bit Wine does not run.
+optional=() required=()
+for p in "${missing[@]}"; do
+  if [ "$p" = wine32:i386 ]; then optional+=("$p"); else required+=("$p"); fi
+done
+[ ${#required[@]} -eq 0 ] || retry $SUDO apt-get install -y -qq --no-install-recommends "${required[@]}"
+if [ ${#optional[@]} -gt 0 ] && ! retry $SUDO apt-get install -y -qq --no-install-recommends "${optional[@]}"; then
+  echo "install-deps: ${optional[*]} could not be installed: the Windows suites will run from the 64-bit build" >&2
+fi
