@@ -54,13 +54,22 @@ if [[ " ${missing[*]} " == *:i386\ * ]] && ! dpkg --print-foreign-architectures 
   $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-# A mirror being synced answers with index files of the wrong size for a while: try again
-# rather than fail the whole run on it.
+# 32-bit Wine on its own, after the rest: its i386 libraries must match the amd64 ones
+# version for version, which a mirror part-way through an update cannot always give, and the
+# test command runs the Windows suites from the 64-bit build where 32-bit Wine does not run.
+optional=() required=()
+for p in "${missing[@]}"; do
+  if [ "$p" = wine32:i386 ]; then optional+=("$p"); else required+=("$p"); fi
+done
+# A mirror being synced answers with index files of the wrong size for a while: what is
+# required is tried again rather than failing the whole run on it; what is optional once.
+tries=1
+[ ${#required[@]} -eq 0 ] || tries=3
 retry() {
   local attempt
-  for attempt in 1 2 3 4; do
+  for attempt in $(seq "$tries"); do
     "$@" && return 0
-    [ "$attempt" -lt 4 ] && { echo "install-deps: '$*' failed; again in $((attempt * 15)) s" >&2; sleep $((attempt * 15)); }
+    [ "$attempt" -lt "$tries" ] && { echo "install-deps: '$*' failed; again in $((attempt * 20)) s" >&2; sleep $((attempt * 20)); }
   done
   return 1
 }
@@ -68,14 +77,7 @@ retry() {
 # whether what it needs is there.
 retry $SUDO apt-get update -qq ||
   echo "install-deps: going on with the package indexes apt has" >&2
-# 32-bit Wine last and on its own: its i386 libraries must match the amd64 ones version for
-# version, which a mirror part-way through an update cannot always give, and the test command
-# runs the Windows suites from the 64-bit build where 32-bit Wine does not run.
-optional=() required=()
-for p in "${missing[@]}"; do
-  if [ "$p" = wine32:i386 ]; then optional+=("$p"); else required+=("$p"); fi
-done
 [ ${#required[@]} -eq 0 ] || retry $SUDO apt-get install -y -qq --no-install-recommends "${required[@]}"
-if [ ${#optional[@]} -gt 0 ] && ! retry $SUDO apt-get install -y -qq --no-install-recommends "${optional[@]}"; then
+if [ ${#optional[@]} -gt 0 ] && ! $SUDO apt-get install -y -qq --no-install-recommends "${optional[@]}"; then
   echo "install-deps: ${optional[*]} could not be installed: the Windows suites will run from the 64-bit build" >&2
 fi
