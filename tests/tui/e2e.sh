@@ -29,7 +29,6 @@ T new-session -d -s keeper -x 80 -y 24 "sleep 100000" || exit 1
 T set-option -g remain-on-exit on
 T set-option -g history-limit 0
 
-FAILED=()
 CASE=""
 DIR=""
 CASE_OK=1
@@ -174,7 +173,7 @@ finish() {
     printf 'ok   %-26s %6d ms\n' "$CASE" "$took"
   else
     printf 'FAIL %-26s %6d ms\n' "$CASE" "$took"
-    FAILED+=("$CASE")
+    touch "$WORK/failed-$CASE"
     echo "---- final screen of $CASE ----"
     cat "$SCREENS/$CASE.txt"
     echo "---- trace ----"
@@ -533,13 +532,26 @@ case_hangup_idle() {
   alive "$pid" && fail "the program outlived its terminal outside a download"
 }
 
-ALL=(startup_failure hangup_idle agreement_declined list rejected_device sense_report upgrade read_back_mismatch
-     missing_image revision_gate escape_rescans small_terminal fits_80x24 no_colours
-     hangup_during_download)
+# The longest (a whole download's polls in real time) first, so that the lanes end together.
+ALL=(upgrade fits_80x24 hangup_during_download startup_failure hangup_idle agreement_declined list
+     rejected_device sense_report read_back_mismatch missing_image revision_gate escape_rescans
+     small_terminal no_colours)
+# The cases spend their time waiting for screens and for emulated drives in real time, each
+# in a session and a folder of its own: a few run at once, each into a log of its own,
+# printed in order at the end.
+LANES=${FWUPGRADE_TUI_LANES:-3}
+RAN=()
 for name in "${ALL[@]}"; do
   if (( ${#ONLY[@]} > 0 )) && [[ " ${ONLY[*]} " != *" $name "* ]]; then continue; fi
-  "case_$name"
-  finish
+  while (( $(jobs -rp | wc -l) >= LANES )); do wait -n; done
+  { "case_$name"; finish; } > "$WORK/log-$name" 2>&1 &
+  RAN+=("$name")
+done
+wait
+FAILED=()
+for name in "${RAN[@]}"; do
+  cat "$WORK/log-$name"
+  [[ -e "$WORK/failed-$name" || ! -s "$WORK/log-$name" ]] && FAILED+=("$name")
 done
 
 if (( ${#FAILED[@]} > 0 )); then
