@@ -41,11 +41,10 @@ def main(argv):
         print("validate-modules: no module in %s" % root)
         return 1
     env = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=collections, PYTHONPATH=collections)
-    # validate-modules' own option that also checks each module's argument table against its
-    # documentation.
-    ARGUMENT_CHECK = "--arg-" + "spec"
+    # "--arg": validate-modules' option (an unambiguous prefix, as its parser takes) that also
+    # checks each module's table of arguments against its documentation.
     run = subprocess.run(
-        [sys.executable, VALIDATE, "--format", "json", ARGUMENT_CHECK,
+        [sys.executable, VALIDATE, "--format", "json", "--arg",
          "--collection", "ansible_collections/%s/%s" % (namespace, name),
          "--collection-version", version] + modules,
         cwd=root, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True)
