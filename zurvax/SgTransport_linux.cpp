@@ -325,12 +325,18 @@ DeviceNodes SgTransport::deviceNodes(std::uint32_t index) const {
         return nodes;
     const Device& device = devices_[index];
     nodes.passThrough = device.path;
-    if (device.id) {
-        const sg_scsi_id& id = *device.id;
-        if (const auto name = TapeNodeName(sysfs_, id.host_no, id.channel, id.scsi_id, id.lun))
-            nodes.tape = folder_ + "/" + *name;
-    }
+    nodes.tape = tapeNodeOf(device).value_or(std::string());
     return nodes;
+}
+
+std::optional<std::string> SgTransport::tapeNodeOf(const Device& device) const {
+    if (!device.id)
+        return std::nullopt;
+    const sg_scsi_id& id = *device.id;
+    const auto name = TapeNodeName(sysfs_, id.host_no, id.channel, id.scsi_id, id.lun);
+    if (!name)
+        return std::nullopt;
+    return folder_ + "/" + *name;
 }
 
 ScsiResult SgTransport::execute(std::uint32_t index, const ScsiCommand& command) {
@@ -385,11 +391,10 @@ ClaimResult SgTransport::claim(std::uint32_t index) {
     }
     if (!device.id || device.tapeFd >= 0)
         return result;
-    const sg_scsi_id& id = *device.id;
-    const auto name = TapeNodeName(sysfs_, id.host_no, id.channel, id.scsi_id, id.lun);
-    if (!name)
+    const auto node = tapeNodeOf(device);
+    if (!node)
         return result;
-    const SgOpenResult opened = system_->open(folder_ + "/" + *name, O_RDONLY | O_NONBLOCK);
+    const SgOpenResult opened = system_->open(*node, O_RDONLY | O_NONBLOCK);
     if (opened.fd >= 0) {
         device.tapeFd = opened.fd;
     } else if (opened.error == EBUSY) {

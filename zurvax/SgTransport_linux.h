@@ -147,6 +147,9 @@ private:
 
     void enumerate();
     std::string permissionWarning() const;
+    // st's node of the device's unit in the device folder, the one a claim holds; none where
+    // the kernel gave no address or st has not attached.
+    std::optional<std::string> tapeNodeOf(const Device& device) const;
 
     std::unique_ptr<SgSystem> system_;
     std::string folder_;
