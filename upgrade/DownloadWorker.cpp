@@ -53,10 +53,11 @@ bool TransferImage(CFile& image, DWORD length, bool& stopped) {
         }
         // A READ BUFFER that delivers nothing (a failure the status test lets through, such
         // as MEDIUM_NOT_PRESENT) would leave the previous chunk here, and a repeating image
-        // would pass the compare with bytes the drive never took. The library writes the
-        // read-back whole or not at all (a short transfer is a failure, and a failure writes
-        // nothing), so one byte that cannot equal what was sent is enough for a read that
-        // delivered nothing to fail the compare, without a pass over the whole chunk.
+        // would pass the compare with bytes the drive never took. A read the library calls
+        // good moved the whole chunk (a short transfer is a failure), and a failed one leaves
+        // the first byte as it was set here, so one byte that cannot equal what was sent is
+        // enough for a read that delivered nothing, or only part, to fail the compare,
+        // without a pass over the whole chunk.
         readBack[0] = static_cast<BYTE>(~transfer[0]);
         status = ReadBuffer(theApp.m_nDeviceId, BUFFER_MODE_DATA, kBufferId, offset, bytesRead,
                             readBack.get());

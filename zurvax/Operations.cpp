@@ -4,7 +4,6 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
-#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -15,9 +14,6 @@
 
 namespace zurvax {
 namespace {
-
-// The largest READ BUFFER received on the stack: a download's chunk.
-constexpr std::size_t kReadOnStack = 8192;
 
 bool Exists(const Transport& transport, std::uint32_t index) {
     return index < transport.deviceCount();
@@ -188,26 +184,22 @@ std::uint32_t ReadBufferOf(Transport& transport, std::uint32_t index, std::uint8
     if (data == nullptr && length != 0)
         return ZURVAX_STATUS_INVALID_ARGUMENT;
 
-    // Read into our own buffer so that a failed or short read leaves the caller's bytes
-    // as they were: nothing stale can pass for data the device sent. It is not zeroed
-    // first: only a complete transfer (no residual) is ever copied out of it. A download's
-    // chunk fits on the stack, as a read per chunk must not cost an allocation; only a
-    // larger read takes the heap.
-    alignas(std::max_align_t) std::array<std::uint8_t, kReadOnStack> onStack;
-    std::unique_ptr<std::uint8_t[]> onHeap;
-    std::uint8_t* own = onStack.data();
-    if (length > onStack.size()) {
-        onHeap = std::make_unique_for_overwrite<std::uint8_t[]>(length);
-        own = onHeap.get();
-    }
-    const std::span<std::uint8_t> bytes(own, length);
+    // The device's bytes land in the caller's buffer: a download reads every chunk back,
+    // and a copy through a buffer of our own would be a fifth of its cost. A failed or short
+    // read may have left part of what the device sent there, so the first byte is put back:
+    // a caller who set it to a value the device cannot have sent cannot take the rest for
+    // data (see ReadBuffer).
+    const std::span<std::uint8_t> bytes(data, length);
+    const std::uint8_t first = length != 0 ? data[0] : 0;
     ScsiCommand command(cdb->view(), kReadBufferTimeout);
     command.setDataIn(bytes, bytes.size());
-    if (const auto status = Classify(command, transport.execute(index, command)))
+    if (const auto status = Classify(command, transport.execute(index, command))) {
+        if (length != 0)
+            data[0] = first;
         return status;
+    }
     if (intercept.kind == Intercept::Kind::Corrupt)
         CorruptLast(bytes);
-    std::copy(bytes.begin(), bytes.end(), data);
     return 0;
 }
 

@@ -8,7 +8,8 @@
 // last byte READ BUFFER returns or WRITE BUFFER sends, byte 3 of the path; for
 // GetDeviceType the type's lowest bit flips. Calls without data act unchanged.
 //
-// Data reaches the caller's records and buffers only when the operation succeeds.
+// Data reaches the caller's records and buffers only when the operation succeeds; the one
+// exception is READ BUFFER's data, which the device writes in place (see ReadBuffer).
 #pragma once
 
 #include <chrono>

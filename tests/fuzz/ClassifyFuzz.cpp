@@ -139,7 +139,8 @@ int Classify(const std::uint8_t* data, std::size_t size) {
             std::memset(buffer.get(), 0xEE, length + 1);
             const std::uint32_t status = zurvax::ReadBufferOf(
                 transport, 0, 2, 0, 0, static_cast<std::uint32_t>(length), buffer.get());
-            // A failed read leaves the caller's bytes alone, and no read writes past them.
+            // A failed read leaves the caller's first byte as it was, and no read writes
+            // past the length.
             FUZZ_CHECK(buffer[length] == 0xEE);
             if (status != 0 && length != 0)
                 FUZZ_CHECK(buffer[0] == 0xEE);

@@ -212,18 +212,33 @@ protected:
     RecordingTransport* transport_ = nullptr;
 };
 
-TEST_F(ClassifyThroughApi, ShortReadBufferFailsAndLeavesTheCallersBytes) {
-    // A download's chunk and less are received on the stack, a larger read on the heap.
-    for (const std::uint32_t length : {128u, 8192u, 8193u}) {
-        SCOPED_TRACE(length);
-        transport_->script.dataIn = std::vector<std::uint8_t>(length - 28, 0xAB);
-        std::vector<std::uint8_t> data(length, 0x5A);
-        EXPECT_EQ(ReadBuffer(0, 2, 0, 0, length, data.data()), ZURVAX_STATUS_SHORT_TRANSFER);
-        EXPECT_EQ(data, std::vector<std::uint8_t>(length, 0x5A));
-
-        transport_->script.dataIn = std::vector<std::uint8_t>(length, 0xAB);
-        EXPECT_EQ(ReadBuffer(0, 2, 0, 0, length, data.data()), 0u);
-        EXPECT_EQ(data, std::vector<std::uint8_t>(length, 0xAB));
+// READ BUFFER lands in the caller's buffer. Whatever part of it a failed read filled, the
+// first byte stays as the caller set it (a download's check that the device sent anything
+// rests on that), and nothing past the length is written.
+TEST_F(ClassifyThroughApi, FailedReadBufferKeepsTheCallersFirstByte) {
+    constexpr std::uint32_t kLength = 8192;
+    const struct {
+        const char* what;
+        ScsiResult result;
+        std::size_t sent;
+        std::uint32_t status;
+    } cases[] = {
+        {"short", {}, kLength - 28, ZURVAX_STATUS_SHORT_TRANSFER},
+        {"all sent, then no medium", Scsi(kScsiCheckCondition, Fixed(0x70, 2, 0x3A, 0)), kLength,
+         0x3A00},
+        {"whole", {}, kLength, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        transport_->script.result = c.result;
+        transport_->script.dataIn = std::vector<std::uint8_t>(c.sent, 0xAB);
+        std::vector<std::uint8_t> data(kLength + 1, 0x5A);
+        EXPECT_EQ(ReadBuffer(0, 2, 0, 0, kLength, data.data()), c.status);
+        EXPECT_EQ(data[0], c.status == 0 ? 0xAB : 0x5A);
+        EXPECT_EQ(data[kLength], 0x5A);
+        if (c.status == 0) {
+            EXPECT_EQ(std::count(data.begin(), data.end(), 0xAB), kLength);
+        }
     }
 }
 

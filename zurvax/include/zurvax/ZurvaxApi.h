@@ -93,6 +93,9 @@ ZURVAX_API uint32_t RequestSense(uint32_t index, SENSE_DATA* sense);
 ZURVAX_API uint32_t WriteBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t offset,
                                 uint32_t length, uint8_t* data);
 // READ BUFFER (10) receiving exactly length bytes into data; a short transfer is a failure.
+// The device writes into data in place, so after a failure data may hold part of what it
+// sent; its first byte is always left as the caller set it, and nothing past length is
+// touched.
 ZURVAX_API uint32_t ReadBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t offset,
                                uint32_t length, uint8_t* data);
 // The product serial number from the device's Unit Serial Number page (INQUIRY with EVPD,

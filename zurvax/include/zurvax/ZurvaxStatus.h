@@ -24,7 +24,8 @@
 //                                                         needs (READ BUFFER returned less than
 //                                                         asked, a VPD page shorter than its own
 //                                                         length or not the page asked for); the
-//                                                         caller's buffer is untouched
+//                                                         caller's buffer is untouched but for
+//                                                         READ BUFFER's (see ReadBuffer)
 //   ZURVAX_STATUS_CHECK_CONDITION_NO_ASC     0x0001000B   CHECK CONDITION whose sense carries
 //                                                         ASC/ASCQ 00/00
 //   ZURVAX_STATUS_CHECK_CONDITION_NO_SENSE   0x0001000C   CHECK CONDITION without sense data, or
