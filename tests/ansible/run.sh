@@ -477,7 +477,7 @@ if play rollout-reject vorn.tape.rollout -e "firmware_image_src=$IMAGE_0300"; th
 else
     ok "rollout with a rejecting drive fails"
 fi
-check "rejecting drive: the canary upgraded" test "$(results rollout-reject hosts "$FIRMWARE_TASK" changed | head -n 1)" = tape1
+check "rejecting drive: the canary upgraded" test "$(results rollout-reject hosts "$FIRMWARE_TASK" changed | sed -n 1p)" = tape1
 check "rejecting drive: tape2's firmware task failed" \
     test "$(task_hosts rollout-reject "$FIRMWARE_TASK" failed)" = "tape2 "
 check "rejecting drive: the last batch never started" \
