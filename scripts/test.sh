@@ -15,6 +15,12 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 STEPS=(deps linux ansible static linux_asan linux_tsan win32 fuzz package)
+# Steps that mostly wait (the Ansible playbooks on emulated drives in real time, over SSH)
+# run in the background beside the steps after them, when there are any, up to the first
+# step of JOIN_BEFORE: the Wine and qemu cases and the fuzzers, which run for a fixed time,
+# keep the cores to themselves.
+BACKGROUND=(ansible)
+JOIN_BEFORE=(win32 fuzz package)
 
 PASSED=0
 FAILED=0
@@ -291,8 +297,55 @@ step_win32_kernel() {
         win32_kernel_test
 }
 
+# The background steps: their process, name and start, in the order they began.
+BG_PIDS=()
+BG_NAMES=()
+in_list() {
+    local item=$1 each
+    shift
+    for each in "$@"; do [ "$each" = "$item" ] && return 0; done
+    return 1
+}
+# A step in the background counts into files of its own: its output, then "status passed
+# failed seconds", taken up by join_background.
+start_background() {
+    mkdir -p "$LOGDIR"
+    log "$1 (in the background beside the next steps; its output follows when it is joined)"
+    { local rc=0 t0
+      t0=$(date +%s)
+      PASSED=0 FAILED=0
+      "step_$1" >"$LOGDIR/step-$1.log" 2>&1 || rc=$?
+      echo "$rc $PASSED $FAILED $(($(date +%s) - t0))" >"$LOGDIR/step-$1.result"; } &
+    BG_PIDS+=($!)
+    BG_NAMES+=("$1")
+}
+# Waits for every background step, shows its output and counts it as if it had run here.
+join_background() {
+    local i name rc passed failed seconds failures=0
+    for i in "${!BG_PIDS[@]}"; do
+        name=${BG_NAMES[$i]}
+        wait "${BG_PIDS[$i]}" || true
+        log "$name (joined)"
+        cat "$LOGDIR/step-$name.log"
+        read -r rc passed failed seconds <"$LOGDIR/step-$name.result" || { rc=1 passed=0 failed=0 seconds=0; }
+        PASSED=$((PASSED + passed))
+        FAILED=$((FAILED + failed))
+        TIMINGS+=("$(printf '%-12s %4ds (beside the steps after it)' "$name" "$seconds")")
+        if [ "$rc" -ne 0 ]; then
+            [ "$failed" -gt 0 ] || FAILED=$((FAILED + 1))
+            echo "step $name failed" >&2
+            failures=1
+        fi
+    done
+    BG_PIDS=()
+    BG_NAMES=()
+    return "$failures"
+}
+
 summary() {
     local rc=$?
+    # A step that failed here leaves no background step running on.
+    if [ ${#BG_PIDS[@]} -gt 0 ]; then kill "${BG_PIDS[@]}" 2>/dev/null || true; fi
     if [ ${#TIMINGS[@]} -gt 0 ]; then
         printf '\n==> timings\n'
         printf '  %s\n' "${TIMINGS[@]}"
@@ -303,7 +356,13 @@ summary() {
 trap summary EXIT
 
 selected=(${FWUPGRADE_STEPS:-${STEPS[*]}})
-for s in "${selected[@]}"; do
+for i in "${!selected[@]}"; do
+    s=${selected[$i]}
+    if in_list "$s" "${JOIN_BEFORE[@]}"; then join_background || exit 1; fi
+    if in_list "$s" "${BACKGROUND[@]}" && [ "$i" -lt $((${#selected[@]} - 1)) ]; then
+        start_background "$s"
+        continue
+    fi
     log "$s"
     t0=$(date +%s)
     rc=0
@@ -317,3 +376,4 @@ for s in "${selected[@]}"; do
         exit 1
     fi
 done
+join_background || exit 1
