@@ -32,31 +32,47 @@ inline constexpr std::uint8_t kRequestSenseLength = 18;
 // and up to 251 characters, so that SERIAL_NUMBER_SIZE always holds the text.
 inline constexpr std::uint8_t kSerialNumberPageLength = 255;
 
-// Type from INQUIRY byte 0; when the INQUIRY fails, the type the transport learned while
-// enumerating, else NO_DEVICE_TYPE. Past the last device: transport.deviceTypePastEnd().
-std::uint8_t DeviceTypeOf(Transport& transport, std::uint32_t index);
-// END_OF_DEVICE_LIST past the last device; a short INQUIRY answer is a failure.
-std::uint32_t InquiryOf(Transport& transport, std::uint32_t index, INQUIRY_DATA* data);
-DevicePath PathOf(Transport& transport, std::uint32_t index);
-// Sends nothing; see GetDeviceNodes.
-std::uint32_t NodesOf(Transport& transport, std::uint32_t index, DEVICE_NODES* nodes);
-std::uint32_t TestUnitReadyOf(Transport& transport, std::uint32_t index);
-// Descriptor-format sense from the device is handed over in fixed format; fewer than 15
-// bytes are zero padded (at least 8 must come).
-std::uint32_t RequestSenseOf(Transport& transport, std::uint32_t index, SENSE_DATA* sense);
-// ZURVAX_STATUS_FIELD_TOO_LARGE with nothing sent when offset or length exceeds 24 bits.
-std::uint32_t WriteBufferOf(Transport& transport, std::uint32_t index, std::uint8_t mode,
-                            std::uint8_t bufferId, std::uint32_t offset, std::uint32_t length,
-                            const std::uint8_t* data);
-std::uint32_t ReadBufferOf(Transport& transport, std::uint32_t index, std::uint8_t mode,
-                           std::uint8_t bufferId, std::uint32_t offset, std::uint32_t length,
-                           std::uint8_t* data);
-// A Corrupt answer changes the last character of the serial number.
-std::uint32_t SerialNumberOf(Transport& transport, std::uint32_t index, char* serial,
-                             std::uint32_t size);
-// The transport's claim and release; whether the device is already claimed is the caller's
-// business (zurvax/ZurvaxApi.cpp).
-std::uint32_t ClaimOf(Transport& transport, std::uint32_t index);
-std::uint32_t ReleaseOf(Transport& transport, std::uint32_t index);
+// The library's operations over one transport, which must outlive them. Each member is one
+// C call of zurvax/ZurvaxApi.h on device index.
+class Operations {
+public:
+    explicit Operations(Transport& transport) : transport_(transport) {}
+    virtual ~Operations() = default;
+    Operations(const Operations&) = delete;
+    Operations& operator=(const Operations&) = delete;
+
+    // Type from INQUIRY byte 0; when the INQUIRY fails, the type the transport learned while
+    // enumerating, else NO_DEVICE_TYPE. Past the last device: transport.deviceTypePastEnd().
+    virtual std::uint8_t deviceType(std::uint32_t index);
+    // END_OF_DEVICE_LIST past the last device; a short INQUIRY answer is a failure.
+    virtual std::uint32_t inquiry(std::uint32_t index, INQUIRY_DATA* data);
+    virtual DevicePath path(std::uint32_t index);
+    // Sends nothing; see GetDeviceNodes.
+    virtual std::uint32_t nodes(std::uint32_t index, DEVICE_NODES* records);
+    virtual std::uint32_t testUnitReady(std::uint32_t index);
+    // Descriptor-format sense from the device is handed over in fixed format; fewer than 15
+    // bytes are zero padded (at least 8 must come).
+    virtual std::uint32_t requestSense(std::uint32_t index, SENSE_DATA* sense);
+    // ZURVAX_STATUS_FIELD_TOO_LARGE with nothing sent when offset or length exceeds 24 bits.
+    virtual std::uint32_t writeBuffer(std::uint32_t index, std::uint8_t mode, std::uint8_t bufferId,
+                                      std::uint32_t offset, std::uint32_t length,
+                                      const std::uint8_t* data);
+    virtual std::uint32_t readBuffer(std::uint32_t index, std::uint8_t mode, std::uint8_t bufferId,
+                                     std::uint32_t offset, std::uint32_t length,
+                                     std::uint8_t* data);
+    // A Corrupt answer changes the last character of the serial number.
+    virtual std::uint32_t serialNumber(std::uint32_t index, char* serial, std::uint32_t size);
+    // The transport's claim and release; whether the device is already claimed is the
+    // caller's business (zurvax/ZurvaxApi.cpp).
+    virtual std::uint32_t claim(std::uint32_t index);
+    virtual std::uint32_t release(std::uint32_t index);
+
+protected:
+    Transport& transport() const { return transport_; }
+    bool exists(std::uint32_t index) const { return index < transport_.deviceCount(); }
+
+private:
+    Transport& transport_;
+};
 
 } // namespace zurvax
