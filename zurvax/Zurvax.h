@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "zurvax/EmulatedDrive.h"
+#include "zurvax/EmulationConfig.h"
 #include "zurvax/Transport.h"
 
 namespace zurvax {
@@ -34,6 +35,11 @@ void Reset();
 // Makes transport the library's source until the next Reset(), as if it had been opened
 // (ZurvaxOpen returns 0). ZURVAX_TRACE is read now. For tests with transport doubles.
 void UseTransport(std::unique_ptr<Transport> transport);
+
+// Makes config's drives the library's source until the next Reset(), as if ZURVAX_EMULATION
+// named a file holding config: its state file is read now, and one that cannot be read
+// fails every operation as a bad file does. ZURVAX_TRACE is read now.
+void UseEmulation(EmulationConfig config);
 
 // A copy of what an emulated drive holds right now.
 struct DriveState {

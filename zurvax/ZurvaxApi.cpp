@@ -42,8 +42,7 @@ public:
     void ensureOpen() {
         if (opened_)
             return;
-        opened_ = true;
-        trace_.setPath(Env("ZURVAX_TRACE"));
+        open();
         const std::string emulation = Env("ZURVAX_EMULATION");
         if (emulation.empty()) {
             adopt(MakeRealTransport(), nullptr);
@@ -55,22 +54,7 @@ public:
             refuse(error->message);
             return;
         }
-        auto& config = std::get<EmulationConfig>(outcome);
-        KeptState kept;
-        if (!config.stateFile.empty()) {
-            KeptStateOutcome loaded = LoadKeptState(config.stateFile);
-            // A state that cannot be read is never taken for a first run: the drives would
-            // come up with firmware they no longer hold.
-            if (auto* error = std::get_if<ConfigError>(&loaded)) {
-                refuse(error->message);
-                return;
-            }
-            kept = std::move(std::get<KeptState>(loaded));
-            ApplyKeptState(kept, config);
-        }
-        auto emulated = std::make_unique<EmulatedTransport>(std::move(config), std::move(kept));
-        EmulatedTransport* raw = emulated.get();
-        adopt(std::move(emulated), raw);
+        adoptEmulation(std::move(std::get<EmulationConfig>(outcome)));
     }
 
     void reset() {
@@ -86,9 +70,14 @@ public:
 
     void use(std::unique_ptr<Transport> transport) {
         reset();
-        opened_ = true;
-        trace_.setPath(Env("ZURVAX_TRACE"));
+        open();
         adopt(std::move(transport), nullptr);
+    }
+
+    void useEmulation(EmulationConfig config) {
+        reset();
+        open();
+        adoptEmulation(std::move(config));
     }
 
     // The operations on the source; on an empty transport while a bad emulation file is in
@@ -117,6 +106,30 @@ public:
     }
 
 private:
+    void open() {
+        opened_ = true;
+        trace_.setPath(Env("ZURVAX_TRACE"));
+    }
+
+    // config's drives, with what its state file holds (read now) applied.
+    void adoptEmulation(EmulationConfig config) {
+        KeptState kept;
+        if (!config.stateFile.empty()) {
+            KeptStateOutcome loaded = LoadKeptState(config.stateFile);
+            // A state that cannot be read is never taken for a first run: the drives would
+            // come up with firmware they no longer hold.
+            if (auto* error = std::get_if<ConfigError>(&loaded)) {
+                refuse(error->message);
+                return;
+            }
+            kept = std::move(std::get<KeptState>(loaded));
+            ApplyKeptState(kept, config);
+        }
+        auto emulated = std::make_unique<EmulatedTransport>(std::move(config), std::move(kept));
+        EmulatedTransport* raw = emulated.get();
+        adopt(std::move(emulated), raw);
+    }
+
     // No devices, and every operation failing with the emulation's message.
     void refuse(const std::string& message) {
         openStatus_ = ZURVAX_STATUS_BAD_EMULATION_FILE;
@@ -176,6 +189,12 @@ void UseTransport(std::unique_ptr<Transport> transport) {
     Library& library = TheLibrary();
     std::lock_guard lock(library.mutex);
     library.use(std::move(transport));
+}
+
+void UseEmulation(EmulationConfig config) {
+    Library& library = TheLibrary();
+    std::lock_guard lock(library.mutex);
+    library.useEmulation(std::move(config));
 }
 
 std::optional<DriveState> EmulatedDriveState(std::uint32_t index) {
