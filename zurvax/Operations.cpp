@@ -7,7 +7,6 @@
 #include <memory>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "zurvax/Cdb.h"
 #include "zurvax/Classify.h"
@@ -18,11 +17,6 @@ namespace {
 
 // The largest READ BUFFER received on the stack: a download's chunk.
 constexpr std::size_t kReadOnStack = 8192;
-
-void CorruptLast(std::span<std::uint8_t> bytes) {
-    if (!bytes.empty())
-        bytes.back() ^= 0xFF;
-}
 
 // INQUIRY into inquiry; 0 or a failure status.
 std::uint32_t SendInquiry(Transport& transport, std::uint32_t index,
@@ -38,33 +32,24 @@ std::uint32_t SendInquiry(Transport& transport, std::uint32_t index,
 std::uint8_t Operations::deviceType(std::uint32_t index) {
     if (!exists(index))
         return transport_.deviceTypePastEnd();
-    const Intercept intercept = transport_.intercept(Operation::GetDeviceType, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return NO_DEVICE_TYPE;
+    return typeOf(index).type;
+}
+
+Operations::TypeAnswer Operations::typeOf(std::uint32_t index) {
     std::array<std::uint8_t, sizeof(INQUIRY_DATA)> inquiry{};
-    if (SendInquiry(transport_, index, inquiry) != 0) {
-        return transport_.enumeratedDeviceType(index).value_or(NO_DEVICE_TYPE);
-    }
-    std::uint8_t type = inquiry[0] & 0x1F;
-    if (intercept.kind == Intercept::Kind::Corrupt)
-        type ^= 0x01;
-    return type;
+    if (SendInquiry(transport_, index, inquiry) != 0)
+        return {transport_.enumeratedDeviceType(index).value_or(NO_DEVICE_TYPE), false};
+    return {static_cast<std::uint8_t>(inquiry[0] & 0x1F), true};
 }
 
 std::uint32_t Operations::inquiry(std::uint32_t index, INQUIRY_DATA* data) {
     if (!exists(index))
         return END_OF_DEVICE_LIST;
-    const Intercept intercept =
-        transport_.intercept(Operation::ReadRawInquiryData, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return intercept.status;
     if (data == nullptr)
         return ZURVAX_STATUS_INVALID_ARGUMENT;
     std::array<std::uint8_t, sizeof(INQUIRY_DATA)> inquiry{};
     if (const auto status = SendInquiry(transport_, index, inquiry))
         return status;
-    if (intercept.kind == Intercept::Kind::Corrupt)
-        CorruptLast(inquiry);
     std::memcpy(data->bytes, inquiry.data(), inquiry.size());
     return 0;
 }
@@ -72,13 +57,8 @@ std::uint32_t Operations::inquiry(std::uint32_t index, INQUIRY_DATA* data) {
 DevicePath Operations::path(std::uint32_t index) {
     if (!exists(index))
         return {};
-    const Intercept intercept = transport_.intercept(Operation::GetScsiPath, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return {};
     DevicePath found = transport_.devicePath(index);
     found[0] = 0;
-    if (intercept.kind == Intercept::Kind::Corrupt)
-        CorruptLast(found);
     return found;
 }
 
@@ -102,9 +82,6 @@ std::uint32_t Operations::nodes(std::uint32_t index, DEVICE_NODES* records) {
 std::uint32_t Operations::testUnitReady(std::uint32_t index) {
     if (!exists(index))
         return ZURVAX_STATUS_NO_SUCH_DEVICE;
-    const Intercept intercept = transport_.intercept(Operation::TestUnitReady, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return intercept.status;
     const Cdb cdb = TestUnitReadyCdb();
     ScsiCommand command(cdb.view(), kTestUnitReadyTimeout);
     return Classify(command, transport_.execute(index, command));
@@ -113,9 +90,6 @@ std::uint32_t Operations::testUnitReady(std::uint32_t index) {
 std::uint32_t Operations::requestSense(std::uint32_t index, SENSE_DATA* sense) {
     if (!exists(index))
         return ZURVAX_STATUS_NO_SUCH_DEVICE;
-    const Intercept intercept = transport_.intercept(Operation::RequestSense, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return intercept.status;
     if (sense == nullptr)
         return ZURVAX_STATUS_INVALID_ARGUMENT;
     const Cdb cdb = RequestSenseCdb(kRequestSenseLength);
@@ -138,8 +112,6 @@ std::uint32_t Operations::requestSense(std::uint32_t index, SENSE_DATA* sense) {
     } else {
         std::copy_n(received.begin(), std::min(count, fixed.size()), fixed.begin());
     }
-    if (intercept.kind == Intercept::Kind::Corrupt)
-        CorruptLast(fixed);
     std::memcpy(sense->bytes, fixed.data(), fixed.size());
     return 0;
 }
@@ -149,24 +121,14 @@ std::uint32_t Operations::writeBuffer(std::uint32_t index, std::uint8_t mode, st
                                       const std::uint8_t* data) {
     if (!exists(index))
         return ZURVAX_STATUS_NO_SUCH_DEVICE;
-    const Intercept intercept = transport_.intercept(Operation::WriteBuffer, index, mode);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return intercept.status;
     const auto cdb = WriteBufferCdb(mode, bufferId, offset, length);
     if (!cdb)
         return ZURVAX_STATUS_FIELD_TOO_LARGE;
     if (data == nullptr && length != 0)
         return ZURVAX_STATUS_INVALID_ARGUMENT;
 
-    std::vector<std::uint8_t> corrupted;
-    std::span<const std::uint8_t> payload(data, length);
-    if (intercept.kind == Intercept::Kind::Corrupt && length != 0) {
-        corrupted.assign(payload.begin(), payload.end());
-        CorruptLast(corrupted);
-        payload = corrupted;
-    }
     ScsiCommand command(cdb->view(), kWriteBufferTimeout);
-    command.setDataOut(payload);
+    command.setDataOut({data, length});
     return Classify(command, transport_.execute(index, command));
 }
 
@@ -175,9 +137,6 @@ std::uint32_t Operations::readBuffer(std::uint32_t index, std::uint8_t mode, std
                                      std::uint8_t* data) {
     if (!exists(index))
         return ZURVAX_STATUS_NO_SUCH_DEVICE;
-    const Intercept intercept = transport_.intercept(Operation::ReadBuffer, index, mode);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return intercept.status;
     const auto cdb = ReadBufferCdb(mode, bufferId, offset, length);
     if (!cdb)
         return ZURVAX_STATUS_FIELD_TOO_LARGE;
@@ -201,8 +160,6 @@ std::uint32_t Operations::readBuffer(std::uint32_t index, std::uint8_t mode, std
     command.setDataIn(bytes, bytes.size());
     if (const auto status = Classify(command, transport_.execute(index, command)))
         return status;
-    if (intercept.kind == Intercept::Kind::Corrupt)
-        CorruptLast(bytes);
     std::copy(bytes.begin(), bytes.end(), data);
     return 0;
 }
@@ -210,10 +167,12 @@ std::uint32_t Operations::readBuffer(std::uint32_t index, std::uint8_t mode, std
 std::uint32_t Operations::serialNumber(std::uint32_t index, char* serial, std::uint32_t size) {
     if (!exists(index))
         return ZURVAX_STATUS_NO_SUCH_DEVICE;
-    const Intercept intercept =
-        transport_.intercept(Operation::ReadSerialNumber, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return intercept.status;
+    std::size_t written = 0;
+    return serialOf(index, serial, size, written);
+}
+
+std::uint32_t Operations::serialOf(std::uint32_t index, char* serial, std::uint32_t size,
+                                   std::size_t& written) {
     if (serial == nullptr || size == 0)
         return ZURVAX_STATUS_INVALID_ARGUMENT;
     const Cdb cdb = VpdInquiryCdb(kVpdUnitSerialNumber, kSerialNumberPageLength);
@@ -239,19 +198,15 @@ std::uint32_t Operations::serialNumber(std::uint32_t index, char* serial, std::u
     const std::span<std::uint8_t> text(first, last);
     if (text.size() >= size)
         return ZURVAX_STATUS_INVALID_ARGUMENT;
-    if (intercept.kind == Intercept::Kind::Corrupt)
-        CorruptLast(text);
     std::copy(text.begin(), text.end(), serial);
     serial[text.size()] = '\0';
+    written = text.size();
     return 0;
 }
 
 std::uint32_t Operations::claim(std::uint32_t index) {
     if (!exists(index))
         return ZURVAX_STATUS_NO_SUCH_DEVICE;
-    const Intercept intercept = transport_.intercept(Operation::ClaimDevice, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return intercept.status;
     const ClaimResult claimed = transport_.claim(index);
     if (claimed.inUse)
         return ZURVAX_STATUS_DEVICE_IN_USE;
@@ -263,9 +218,6 @@ std::uint32_t Operations::claim(std::uint32_t index) {
 std::uint32_t Operations::release(std::uint32_t index) {
     if (!exists(index))
         return ZURVAX_STATUS_NO_SUCH_DEVICE;
-    const Intercept intercept = transport_.intercept(Operation::ReleaseDevice, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return intercept.status;
     transport_.release(index);
     return 0;
 }

@@ -1,17 +1,11 @@
 // The contract's operations against one transport, without the library's global
 // state, locking or trace (zurvax/ZurvaxApi.cpp adds those).
 //
-// Each existing device's call first asks the transport's intercept(); a Fail answer
-// returns its status with nothing sent (GetDeviceType then gives NO_DEVICE_TYPE and
-// GetScsiPath an all-zero path). A Corrupt answer acts normally but changes one byte of
-// the data moved, always the last one (XOR FFh): the last inquiry or sense byte, the
-// last byte READ BUFFER returns or WRITE BUFFER sends, byte 3 of the path; for
-// GetDeviceType the type's lowest bit flips. Calls without data act unchanged.
-//
 // Data reaches the caller's records and buffers only when the operation succeeds.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 
 #include "zurvax/Transport.h"
@@ -60,7 +54,6 @@ public:
     virtual std::uint32_t readBuffer(std::uint32_t index, std::uint8_t mode, std::uint8_t bufferId,
                                      std::uint32_t offset, std::uint32_t length,
                                      std::uint8_t* data);
-    // A Corrupt answer changes the last character of the serial number.
     virtual std::uint32_t serialNumber(std::uint32_t index, char* serial, std::uint32_t size);
     // The transport's claim and release; whether the device is already claimed is the
     // caller's business (zurvax/ZurvaxApi.cpp).
@@ -68,8 +61,19 @@ public:
     virtual std::uint32_t release(std::uint32_t index);
 
 protected:
-    Transport& transport() const { return transport_; }
     bool exists(std::uint32_t index) const { return index < transport_.deviceCount(); }
+
+    // What deviceType answers for an existing device, and whether an INQUIRY moved it
+    // (rather than the enumeration or nothing having a type to give).
+    struct TypeAnswer {
+        std::uint8_t type = NO_DEVICE_TYPE;
+        bool inquired = false;
+    };
+    TypeAnswer typeOf(std::uint32_t index);
+    // serialNumber for an existing device. written: the characters it put in serial when it
+    // succeeds, which may have NULs of the device's among them.
+    std::uint32_t serialOf(std::uint32_t index, char* serial, std::uint32_t size,
+                           std::size_t& written);
 
 private:
     Transport& transport_;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -12,6 +13,7 @@
 
 #include "zurvax/EmulatedTransport.h"
 #include "zurvax/EmulationConfig.h"
+#include "zurvax/FaultInjection.h"
 #include "zurvax/KeptState.h"
 #include "zurvax/Operations.h"
 #include "zurvax/RealTransport.h"
@@ -45,7 +47,7 @@ public:
         open();
         const std::string emulation = Env("ZURVAX_EMULATION");
         if (emulation.empty()) {
-            adopt(MakeRealTransport(), nullptr);
+            adopt(MakeRealTransport());
             return;
         }
         ConfigOutcome outcome =
@@ -68,10 +70,10 @@ public:
         trace_.setPath({});
     }
 
-    void use(std::unique_ptr<Transport> transport) {
+    void use(std::unique_ptr<Transport> transport, std::optional<FaultRules> faults) {
         reset();
         open();
-        adopt(std::move(transport), nullptr);
+        adopt(std::move(transport), std::move(faults));
     }
 
     void useEmulation(EmulationConfig config) {
@@ -125,22 +127,29 @@ private:
             kept = std::move(std::get<KeptState>(loaded));
             ApplyKeptState(kept, config);
         }
+        FaultRules faults = FaultRulesOf(config);
         auto emulated = std::make_unique<EmulatedTransport>(std::move(config), std::move(kept));
         EmulatedTransport* raw = emulated.get();
-        adopt(std::move(emulated), raw);
+        adopt(std::move(emulated), std::move(faults), raw);
     }
 
     // No devices, and every operation failing with the emulation's message.
     void refuse(const std::string& message) {
         openStatus_ = ZURVAX_STATUS_BAD_EMULATION_FILE;
         message_ = message;
-        adopt(std::make_unique<EmptyTransport>(), nullptr);
+        adopt(std::make_unique<EmptyTransport>());
     }
 
-    void adopt(std::unique_ptr<Transport> transport, EmulatedTransport* emulated) {
+    // transport with the plain operations, or with faults on them: only an emulation's
+    // drives have any, and the operations of the OS's devices carry none.
+    void adopt(std::unique_ptr<Transport> transport, std::optional<FaultRules> faults = {},
+               EmulatedTransport* emulated = nullptr) {
         operations_.reset();
         transport_ = std::move(transport);
-        operations_ = std::make_unique<Operations>(*transport_);
+        if (faults)
+            operations_ = std::make_unique<FaultyOperations>(*transport_, std::move(*faults));
+        else
+            operations_ = std::make_unique<Operations>(*transport_);
         emulated_ = emulated;
         if (openStatus_ == 0)
             message_ = transport_->describe();
@@ -188,7 +197,13 @@ void Reset() {
 void UseTransport(std::unique_ptr<Transport> transport) {
     Library& library = TheLibrary();
     std::lock_guard lock(library.mutex);
-    library.use(std::move(transport));
+    library.use(std::move(transport), std::nullopt);
+}
+
+void UseTransport(std::unique_ptr<Transport> transport, FaultRules faults) {
+    Library& library = TheLibrary();
+    std::lock_guard lock(library.mutex);
+    library.use(std::move(transport), std::move(faults));
 }
 
 void UseEmulation(EmulationConfig config) {

@@ -7,7 +7,7 @@
 #include "tests/fuzz/FuzzTargets.h"
 #include "zurvax/EmulatedTransport.h"
 #include "zurvax/EmulationConfig.h"
-#include "zurvax/Operations.h"
+#include "zurvax/FaultInjection.h"
 
 namespace fuzz {
 
@@ -33,8 +33,9 @@ int EmulationConfig(const std::uint8_t* data, std::size_t size) {
     // Every operation on the first few drives, twice, so that fault rules counting calls
     // get to fire. Records and buffers are heap blocks of their exact size.
     const std::size_t devices = config.devices.size();
+    zurvax::FaultRules faults = zurvax::FaultRulesOf(config);
     zurvax::EmulatedTransport transport(std::move(config));
-    zurvax::Operations operations(transport);
+    zurvax::FaultyOperations operations(transport, std::move(faults));
     const auto inquiry = std::make_unique<INQUIRY_DATA>();
     const auto sense = std::make_unique<SENSE_DATA>();
     const auto chunk = std::make_unique<std::uint8_t[]>(64);
