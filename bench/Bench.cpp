@@ -26,7 +26,6 @@
 #include "framework/headless/Headless.h"
 #include "res/resource.h"
 #include "upgrade/DownloadWorker.h"
-#include "zurvax/EmulatedTransport.h"
 #include "zurvax/EmulationConfig.h"
 #include "zurvax/Transport.h"
 #include "zurvax/Zurvax.h"
@@ -102,9 +101,7 @@ void WriteImage(const std::filesystem::path& folder, std::size_t size) {
 }
 
 void UseEmulation(const std::string& json) {
-    const auto config = zurvax::ParseEmulation(json, "bench");
-    zurvax::UseTransport(
-        std::make_unique<zurvax::EmulatedTransport>(std::get<zurvax::EmulationConfig>(config)));
+    zurvax::UseEmulation(std::get<zurvax::EmulationConfig>(zurvax::ParseEmulation(json, "bench")));
 }
 
 // A drive that keeps only the last chunk it was sent: its memory does not grow with the

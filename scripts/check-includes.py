@@ -4,8 +4,9 @@
 The build already keeps each layer from seeing the folders of layers it does not link
 (cmake/Layers.cmake). This check covers what one target cannot: the order of the program's
 folders, which share the target fwprogram; the framework's core, which must not know its
-back ends; the library's private headers, which only the library and its tests may name; and
-relative includes, which would walk round every include root.
+back ends; the library's transports to the OS's devices, which must not know its emulation;
+the library's private headers, which only the library and its tests may name; and relative
+includes, which would walk round every include root.
 
     check-includes.py [ROOT]     prints one line per wrong include; exit status 1 if any
 """
@@ -37,6 +38,16 @@ BACKENDS = ("framework/headless/", "framework/tui/", "framework/win32/")
 # the program's windows on the headless back end, names one.
 BACKEND_USERS = {"framework/headless/": ("cli",)}
 
+# The transports to the OS's devices (SG_IO, SPTI) share zurvax/ with the emulation but never
+# see it: its drives and its fault rules, which act on the emulation's library calls alone.
+REAL_TRANSPORTS = ("zurvax/RealTransport", "zurvax/SgTransport_", "zurvax/Spti")
+EMULATION = {
+    "zurvax/EmulatedDrive.h",
+    "zurvax/EmulatedTransport.h",
+    "zurvax/EmulationConfig.h",
+    "zurvax/FaultInjection.h",
+}
+
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 SOURCES = ("*.h", "*.hpp", "*.cpp", "*.c", "*.h.in")
 
@@ -51,6 +62,8 @@ def wrong(path, include):
     """Why path may not include include, or None."""
     if include.startswith("../") or "/../" in include:
         return "relative include walks round the include roots"
+    if path.startswith(REAL_TRANSPORTS) and include in EMULATION:
+        return "a transport to the OS's devices may not know the emulation"
     folder = path.split("/", 1)[0]
     target = layer_of(include)
     if target in ("tests", "bench"):

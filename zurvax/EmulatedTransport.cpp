@@ -13,10 +13,8 @@ EmulatedTransport::EmulatedTransport(EmulationConfig config, KeptState kept)
     devices_.reserve(config.devices.size());
     for (auto& device : config.devices) {
         EmulatedDrive drive(device.drive);
-        const std::size_t rules = device.faults.size();
         std::string revision = drive.firmwareRevision();
-        devices_.push_back(Device{std::move(device), std::move(drive),
-                                  std::vector<std::uint64_t>(rules, 0), std::move(revision)});
+        devices_.push_back(Device{std::move(device), std::move(drive), std::move(revision)});
     }
 }
 
@@ -66,29 +64,6 @@ ScsiResult EmulatedTransport::execute(std::uint32_t index, const ScsiCommand& co
     if (!stateFile_.empty())
         keep(devices_[index]);
     return result;
-}
-
-Intercept EmulatedTransport::intercept(Operation op, std::uint32_t index,
-                                       std::optional<std::uint8_t> mode) {
-    if (index >= devices_.size())
-        return {};
-    Device& device = devices_[index];
-    Intercept chosen;
-    for (std::size_t i = 0; i < device.config.faults.size(); ++i) {
-        const FaultRule& rule = device.config.faults[i];
-        if (rule.op && *rule.op != op)
-            continue;
-        if (rule.mode && (!mode || *rule.mode != *mode))
-            continue;
-        const std::uint64_t call = ++device.faultCalls[i];
-        const bool active = call >= rule.from && (rule.count == 0 || call - rule.from < rule.count);
-        // Every matching rule counts the call; the first active one decides it.
-        if (active && chosen.kind == Intercept::Kind::Proceed) {
-            chosen.kind = rule.corrupt ? Intercept::Kind::Corrupt : Intercept::Kind::Fail;
-            chosen.status = rule.status;
-        }
-    }
-    return chosen;
 }
 
 ClaimResult EmulatedTransport::claim(std::uint32_t index) {

@@ -1,5 +1,5 @@
-// In-process transport to emulated drives (zurvax/EmulatedDrive.h), with the fault
-// injection of the emulation file applied per library operation.
+// In-process transport to emulated drives (zurvax/EmulatedDrive.h). The emulation file's
+// fault rules act on the library's operations, not here (zurvax/FaultInjection.h).
 #pragma once
 
 #include <cstdint>
@@ -25,8 +25,6 @@ public:
     std::optional<std::uint8_t> enumeratedDeviceType(std::uint32_t index) const override;
     std::uint8_t deviceTypePastEnd() const override;
     ScsiResult execute(std::uint32_t index, const ScsiCommand& command) override;
-    Intercept intercept(Operation op, std::uint32_t index,
-                        std::optional<std::uint8_t> mode) override;
     // In use when the file says another program holds the unit's tape device.
     ClaimResult claim(std::uint32_t index) override;
     std::string describe() const override;
@@ -44,8 +42,7 @@ private:
     struct Device {
         DeviceConfig config;
         EmulatedDrive drive;
-        std::vector<std::uint64_t> faultCalls; // matching calls seen, per fault rule
-        std::string keptRevision;              // the firmware revision the state file has
+        std::string keptRevision; // the firmware revision the state file has
     };
 
     void keep(Device& device);

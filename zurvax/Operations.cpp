@@ -6,7 +6,6 @@
 #include <cstring>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "zurvax/Cdb.h"
 #include "zurvax/Classify.h"
@@ -14,15 +13,6 @@
 
 namespace zurvax {
 namespace {
-
-bool Exists(const Transport& transport, std::uint32_t index) {
-    return index < transport.deviceCount();
-}
-
-void CorruptLast(std::span<std::uint8_t> bytes) {
-    if (!bytes.empty())
-        bytes.back() ^= 0xFF;
-}
 
 // INQUIRY into inquiry; 0 or a failure status.
 std::uint32_t SendInquiry(Transport& transport, std::uint32_t index,
@@ -35,94 +25,74 @@ std::uint32_t SendInquiry(Transport& transport, std::uint32_t index,
 
 } // namespace
 
-std::uint8_t DeviceTypeOf(Transport& transport, std::uint32_t index) {
-    if (!Exists(transport, index))
-        return transport.deviceTypePastEnd();
-    const Intercept intercept = transport.intercept(Operation::GetDeviceType, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return NO_DEVICE_TYPE;
-    std::array<std::uint8_t, sizeof(INQUIRY_DATA)> inquiry{};
-    if (SendInquiry(transport, index, inquiry) != 0) {
-        return transport.enumeratedDeviceType(index).value_or(NO_DEVICE_TYPE);
-    }
-    std::uint8_t type = inquiry[0] & 0x1F;
-    if (intercept.kind == Intercept::Kind::Corrupt)
-        type ^= 0x01;
-    return type;
+std::uint8_t Operations::deviceType(std::uint32_t index) {
+    if (!exists(index))
+        return transport_.deviceTypePastEnd();
+    return typeOf(index).type;
 }
 
-std::uint32_t InquiryOf(Transport& transport, std::uint32_t index, INQUIRY_DATA* data) {
-    if (!Exists(transport, index))
+Operations::TypeAnswer Operations::typeOf(std::uint32_t index) {
+    std::array<std::uint8_t, sizeof(INQUIRY_DATA)> inquiry{};
+    if (SendInquiry(transport_, index, inquiry) != 0)
+        return {transport_.enumeratedDeviceType(index).value_or(NO_DEVICE_TYPE), false};
+    return {static_cast<std::uint8_t>(inquiry[0] & 0x1F), true};
+}
+
+std::uint32_t Operations::inquiry(std::uint32_t index, INQUIRY_DATA* data) {
+    if (!exists(index))
         return END_OF_DEVICE_LIST;
-    const Intercept intercept =
-        transport.intercept(Operation::ReadRawInquiryData, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return intercept.status;
     if (data == nullptr)
         return ZURVAX_STATUS_INVALID_ARGUMENT;
     std::array<std::uint8_t, sizeof(INQUIRY_DATA)> inquiry{};
-    if (const auto status = SendInquiry(transport, index, inquiry))
+    if (const auto status = SendInquiry(transport_, index, inquiry))
         return status;
-    if (intercept.kind == Intercept::Kind::Corrupt)
-        CorruptLast(inquiry);
     std::memcpy(data->bytes, inquiry.data(), inquiry.size());
     return 0;
 }
 
-DevicePath PathOf(Transport& transport, std::uint32_t index) {
-    if (!Exists(transport, index))
+DevicePath Operations::path(std::uint32_t index) {
+    if (!exists(index))
         return {};
-    const Intercept intercept = transport.intercept(Operation::GetScsiPath, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return {};
-    DevicePath path = transport.devicePath(index);
-    path[0] = 0;
-    if (intercept.kind == Intercept::Kind::Corrupt)
-        CorruptLast(path);
-    return path;
+    DevicePath found = transport_.devicePath(index);
+    found[0] = 0;
+    return found;
 }
 
-std::uint32_t NodesOf(Transport& transport, std::uint32_t index, DEVICE_NODES* nodes) {
-    if (nodes == nullptr)
+std::uint32_t Operations::nodes(std::uint32_t index, DEVICE_NODES* records) {
+    if (records == nullptr)
         return ZURVAX_STATUS_INVALID_ARGUMENT;
-    if (!Exists(transport, index))
+    if (!exists(index))
         return END_OF_DEVICE_LIST;
-    const DeviceNodes found = transport.deviceNodes(index);
+    const DeviceNodes found = transport_.deviceNodes(index);
     // A cut name would name another node: one that does not fit stays empty.
     const auto put = [](const std::string& name, char(&field)[sizeof DEVICE_NODES::tape]) {
         std::memset(field, 0, sizeof field);
         if (name.size() < sizeof field)
             std::memcpy(field, name.data(), name.size());
     };
-    put(found.passThrough, nodes->passThrough);
-    put(found.tape, nodes->tape);
+    put(found.passThrough, records->passThrough);
+    put(found.tape, records->tape);
     return SCSI_STATUS_OK;
 }
 
-std::uint32_t TestUnitReadyOf(Transport& transport, std::uint32_t index) {
-    if (!Exists(transport, index))
+std::uint32_t Operations::testUnitReady(std::uint32_t index) {
+    if (!exists(index))
         return ZURVAX_STATUS_NO_SUCH_DEVICE;
-    const Intercept intercept = transport.intercept(Operation::TestUnitReady, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return intercept.status;
     const Cdb cdb = TestUnitReadyCdb();
     ScsiCommand command(cdb.view(), kTestUnitReadyTimeout);
-    return Classify(command, transport.execute(index, command));
+    return Classify(command, transport_.execute(index, command));
 }
 
-std::uint32_t RequestSenseOf(Transport& transport, std::uint32_t index, SENSE_DATA* sense) {
-    if (!Exists(transport, index))
+std::uint32_t Operations::requestSense(std::uint32_t index, SENSE_DATA* sense) {
+    if (!exists(index))
         return ZURVAX_STATUS_NO_SUCH_DEVICE;
-    const Intercept intercept = transport.intercept(Operation::RequestSense, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return intercept.status;
     if (sense == nullptr)
         return ZURVAX_STATUS_INVALID_ARGUMENT;
     const Cdb cdb = RequestSenseCdb(kRequestSenseLength);
     std::array<std::uint8_t, kRequestSenseLength> received{};
     ScsiCommand command(cdb.view(), kRequestSenseTimeout);
     command.setDataIn(received, 8);
-    const ScsiResult result = transport.execute(index, command);
+    const ScsiResult result = transport_.execute(index, command);
     if (const auto status = Classify(command, result))
         return status;
 
@@ -138,46 +108,31 @@ std::uint32_t RequestSenseOf(Transport& transport, std::uint32_t index, SENSE_DA
     } else {
         std::copy_n(received.begin(), std::min(count, fixed.size()), fixed.begin());
     }
-    if (intercept.kind == Intercept::Kind::Corrupt)
-        CorruptLast(fixed);
     std::memcpy(sense->bytes, fixed.data(), fixed.size());
     return 0;
 }
 
-std::uint32_t WriteBufferOf(Transport& transport, std::uint32_t index, std::uint8_t mode,
-                            std::uint8_t bufferId, std::uint32_t offset, std::uint32_t length,
-                            const std::uint8_t* data) {
-    if (!Exists(transport, index))
+std::uint32_t Operations::writeBuffer(std::uint32_t index, std::uint8_t mode, std::uint8_t bufferId,
+                                      std::uint32_t offset, std::uint32_t length,
+                                      const std::uint8_t* data) {
+    if (!exists(index))
         return ZURVAX_STATUS_NO_SUCH_DEVICE;
-    const Intercept intercept = transport.intercept(Operation::WriteBuffer, index, mode);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return intercept.status;
     const auto cdb = WriteBufferCdb(mode, bufferId, offset, length);
     if (!cdb)
         return ZURVAX_STATUS_FIELD_TOO_LARGE;
     if (data == nullptr && length != 0)
         return ZURVAX_STATUS_INVALID_ARGUMENT;
 
-    std::vector<std::uint8_t> corrupted;
-    std::span<const std::uint8_t> payload(data, length);
-    if (intercept.kind == Intercept::Kind::Corrupt && length != 0) {
-        corrupted.assign(payload.begin(), payload.end());
-        CorruptLast(corrupted);
-        payload = corrupted;
-    }
     ScsiCommand command(cdb->view(), kWriteBufferTimeout);
-    command.setDataOut(payload);
-    return Classify(command, transport.execute(index, command));
+    command.setDataOut({data, length});
+    return Classify(command, transport_.execute(index, command));
 }
 
-std::uint32_t ReadBufferOf(Transport& transport, std::uint32_t index, std::uint8_t mode,
-                           std::uint8_t bufferId, std::uint32_t offset, std::uint32_t length,
-                           std::uint8_t* data) {
-    if (!Exists(transport, index))
+std::uint32_t Operations::readBuffer(std::uint32_t index, std::uint8_t mode, std::uint8_t bufferId,
+                                     std::uint32_t offset, std::uint32_t length,
+                                     std::uint8_t* data) {
+    if (!exists(index))
         return ZURVAX_STATUS_NO_SUCH_DEVICE;
-    const Intercept intercept = transport.intercept(Operation::ReadBuffer, index, mode);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return intercept.status;
     const auto cdb = ReadBufferCdb(mode, bufferId, offset, length);
     if (!cdb)
         return ZURVAX_STATUS_FIELD_TOO_LARGE;
@@ -193,31 +148,30 @@ std::uint32_t ReadBufferOf(Transport& transport, std::uint32_t index, std::uint8
     const std::uint8_t first = length != 0 ? data[0] : 0;
     ScsiCommand command(cdb->view(), kReadBufferTimeout);
     command.setDataIn(bytes, bytes.size());
-    if (const auto status = Classify(command, transport.execute(index, command))) {
+    if (const auto status = Classify(command, transport_.execute(index, command))) {
         if (length != 0)
             data[0] = first;
         return status;
     }
-    if (intercept.kind == Intercept::Kind::Corrupt)
-        CorruptLast(bytes);
     return 0;
 }
 
-std::uint32_t SerialNumberOf(Transport& transport, std::uint32_t index, char* serial,
-                             std::uint32_t size) {
-    if (!Exists(transport, index))
+std::uint32_t Operations::serialNumber(std::uint32_t index, char* serial, std::uint32_t size) {
+    if (!exists(index))
         return ZURVAX_STATUS_NO_SUCH_DEVICE;
-    const Intercept intercept =
-        transport.intercept(Operation::ReadSerialNumber, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return intercept.status;
+    std::size_t written = 0;
+    return serialOf(index, serial, size, written);
+}
+
+std::uint32_t Operations::serialOf(std::uint32_t index, char* serial, std::uint32_t size,
+                                   std::size_t& written) {
     if (serial == nullptr || size == 0)
         return ZURVAX_STATUS_INVALID_ARGUMENT;
     const Cdb cdb = VpdInquiryCdb(kVpdUnitSerialNumber, kSerialNumberPageLength);
     std::array<std::uint8_t, kSerialNumberPageLength> page{};
     ScsiCommand command(cdb.view(), kInquiryTimeout);
     command.setDataIn(page, 4);
-    const ScsiResult result = transport.execute(index, command);
+    const ScsiResult result = transport_.execute(index, command);
     if (const auto status = Classify(command, result))
         return status;
 
@@ -236,34 +190,27 @@ std::uint32_t SerialNumberOf(Transport& transport, std::uint32_t index, char* se
     const std::span<std::uint8_t> text(first, last);
     if (text.size() >= size)
         return ZURVAX_STATUS_INVALID_ARGUMENT;
-    if (intercept.kind == Intercept::Kind::Corrupt)
-        CorruptLast(text);
     std::copy(text.begin(), text.end(), serial);
     serial[text.size()] = '\0';
+    written = text.size();
     return 0;
 }
 
-std::uint32_t ClaimOf(Transport& transport, std::uint32_t index) {
-    if (!Exists(transport, index))
+std::uint32_t Operations::claim(std::uint32_t index) {
+    if (!exists(index))
         return ZURVAX_STATUS_NO_SUCH_DEVICE;
-    const Intercept intercept = transport.intercept(Operation::ClaimDevice, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return intercept.status;
-    const ClaimResult claim = transport.claim(index);
-    if (claim.inUse)
+    const ClaimResult claimed = transport_.claim(index);
+    if (claimed.inUse)
         return ZURVAX_STATUS_DEVICE_IN_USE;
-    if (const auto failure = ClassifyDelivery(claim.failure))
+    if (const auto failure = ClassifyDelivery(claimed.failure))
         return failure;
-    return claim.lockUnavailable ? std::uint32_t{ZURVAX_STATUS_CLAIMED_WITHOUT_LOCK} : 0;
+    return claimed.lockUnavailable ? std::uint32_t{ZURVAX_STATUS_CLAIMED_WITHOUT_LOCK} : 0;
 }
 
-std::uint32_t ReleaseOf(Transport& transport, std::uint32_t index) {
-    if (!Exists(transport, index))
+std::uint32_t Operations::release(std::uint32_t index) {
+    if (!exists(index))
         return ZURVAX_STATUS_NO_SUCH_DEVICE;
-    const Intercept intercept = transport.intercept(Operation::ReleaseDevice, index, std::nullopt);
-    if (intercept.kind == Intercept::Kind::Fail)
-        return intercept.status;
-    transport.release(index);
+    transport_.release(index);
     return 0;
 }
 

@@ -11,7 +11,6 @@
 #include <optional>
 #include <string>
 
-#include "zurvax/Operation.h"
 #include "zurvax/ScsiCommand.h"
 #include "zurvax/ZurvaxApi.h"
 
@@ -24,18 +23,6 @@ using DevicePath = std::array<std::uint8_t, 4>;
 struct DeviceNodes {
     std::string passThrough;
     std::string tape;
-};
-
-// What a transport wants done with one library operation before any command is sent.
-// Only the emulator's fault injection returns anything but Proceed.
-struct Intercept {
-    enum class Kind {
-        Proceed, // act normally
-        Fail,    // do nothing and return status
-        Corrupt, // act, but change one byte of the data moved (see zurvax/Operations.h)
-    };
-    Kind kind = Kind::Proceed;
-    std::uint32_t status = 0;
 };
 
 // What claiming a device came to: held, refused because another opener holds it, or failed
@@ -70,11 +57,6 @@ public:
     // Data-in lands in the command's buffer; everything else is reported in the result.
     // Never throws.
     virtual ScsiResult execute(std::uint32_t index, const ScsiCommand& command) = 0;
-    // Called once per library operation on an existing device, before anything is sent.
-    // mode is set for WriteBuffer and ReadBuffer.
-    virtual Intercept intercept(Operation, std::uint32_t, std::optional<std::uint8_t>) {
-        return {};
-    }
     // Holds the device's tape node (index < deviceCount()) exclusively until release(); a
     // device without one is claimed with nothing held. The library never claims a device
     // twice without a release between.

@@ -23,6 +23,8 @@
 #include <vector>
 
 #include "zurvax/EmulatedDrive.h"
+#include "zurvax/EmulationConfig.h"
+#include "zurvax/FaultInjection.h"
 #include "zurvax/Transport.h"
 
 namespace zurvax {
@@ -34,6 +36,14 @@ void Reset();
 // Makes transport the library's source until the next Reset(), as if it had been opened
 // (ZurvaxOpen returns 0). ZURVAX_TRACE is read now. For tests with transport doubles.
 void UseTransport(std::unique_ptr<Transport> transport);
+// The same, with an emulation's fault rules on the library's calls, faults[i] on device i:
+// for doubles that hand their commands on to emulated drives.
+void UseTransport(std::unique_ptr<Transport> transport, FaultRules faults);
+
+// Makes config's drives the library's source until the next Reset(), as if ZURVAX_EMULATION
+// named a file holding config: its fault rules apply, and its state file is read now (one
+// that cannot be read fails every operation as a bad file does). ZURVAX_TRACE is read now.
+void UseEmulation(EmulationConfig config);
 
 // A copy of what an emulated drive holds right now.
 struct DriveState {

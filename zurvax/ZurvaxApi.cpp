@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -12,6 +13,7 @@
 
 #include "zurvax/EmulatedTransport.h"
 #include "zurvax/EmulationConfig.h"
+#include "zurvax/FaultInjection.h"
 #include "zurvax/KeptState.h"
 #include "zurvax/Operations.h"
 #include "zurvax/RealTransport.h"
@@ -42,11 +44,10 @@ public:
     void ensureOpen() {
         if (opened_)
             return;
-        opened_ = true;
-        trace_.setPath(Env("ZURVAX_TRACE"));
+        open();
         const std::string emulation = Env("ZURVAX_EMULATION");
         if (emulation.empty()) {
-            adopt(MakeRealTransport(), nullptr);
+            adopt(MakeRealTransport());
             return;
         }
         ConfigOutcome outcome =
@@ -55,22 +56,7 @@ public:
             refuse(error->message);
             return;
         }
-        auto& config = std::get<EmulationConfig>(outcome);
-        KeptState kept;
-        if (!config.stateFile.empty()) {
-            KeptStateOutcome loaded = LoadKeptState(config.stateFile);
-            // A state that cannot be read is never taken for a first run: the drives would
-            // come up with firmware they no longer hold.
-            if (auto* error = std::get_if<ConfigError>(&loaded)) {
-                refuse(error->message);
-                return;
-            }
-            kept = std::move(std::get<KeptState>(loaded));
-            ApplyKeptState(kept, config);
-        }
-        auto emulated = std::make_unique<EmulatedTransport>(std::move(config), std::move(kept));
-        EmulatedTransport* raw = emulated.get();
-        adopt(std::move(emulated), raw);
+        adoptEmulation(std::move(std::get<EmulationConfig>(outcome)));
     }
 
     void reset() {
@@ -78,20 +64,27 @@ public:
         opened_ = false;
         openStatus_ = 0;
         message_.clear();
+        operations_.reset();
         transport_.reset();
         emulated_ = nullptr;
         trace_.setPath({});
     }
 
-    void use(std::unique_ptr<Transport> transport) {
+    void use(std::unique_ptr<Transport> transport, std::optional<FaultRules> faults) {
         reset();
-        opened_ = true;
-        trace_.setPath(Env("ZURVAX_TRACE"));
-        adopt(std::move(transport), nullptr);
+        open();
+        adopt(std::move(transport), std::move(faults));
     }
 
-    // The transport operations use; an empty one while a bad emulation file is in force.
-    Transport& transport() { return *transport_; }
+    void useEmulation(EmulationConfig config) {
+        reset();
+        open();
+        adoptEmulation(std::move(config));
+    }
+
+    // The operations on the source; on an empty transport while a bad emulation file is in
+    // force.
+    Operations& operations() { return *operations_; }
     bool failed() const { return openStatus_ != 0; }
     std::uint32_t openStatus() const { return openStatus_; }
     const std::string& message() const { return message_; }
@@ -115,15 +108,48 @@ public:
     }
 
 private:
+    void open() {
+        opened_ = true;
+        trace_.setPath(Env("ZURVAX_TRACE"));
+    }
+
+    // config's drives, with what its state file holds (read now) applied.
+    void adoptEmulation(EmulationConfig config) {
+        KeptState kept;
+        if (!config.stateFile.empty()) {
+            KeptStateOutcome loaded = LoadKeptState(config.stateFile);
+            // A state that cannot be read is never taken for a first run: the drives would
+            // come up with firmware they no longer hold.
+            if (auto* error = std::get_if<ConfigError>(&loaded)) {
+                refuse(error->message);
+                return;
+            }
+            kept = std::move(std::get<KeptState>(loaded));
+            ApplyKeptState(kept, config);
+        }
+        FaultRules faults = FaultRulesOf(config);
+        auto emulated = std::make_unique<EmulatedTransport>(std::move(config), std::move(kept));
+        EmulatedTransport* raw = emulated.get();
+        adopt(std::move(emulated), std::move(faults), raw);
+    }
+
     // No devices, and every operation failing with the emulation's message.
     void refuse(const std::string& message) {
         openStatus_ = ZURVAX_STATUS_BAD_EMULATION_FILE;
         message_ = message;
-        adopt(std::make_unique<EmptyTransport>(), nullptr);
+        adopt(std::make_unique<EmptyTransport>());
     }
 
-    void adopt(std::unique_ptr<Transport> transport, EmulatedTransport* emulated) {
+    // transport with the plain operations, or with faults on them: only an emulation's
+    // drives have any, and the operations of the OS's devices carry none.
+    void adopt(std::unique_ptr<Transport> transport, std::optional<FaultRules> faults = {},
+               EmulatedTransport* emulated = nullptr) {
+        operations_.reset();
         transport_ = std::move(transport);
+        if (faults)
+            operations_ = std::make_unique<FaultyOperations>(*transport_, std::move(*faults));
+        else
+            operations_ = std::make_unique<Operations>(*transport_);
         emulated_ = emulated;
         if (openStatus_ == 0)
             message_ = transport_->describe();
@@ -134,6 +160,8 @@ private:
     std::uint32_t openStatus_ = 0;
     std::string message_;
     std::unique_ptr<Transport> transport_;
+    // After transport_, which it refers to: members go in reverse order.
+    std::unique_ptr<Operations> operations_;
     EmulatedTransport* emulated_ = nullptr;
     TraceLog trace_;
 };
@@ -169,7 +197,19 @@ void Reset() {
 void UseTransport(std::unique_ptr<Transport> transport) {
     Library& library = TheLibrary();
     std::lock_guard lock(library.mutex);
-    library.use(std::move(transport));
+    library.use(std::move(transport), std::nullopt);
+}
+
+void UseTransport(std::unique_ptr<Transport> transport, FaultRules faults) {
+    Library& library = TheLibrary();
+    std::lock_guard lock(library.mutex);
+    library.use(std::move(transport), std::move(faults));
+}
+
+void UseEmulation(EmulationConfig config) {
+    Library& library = TheLibrary();
+    std::lock_guard lock(library.mutex);
+    library.useEmulation(std::move(config));
 }
 
 std::optional<DriveState> EmulatedDriveState(std::uint32_t index) {
@@ -221,8 +261,8 @@ extern "C" {
 
 uint8_t GetDeviceType(uint32_t index) {
     return zurvax::Call<uint8_t>(NO_DEVICE_TYPE, [&](Library& library) {
-        const uint8_t type = library.failed() ? uint8_t{NO_DEVICE_TYPE}
-                                              : zurvax::DeviceTypeOf(library.transport(), index);
+        const uint8_t type =
+            library.failed() ? uint8_t{NO_DEVICE_TYPE} : library.operations().deviceType(index);
         library.trace([&] {
             return "GetDeviceType " + std::to_string(index) + " -> " + std::to_string(type);
         });
@@ -232,9 +272,8 @@ uint8_t GetDeviceType(uint32_t index) {
 
 uint32_t ReadRawInquiryData(uint32_t index, INQUIRY_DATA* data) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
-        const uint32_t status = library.failed()
-                                    ? library.openStatus()
-                                    : zurvax::InquiryOf(library.transport(), index, data);
+        const uint32_t status =
+            library.failed() ? library.openStatus() : library.operations().inquiry(index, data);
         library.trace([&] {
             return "ReadRawInquiryData " + std::to_string(index) + " -> " + zurvax::Hex(status);
         });
@@ -245,7 +284,7 @@ uint32_t ReadRawInquiryData(uint32_t index, INQUIRY_DATA* data) {
 SCSI_PATH GetScsiPath(uint32_t index) {
     return zurvax::Call<SCSI_PATH>(SCSI_PATH{}, [&](Library& library) {
         const zurvax::DevicePath path =
-            library.failed() ? zurvax::DevicePath{} : zurvax::PathOf(library.transport(), index);
+            library.failed() ? zurvax::DevicePath{} : library.operations().path(index);
         SCSI_PATH result{};
         std::memcpy(result.bytes, path.data(), sizeof result.bytes);
         char text[12];
@@ -257,9 +296,8 @@ SCSI_PATH GetScsiPath(uint32_t index) {
 
 uint32_t GetDeviceNodes(uint32_t index, DEVICE_NODES* nodes) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
-        const uint32_t status = library.failed()
-                                    ? library.openStatus()
-                                    : zurvax::NodesOf(library.transport(), index, nodes);
+        const uint32_t status =
+            library.failed() ? library.openStatus() : library.operations().nodes(index, nodes);
         library.trace([&] {
             return "GetDeviceNodes " + std::to_string(index) + " -> " + zurvax::Hex(status);
         });
@@ -269,9 +307,8 @@ uint32_t GetDeviceNodes(uint32_t index, DEVICE_NODES* nodes) {
 
 uint32_t TestUnitReady(uint32_t index) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
-        const uint32_t status = library.failed()
-                                    ? library.openStatus()
-                                    : zurvax::TestUnitReadyOf(library.transport(), index);
+        const uint32_t status =
+            library.failed() ? library.openStatus() : library.operations().testUnitReady(index);
         library.trace([&] {
             return "TestUnitReady " + std::to_string(index) + " -> " + zurvax::Hex(status);
         });
@@ -281,9 +318,8 @@ uint32_t TestUnitReady(uint32_t index) {
 
 uint32_t RequestSense(uint32_t index, SENSE_DATA* sense) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
-        const uint32_t status = library.failed()
-                                    ? library.openStatus()
-                                    : zurvax::RequestSenseOf(library.transport(), index, sense);
+        const uint32_t status = library.failed() ? library.openStatus()
+                                                 : library.operations().requestSense(index, sense);
         library.trace(
             [&] { return "RequestSense " + std::to_string(index) + " -> " + zurvax::Hex(status); });
         return status;
@@ -293,10 +329,10 @@ uint32_t RequestSense(uint32_t index, SENSE_DATA* sense) {
 uint32_t WriteBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t offset,
                      uint32_t length, uint8_t* data) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
-        const uint32_t status = library.failed()
-                                    ? library.openStatus()
-                                    : zurvax::WriteBufferOf(library.transport(), index, mode,
-                                                            bufferId, offset, length, data);
+        const uint32_t status =
+            library.failed()
+                ? library.openStatus()
+                : library.operations().writeBuffer(index, mode, bufferId, offset, length, data);
         library.trace([&] {
             return BufferCall("WriteBuffer", index, mode, bufferId, offset, length, status);
         });
@@ -307,10 +343,10 @@ uint32_t WriteBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t of
 uint32_t ReadBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t offset,
                     uint32_t length, uint8_t* data) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
-        const uint32_t status = library.failed()
-                                    ? library.openStatus()
-                                    : zurvax::ReadBufferOf(library.transport(), index, mode,
-                                                           bufferId, offset, length, data);
+        const uint32_t status =
+            library.failed()
+                ? library.openStatus()
+                : library.operations().readBuffer(index, mode, bufferId, offset, length, data);
         library.trace([&] {
             return BufferCall("ReadBuffer", index, mode, bufferId, offset, length, status);
         });
@@ -320,9 +356,9 @@ uint32_t ReadBuffer(uint32_t index, uint8_t mode, uint8_t bufferId, uint32_t off
 
 uint32_t ReadSerialNumber(uint32_t index, char* serial, uint32_t size) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
-        const uint32_t status =
-            library.failed() ? library.openStatus()
-                             : zurvax::SerialNumberOf(library.transport(), index, serial, size);
+        const uint32_t status = library.failed()
+                                    ? library.openStatus()
+                                    : library.operations().serialNumber(index, serial, size);
         library.trace([&] {
             std::string line =
                 "ReadSerialNumber " + std::to_string(index) + " -> " + zurvax::Hex(status);
@@ -342,9 +378,8 @@ uint32_t ClaimDevice(uint32_t index) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
         uint32_t status = library.openStatus();
         if (!library.failed()) {
-            status = library.claimed().count(index) != 0
-                         ? ZURVAX_STATUS_DEVICE_IN_USE
-                         : zurvax::ClaimOf(library.transport(), index);
+            status = library.claimed().count(index) != 0 ? ZURVAX_STATUS_DEVICE_IN_USE
+                                                         : library.operations().claim(index);
             if (status == 0 || status == ZURVAX_STATUS_CLAIMED_WITHOUT_LOCK)
                 library.claimed().insert(index);
         }
@@ -358,7 +393,7 @@ uint32_t ReleaseDevice(uint32_t index) {
     return zurvax::Call<uint32_t>(ZURVAX_STATUS_OS_ERROR, [&](Library& library) {
         uint32_t status = library.openStatus();
         if (!library.failed()) {
-            status = zurvax::ReleaseOf(library.transport(), index);
+            status = library.operations().release(index);
             if (status == 0)
                 library.claimed().erase(index);
         }

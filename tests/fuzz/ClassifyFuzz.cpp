@@ -112,6 +112,7 @@ int Classify(const std::uint8_t* data, std::size_t size) {
     // The operations copying what the transport left into the caller's records, which
     // are heap blocks of their exact size.
     ScriptedTransport transport(in);
+    zurvax::Operations operations(transport);
     const auto inquiry = std::make_unique<INQUIRY_DATA>();
     const auto sense = std::make_unique<SENSE_DATA>();
     const std::size_t length = in.Byte();
@@ -121,24 +122,24 @@ int Classify(const std::uint8_t* data, std::size_t size) {
         *sense = SENSE_DATA{};
         switch (in.Byte() % 6) {
         case 0:
-            zurvax::DeviceTypeOf(transport, 0);
+            operations.deviceType(0);
             break;
         case 1:
-            zurvax::InquiryOf(transport, 0, inquiry.get());
+            operations.inquiry(0, inquiry.get());
             break;
         case 2:
-            zurvax::TestUnitReadyOf(transport, 0);
+            operations.testUnitReady(0);
             break;
         case 3: {
-            const std::uint32_t status = zurvax::RequestSenseOf(transport, 0, sense.get());
+            const std::uint32_t status = operations.requestSense(0, sense.get());
             if (status != 0)
                 FUZZ_CHECK(sense->bytes[0] == 0 && sense->bytes[14] == 0);
             break;
         }
         case 4: {
             std::memset(buffer.get(), 0xEE, length + 1);
-            const std::uint32_t status = zurvax::ReadBufferOf(
-                transport, 0, 2, 0, 0, static_cast<std::uint32_t>(length), buffer.get());
+            const std::uint32_t status =
+                operations.readBuffer(0, 2, 0, 0, static_cast<std::uint32_t>(length), buffer.get());
             // A failed read leaves the caller's first byte as it was, and no read writes
             // past the length.
             FUZZ_CHECK(buffer[length] == 0xEE);
@@ -147,8 +148,7 @@ int Classify(const std::uint8_t* data, std::size_t size) {
             break;
         }
         default:
-            zurvax::WriteBufferOf(transport, 0, 2, 0, 0, static_cast<std::uint32_t>(length),
-                                  buffer.get());
+            operations.writeBuffer(0, 2, 0, 0, static_cast<std::uint32_t>(length), buffer.get());
             break;
         }
     }

@@ -7,7 +7,7 @@
 #include "tests/fuzz/FuzzTargets.h"
 #include "zurvax/EmulatedTransport.h"
 #include "zurvax/EmulationConfig.h"
-#include "zurvax/Operations.h"
+#include "zurvax/FaultInjection.h"
 
 namespace fuzz {
 
@@ -33,7 +33,9 @@ int EmulationConfig(const std::uint8_t* data, std::size_t size) {
     // Every operation on the first few drives, twice, so that fault rules counting calls
     // get to fire. Records and buffers are heap blocks of their exact size.
     const std::size_t devices = config.devices.size();
+    zurvax::FaultRules faults = zurvax::FaultRulesOf(config);
     zurvax::EmulatedTransport transport(std::move(config));
+    zurvax::FaultyOperations operations(transport, std::move(faults));
     const auto inquiry = std::make_unique<INQUIRY_DATA>();
     const auto sense = std::make_unique<SENSE_DATA>();
     const auto chunk = std::make_unique<std::uint8_t[]>(64);
@@ -41,16 +43,16 @@ int EmulationConfig(const std::uint8_t* data, std::size_t size) {
         for (std::uint32_t index = 0; index <= devices && index < 4; ++index) {
             *inquiry = INQUIRY_DATA{};
             *sense = SENSE_DATA{};
-            zurvax::DeviceTypeOf(transport, index);
-            zurvax::InquiryOf(transport, index, inquiry.get());
-            zurvax::PathOf(transport, index);
-            zurvax::TestUnitReadyOf(transport, index);
-            zurvax::RequestSenseOf(transport, index, sense.get());
+            operations.deviceType(index);
+            operations.inquiry(index, inquiry.get());
+            operations.path(index);
+            operations.testUnitReady(index);
+            operations.requestSense(index, sense.get());
             std::memset(chunk.get(), 'K', 64);
-            zurvax::WriteBufferOf(transport, index, 2, 0, 0, 64, chunk.get());
-            zurvax::ReadBufferOf(transport, index, 2, 0, 0, 64, chunk.get());
-            zurvax::ReadBufferOf(transport, index, 3, 0, 0, 4, chunk.get());
-            zurvax::WriteBufferOf(transport, index, 5, 0, 0, 0, nullptr);
+            operations.writeBuffer(index, 2, 0, 0, 64, chunk.get());
+            operations.readBuffer(index, 2, 0, 0, 64, chunk.get());
+            operations.readBuffer(index, 3, 0, 0, 4, chunk.get());
+            operations.writeBuffer(index, 5, 0, 0, 0, nullptr);
         }
     }
     return 0;

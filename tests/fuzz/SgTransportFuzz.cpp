@@ -93,6 +93,7 @@ int SgTransport(const std::uint8_t* data, std::size_t size) {
     zurvax::SgTransport transport(std::make_unique<FuzzedKernel>(in), "/dev");
     transport.describe();
     const std::uint32_t devices = transport.deviceCount();
+    zurvax::Operations operations(transport);
     FUZZ_CHECK(devices <= 3);
 
     // Records and buffers are heap blocks of their exact size.
@@ -104,27 +105,26 @@ int SgTransport(const std::uint8_t* data, std::size_t size) {
         const std::uint32_t index = in.Byte() % (devices + 1);
         switch (in.Byte() % 7) {
         case 0:
-            zurvax::DeviceTypeOf(transport, index);
+            operations.deviceType(index);
             break;
         case 1:
-            zurvax::InquiryOf(transport, index, inquiry.get());
+            operations.inquiry(index, inquiry.get());
             break;
         case 2:
-            zurvax::TestUnitReadyOf(transport, index);
+            operations.testUnitReady(index);
             break;
         case 3:
-            zurvax::RequestSenseOf(transport, index, sense.get());
+            operations.requestSense(index, sense.get());
             break;
         case 4:
-            zurvax::ReadBufferOf(transport, index, 2, 0, 0, static_cast<std::uint32_t>(length),
-                                 buffer.get());
+            operations.readBuffer(index, 2, 0, 0, static_cast<std::uint32_t>(length), buffer.get());
             break;
         case 5:
-            zurvax::WriteBufferOf(transport, index, 2, 0, 0, static_cast<std::uint32_t>(length),
-                                  buffer.get());
+            operations.writeBuffer(index, 2, 0, 0, static_cast<std::uint32_t>(length),
+                                   buffer.get());
             break;
         default:
-            zurvax::PathOf(transport, index);
+            operations.path(index);
             break;
         }
     }

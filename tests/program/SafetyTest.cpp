@@ -12,6 +12,7 @@
 #include "tests/program/Harness.h"
 #include "zurvax/EmulatedTransport.h"
 #include "zurvax/EmulationConfig.h"
+#include "zurvax/FaultInjection.h"
 #include "zurvax/Zurvax.h"
 
 namespace program::test {
@@ -212,7 +213,8 @@ TEST(Download, AnEmptyImageIsRefusedBeforeAnyDeviceCommand) {
 class AroundEmulatedDrives : public zurvax::Transport {
 public:
     explicit AroundEmulatedDrives(const std::string& json)
-        : m_drives(std::get<zurvax::EmulationConfig>(zurvax::ParseEmulation(json, "test"))) {}
+        : AroundEmulatedDrives(
+              std::get<zurvax::EmulationConfig>(zurvax::ParseEmulation(json, "test"))) {}
     std::uint32_t deviceCount() const override { return m_drives.deviceCount(); }
     zurvax::DevicePath devicePath(std::uint32_t index) const override {
         return m_drives.devicePath(index);
@@ -223,16 +225,25 @@ public:
     zurvax::ScsiResult execute(std::uint32_t index, const zurvax::ScsiCommand& command) override {
         return m_drives.execute(index, command);
     }
-    zurvax::Intercept intercept(zurvax::Operation op, std::uint32_t index,
-                                std::optional<std::uint8_t> mode) override {
-        return m_drives.intercept(op, index, mode);
-    }
     zurvax::ClaimResult claim(std::uint32_t index) override { return m_drives.claim(index); }
     std::string describe() const override { return {}; }
+    // The drives' fault rules, for the library's calls through this transport.
+    const zurvax::FaultRules& faults() const { return m_faults; }
 
 private:
+    explicit AroundEmulatedDrives(zurvax::EmulationConfig config)
+        : m_faults(zurvax::FaultRulesOf(config)), m_drives(std::move(config)) {}
+
+    zurvax::FaultRules m_faults;
     zurvax::EmulatedTransport m_drives;
 };
+
+// Makes transport the library's source, with its drives' fault rules on the library's calls.
+template <typename Around> const Around& UseAround(std::unique_ptr<Around> transport) {
+    const Around& used = *transport;
+    zurvax::UseTransport(std::move(transport), used.faults());
+    return used;
+}
 
 // The emulated drives, with the image file rewritten by another program as the second
 // chunk arrives.
@@ -278,10 +289,8 @@ TEST(Download, AnImageChangedWhileItIsSentIsNeverCommitted) {
     for (const std::string& rewrite : {std::string(16, 'X'), std::string(3 * kChunk + 10, 'Y')}) {
         ProgramRun run(json);
         run.WriteImage(SampleImage(3 * kChunk));
-        auto transport =
-            std::make_unique<RewritingTransport>(json, run.folder() / "kmr47000_0200.gbf", rewrite);
-        const RewritingTransport& rewriting = *transport;
-        zurvax::UseTransport(std::move(transport));
+        const RewritingTransport& rewriting = UseAround(std::make_unique<RewritingTransport>(
+            json, run.folder() / "kmr47000_0200.gbf", rewrite));
         UpgradeTheOnlyDrive(run);
 
 #ifdef _WIN32
@@ -318,15 +327,17 @@ TEST(Download, TheWorkerGivesTheDriveBackBeforeItSignals) {
         const char* name;
         const char* drive;
         int chunks; // the image's size; -1: no image at all
+        bool upgraded;
     } cases[] = {
-        {"upgraded", R"({"check_image":false})", 3},
+        {"upgraded", R"({"check_image":false})", 3, true},
         {"a chunk refused",
          R"({"check_image":false,"faults":[{"op":"WriteBuffer","mode":2,"from":2,"status":"0x2400"}]})",
-         3},
+         3, false},
         {"the commit refused",
-         R"({"check_image":false,"faults":[{"op":"WriteBuffer","mode":5,"status":"0x2400"}]})", 3},
-        {"no image", R"({"check_image":false})", -1},
-        {"an empty image", R"({"check_image":false})", 0},
+         R"({"check_image":false,"faults":[{"op":"WriteBuffer","mode":5,"status":"0x2400"}]})", 3,
+         false},
+        {"no image", R"({"check_image":false})", -1, false},
+        {"an empty image", R"({"check_image":false})", 0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -334,13 +345,14 @@ TEST(Download, TheWorkerGivesTheDriveBackBeforeItSignals) {
         ProgramRun run(json);
         if (c.chunks >= 0)
             run.WriteImage(SampleImage(static_cast<std::size_t>(c.chunks) * kChunk));
-        auto transport = std::make_unique<ReleaseWatchingTransport>(json);
-        const ReleaseWatchingTransport& watching = *transport;
-        zurvax::UseTransport(std::move(transport));
+        const ReleaseWatchingTransport& watching =
+            UseAround(std::make_unique<ReleaseWatchingTransport>(json));
         UpgradeTheOnlyDrive(run);
 
         EXPECT_EQ(run.kernel().StartedThreadPriorities().size(), 1u);
         EXPECT_EQ(watching.signalledAtRelease(), std::vector<bool>{false});
+        // The faults reach the library's calls through the test's own transport.
+        EXPECT_EQ(Count(run.BoxTexts(), kSuccess), c.upgraded ? 1u : 0u);
     }
 }
 

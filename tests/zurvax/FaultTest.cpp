@@ -1,7 +1,8 @@
-// Fault injection of the emulated transport: which calls it hits and what they do.
+// Fault injection into the emulation's library calls: which calls it hits and what they do.
 #include <numeric>
 
 #include "TestSupport.h"
+#include "zurvax/FaultInjection.h"
 #include "zurvax/ZurvaxStatus.h"
 
 namespace zurvax::test {
@@ -150,6 +151,25 @@ TEST_F(FaultTest, CorruptChangesOneByteOfWhatIsMoved) {
     EXPECT_EQ(differing({std::begin(sense.bytes), std::end(sense.bytes)},
                         {std::begin(plain.bytes), std::end(plain.bytes)}),
               1u);
+}
+
+// A device's serial number may hold NULs; the emulated drives never send one.
+TEST_F(FaultTest, CorruptChangesTheSerialNumbersLastCharacterEvenPastANul) {
+    std::vector<Recorded> log;
+    auto transport = std::make_unique<RecordingTransport>(log);
+    transport->script.dataIn = {0x01, 0x80, 0x00, 0x05, 'A', 'B', 0, 'C', 'D'};
+    FaultRule corrupt;
+    corrupt.op = Operation::ReadSerialNumber;
+    corrupt.corrupt = true;
+    UseTransport(std::move(transport), FaultRules{{corrupt}});
+    const std::string sent("AB\0CD\0", 6);
+    std::string corrupted = sent;
+    corrupted[4] = static_cast<char>('D' ^ 0xFF);
+    char serial[SERIAL_NUMBER_SIZE];
+    ASSERT_EQ(ReadSerialNumber(0, serial, sizeof serial), 0u);
+    EXPECT_EQ(std::string(serial, 6), corrupted);
+    ASSERT_EQ(ReadSerialNumber(0, serial, sizeof serial), 0u);
+    EXPECT_EQ(std::string(serial, 6), sent);
 }
 
 TEST_F(FaultTest, CountsStartAgainWhenTheLibraryIsOpenedAgain) {
