@@ -15,12 +15,14 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 STEPS=(deps linux ansible static linux_asan linux_tsan win32 fuzz package)
-# Steps that mostly wait (the Ansible playbooks on emulated drives in real time, over SSH)
-# run in the background beside the steps after them, when there are any, up to the first
-# step of JOIN_BEFORE: the Wine and qemu cases and the fuzzers, which run for a fixed time,
-# keep the cores to themselves.
+# Work that mostly waits (the Ansible playbooks and the command-line suites on emulated
+# drives in real time, over SSH) runs in the background beside the builds after it: the
+# step ansible when more steps follow, and the Linux presets' suites (run_ctest_beside).
+# All of it is joined, its output shown and counted, before the Wine and qemu suites of
+# step win32 and before the steps of JOIN_BEFORE: they keep the cores to themselves (the
+# fuzzers run for a fixed time).
 BACKGROUND=(ansible)
-JOIN_BEFORE=(win32 fuzz package)
+JOIN_BEFORE=(fuzz package)
 
 PASSED=0
 FAILED=0
@@ -61,7 +63,10 @@ host_runs_wine32() {
 }
 
 step_deps() { bash scripts/install-deps.sh; }
-step_linux() { build_preset linux && run_ctest linux; }
+# run_ctest in the background (see BACKGROUND): counted when joined.
+run_ctest_beside() { beside "ctest-$1" run_ctest "$@"; }
+
+step_linux() { build_preset linux && run_ctest_beside linux; }
 # Runs one check (a command) and counts it as one test.
 count_check() {
     if "$@"; then
@@ -104,7 +109,7 @@ step_ansible() {
 }
 # The sanitizer presets leave the qemu tests (label "kernel") to step linux: their programs
 # run inside the virtual machine, built statically without sanitizers.
-step_linux_asan() { build_preset linux-asan && run_ctest linux-asan; }
+step_linux_asan() { build_preset linux-asan && run_ctest_beside linux-asan; }
 # ThreadSanitizer only where there are threads: the suites labelled "threads", and only their
 # executables built (tests/CMakeLists.txt, fw_threaded_test).
 # ThreadSanitizer of g++ 12 cannot map its shadow memory when the kernel randomises mmap
@@ -115,9 +120,9 @@ step_linux_tsan() {
     bits=$(cat /proc/sys/vm/mmap_rnd_bits 2>/dev/null || echo 28)
     if [ "$bits" -gt 28 ]; then
         local CTEST_LAUNCH=(setarch "$(uname -m)" -R)
-        run_ctest linux-tsan
+        run_ctest_beside linux-tsan
     else
-        run_ctest linux-tsan
+        run_ctest_beside linux-tsan
     fi
 }
 step_win32() {
@@ -126,10 +131,13 @@ step_win32() {
         if host_runs_wine32; then where=win32; else where=win64; fi
     fi
     # The shipped program inside qemu takes one core for a minute or two, while the suites
-    # under Wine mostly wait on windows: it runs beside them, once the builds are done.
+    # under Wine mostly wait on windows: it runs beside them, once the builds are done, and
+    # so does the fuzz step's build when that step is to come.
     if [ "$where" = win32 ]; then
         build_preset win32 || return
+        join_background || return
         win32_kernel_begin
+        fuzz_build_beside
         run_ctest win32 || rc=1
     else
         # The shipped program is always built, warnings as errors; the suites are built
@@ -137,16 +145,21 @@ step_win32() {
         cmake --preset win32 && cmake --build --preset win32 --target fwupgrade ZURVAX || return
         echo "note: this machine cannot start Wine's 32-bit loader: the Windows tests run" \
              "from the 64-bit build of the same code (preset win64) under 64-bit Wine"
-        if build_preset win64; then
+        if build_preset win64 && join_background; then
             win32_kernel_begin
+            fuzz_build_beside
             run_ctest win64 || rc=1
         else
+            join_background || true
             rc=1
             win32_kernel_begin
         fi
     fi
     win32_kernel_end || rc=1
     return "$rc"
+}
+fuzz_build_beside() {
+    if in_list fuzz "${selected[@]}"; then beside fuzz-build fuzz_build; fi
 }
 # The shipped 32-bit program under Wine inside qemu, against drives the guest's kernel serves
 # (tests/win32-kernel/run-vm.sh). The guest's kernel runs Wine's 32-bit loader, so it runs
@@ -194,12 +207,15 @@ win32_kernel_end() {
 # corpus and counts as one test. A crash fails the step and leaves its input in
 # build/fuzz/crashes/<target>/, to be added to tests/fuzz/regressions/<target>/.
 # The tree's warnings are errors in the gcc presets; here only the fuzz code's are.
-step_fuzz() {
-    local dir=build/fuzz seconds=${FWUPGRADE_FUZZ_SECONDS:-20} rc=0 corpus target runs
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+fuzz_build() {
+    cmake -S . -B build/fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
         -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS_DEBUG="-O1 -g" -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
         -DFWUPGRADE_WERROR=OFF -DFWUPGRADE_SANITIZE=fuzzer-no-link,address,undefined \
-        -DFWUPGRADE_FUZZ=ON && cmake --build "$dir" --target fuzzers || return
+        -DFWUPGRADE_FUZZ=ON && cmake --build build/fuzz --target fuzzers
+}
+step_fuzz() {
+    local dir=build/fuzz seconds=${FWUPGRADE_FUZZ_SECONDS:-20} rc=0 corpus target runs
+    fuzz_build || return
     mkdir -p "$LOGDIR"
     # One target per core at a time: each is a single process for its whole time.
     local targets=()
@@ -306,18 +322,20 @@ in_list() {
     for each in "$@"; do [ "$each" = "$item" ] && return 0; done
     return 1
 }
-# A step in the background counts into files of its own: its output, then "status passed
-# failed seconds", taken up by join_background.
-start_background() {
+# beside NAME COMMAND...: COMMAND in the background, counting into files of its own: its
+# output, then "status passed failed seconds", taken up by join_background.
+beside() {
+    local name=$1
+    shift
     mkdir -p "$LOGDIR"
-    log "$1 (in the background beside the next steps; its output follows when it is joined)"
+    echo "$name: in the background beside what follows; its output comes when it is joined"
     { local rc=0 t0
       t0=$(date +%s)
       PASSED=0 FAILED=0
-      "step_$1" >"$LOGDIR/step-$1.log" 2>&1 || rc=$?
-      echo "$rc $PASSED $FAILED $(($(date +%s) - t0))" >"$LOGDIR/step-$1.result"; } &
+      "$@" >"$LOGDIR/beside-$name.log" 2>&1 || rc=$?
+      echo "$rc $PASSED $FAILED $(($(date +%s) - t0))" >"$LOGDIR/beside-$name.result"; } &
     BG_PIDS+=($!)
-    BG_NAMES+=("$1")
+    BG_NAMES+=("$name")
 }
 # Waits for every background step, shows its output and counts it as if it had run here.
 join_background() {
@@ -326,11 +344,11 @@ join_background() {
         name=${BG_NAMES[$i]}
         wait "${BG_PIDS[$i]}" || true
         log "$name (joined)"
-        cat "$LOGDIR/step-$name.log"
-        read -r rc passed failed seconds <"$LOGDIR/step-$name.result" || { rc=1 passed=0 failed=0 seconds=0; }
+        cat "$LOGDIR/beside-$name.log"
+        read -r rc passed failed seconds <"$LOGDIR/beside-$name.result" || { rc=1 passed=0 failed=0 seconds=0; }
         PASSED=$((PASSED + passed))
         FAILED=$((FAILED + failed))
-        TIMINGS+=("$(printf '%-12s %4ds (beside the steps after it)' "$name" "$seconds")")
+        TIMINGS+=("$(printf '%-12s %4ds (in the background)' "$name" "$seconds")")
         if [ "$rc" -ne 0 ]; then
             [ "$failed" -gt 0 ] || FAILED=$((FAILED + 1))
             echo "step $name failed" >&2
@@ -360,7 +378,8 @@ for i in "${!selected[@]}"; do
     s=${selected[$i]}
     if in_list "$s" "${JOIN_BEFORE[@]}"; then join_background || exit 1; fi
     if in_list "$s" "${BACKGROUND[@]}" && [ "$i" -lt $((${#selected[@]} - 1)) ]; then
-        start_background "$s"
+        log "$s"
+        beside "$s" "step_$s"
         continue
     fi
     log "$s"
