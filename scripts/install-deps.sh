@@ -37,8 +37,9 @@ packages=(
   # The ansible step (tests/ansible/run.sh) checks the program's --json documents against
   # docs/fwupgrade-result.schema.json, lints the collection and runs validate-modules
   # (offline, with voluptuous), and reaches its test hosts over SSH (sshd on loopback
-  # addresses, started and stopped by the test itself) with become through sudo.
-  python3-jsonschema ansible-lint python3-voluptuous openssh-server openssh-client sudo
+  # addresses, started and stopped by the test itself, which waits for them with iproute2's
+  # ss) with become through sudo.
+  python3-jsonschema ansible-lint python3-voluptuous openssh-server openssh-client sudo iproute2
   # scripts/test-in-minimal-root.sh (not a step: the check of this list on a fresh root).
   debootstrap
 )
