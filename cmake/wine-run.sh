@@ -50,6 +50,11 @@ export WINEPREFIX=$prefix
 export WINEARCH=$arch
 export WINELOADER=$loader
 export WINEDEBUG=${FWUPGRADE_WINEDEBUG:--all}
+# Wine maps Windows file names to Unix ones in the locale's character set: with none set (a
+# bare root, env -i) names with bytes of 0x80 and up cannot be made, and the tests use them.
+if [ -z "${LC_ALL:-}${LC_CTYPE:-}${LANG:-}" ]; then
+    export LANG=C.UTF-8
+fi
 # No Mono or Gecko: nothing here uses them and Wine would offer to download them.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 if [ "${FWUPGRADE_WINE_GUI:-0}" != 1 ]; then
