@@ -17,9 +17,11 @@
 #                  [<kernel cache folder>]
 # Exit status 77, with a line saying why, where this machine has no qemu or no 32-bit Wine
 # (the guest kernel, not this machine's, has to start Wine's 32-bit loader).
-# Wine's first start in a fresh prefix (wineboot) is most of the run under software
-# emulation: the prefix of a passing run is kept in the cache folder, one per Wine version,
-# its copies of Wine's own DLLs replaced by links to them, and later runs start from it.
+# Wine's first start in a fresh prefix (wineboot) takes seconds here and over a minute under
+# the guest's software emulation: the prefix is made here, before the boot, and kept in the
+# cache folder, one per Wine version, its copies of Wine's own DLLs replaced by links to
+# them; the guest and later runs start from it. Where this machine cannot start Wine's 32-bit
+# loader the guest makes it, and a passing run keeps that one.
 # FWUPGRADE_WIN32_KERNEL_VM_TIMEOUT: seconds the VM may take (default 225, so that the whole
 # test stays within four minutes).
 set -euo pipefail
@@ -67,6 +69,45 @@ cp "$bin/fwupgrade.exe" "$bin/ZURVAX.dll" "$root/files/"
 python3 "$here/check.py" --images "$root/files"
 printf '{"state_file": "a-state.json", "devices": [ {"serial": "KMRWINE01"} ]}\n' >"$root/files/a.json"
 printf '{"devices": [ {"serial": "KMRWINE02"} ]}\n' >"$root/files/b.json"
+
+# link_builtin_dlls ROOT PREFIX: the commands (sh: the guest's busybox runs them too) that
+# replace PREFIX's copies of Wine's own DLLs by links to them; ROOT is where this machine's
+# root is seen ("" here, /host in the guest).
+link_builtin_dlls() {
+  cat <<LINKS
+builtin=/usr/lib/i386-linux-gnu/wine/i386-windows
+for f in $2/drive_c/windows/system32/*; do
+  b=\$builtin/\${f##*/}
+  if [ -f "$1\$b" ] && [ ! -L "\$f" ] && [ \$(stat -c %s "\$f") = \$(stat -c %s "$1\$b") ]; then
+    ln -sf \$b "\$f"
+  fi
+done
+LINKS
+}
+# The prefix made here with the environment the guest gives Wine, packed as the guest packs
+# the one it makes; the registry is written out as the server ends.
+make_prefix_here() {
+  local w=$work/host-prefix
+  rm -rf "$w"
+  mkdir -p "$w/prefix"
+  local wine=(env -i PATH=/usr/bin:/bin HOME="$w" WINEPREFIX="$w/prefix" WINEARCH=win32
+              WINELOADER=/usr/lib/wine/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=)
+  "${wine[@]}" /usr/lib/wine/wine wineboot.exe -i >"$w/wineboot.log" 2>&1 </dev/null &&
+    "${wine[@]}" /usr/lib/wine/wineserver -w &&
+    sh -c "$(link_builtin_dlls "" "$w/prefix")" &&
+    tar -C "$w" -cf "$w/prefix.tar" prefix || return
+  mkdir -p "$cache"
+  rm -f "$cache"/wine32-prefix-*.tar
+  mv "$w/prefix.tar" "$prefix_cache"
+  rm -rf "$w"
+}
+if [ ! -f "$prefix_cache" ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  if make_prefix_here; then
+    echo "$name: Wine's prefix made here and kept in $prefix_cache"
+  else
+    echo "$name: Wine's prefix could not be made here ($work/host-prefix); the guest makes it"
+  fi
+fi
 
 cat >"$root/init" <<EOF
 $(init_start_lines WINK)
@@ -163,13 +204,7 @@ else
   # The registry is written out as the server ends. Wine's DLLs, copied into system32, are
   # nine tenths of the prefix: links to them serve as well and keep the cached one small.
   wine /usr/lib/wine/wineserver -k
-  builtin=/usr/lib/i386-linux-gnu/wine/i386-windows
-  for f in \$w/prefix/drive_c/windows/system32/*; do
-    b=\$builtin/\${f##*/}
-    if [ -f "/host\$b" ] && [ ! -L "\$f" ] && [ \$(stat -c %s "\$f") = \$(stat -c %s "/host\$b") ]; then
-      ln -sf \$b "\$f"
-    fi
-  done
+$(link_builtin_dlls /host '$w/prefix')
   tar -C \$w -cf \$o/prefix.tar prefix
   echo "WINK INFO prefix kept: \$((\$(date +%s) - started)) s"
   wine /usr/lib/wine/wineserver -p >>\$o/wineserver.log 2>&1 </dev/null
