@@ -41,6 +41,14 @@ print(f"\n -- {maintainer}  {date}")
 PY
 }
 
+# The Windows installer (one makensis process) is made beside the Debian package's build.
+windows_job=
+if [[ " $packages " == *" windows "* ]]; then
+  mkdir -p build/package
+  cmake --build --preset win32 --target installer zip >build/package/windows.log 2>&1 &
+  windows_job=$!
+fi
+
 if [[ " $packages " == *" deb "* ]]; then
   # dpkg-buildpackage works in a copy of the tree: its build folders and the generated
   # changelog stay out of the work tree, and its results land beside the copy.
@@ -52,15 +60,21 @@ if [[ " $packages " == *" deb "* ]]; then
     tar --null -T - --ignore-failed-read -cf - | tar -xf - -C "$stage/fwupgrade-$version"
   [ -f "$stage/fwupgrade-$version/debian/rules" ] || { echo "package: copying the tree failed" >&2; exit 1; }
   debian_changelog >"$stage/fwupgrade-$version/debian/changelog"
-  (cd "$stage/fwupgrade-$version" && dpkg-buildpackage -b -us -uc)
+  # No debug symbols package: dist/ never ships one, and making it (dwz, then xz over 8 MB)
+  # is one process's work for nothing.
+  (cd "$stage/fwupgrade-$version" &&
+    DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:+$DEB_BUILD_OPTIONS }noautodbgsym" dpkg-buildpackage -b -us -uc)
   deb=$stage/fwupgrade_${version}_$(dpkg --print-architecture).deb
   cp "$deb" dist/
   # The collection the package ships, as its own file too.
   find "$stage/fwupgrade-$version" -path '*/packaging/collection/*.tar.gz' -exec cp {} dist/ \;
 fi
 
-if [[ " $packages " == *" windows "* ]]; then
-  cmake --build --preset win32 --target installer zip
+if [ -n "$windows_job" ]; then
+  status=0
+  wait "$windows_job" || status=$?
+  cat build/package/windows.log
+  [ "$status" -eq 0 ] || { echo "package: the Windows installer's build failed" >&2; exit 1; }
   cp "build/win32/package/fwupgrade-$version-setup.exe" "build/win32/package/fwupgrade-$version-win32.zip" dist/
 fi
 ls -l dist/

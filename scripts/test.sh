@@ -278,31 +278,41 @@ step_package() {
     # The page as the package ships it.
     page=build/package/fwupgrade.1
     dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/man/man1/fwupgrade.1.gz | gzip -dc >"$page" || true
-    counted() {
-        local name=$1
-        shift
-        if "$@"; then
-            echo "package check $name: ok"
-            PASSED=$((PASSED + 1))
-        else
-            echo "package check $name: FAILED"
-            FAILED=$((FAILED + 1))
-            rc=1
-        fi
-    }
-    counted lintian lintian --fail-on error,warning --info "$deb"
-    counted manpage check_manpage "$page"
-    counted deb bash tests/package/check-deb.sh "$deb" "$version"
     if host_runs_wine32; then
         cmake --build --preset win32 --target win32_installed || return
-        counted installer bash scripts/test-installer.sh build/win32 "dist/fwupgrade-$version-setup.exe" \
-            "dist/fwupgrade-$version-win32.zip"
     else
         echo "note: this machine cannot start Wine's 32-bit loader: the installer test installs" \
              "the win64 build's installer of the same files"
         build_preset win64 && cmake --build --preset win64 --target installer win32_installed || return
-        counted installer bash scripts/test-installer.sh build/win64 "build/win64/package/fwupgrade-$version-setup.exe"
     fi
+    # The checks are independent and mostly wait (on Wine, on one lintian process): they
+    # run side by side, each shown and counted in this order when done.
+    mkdir -p "$LOGDIR"
+    local names=(lintian manpage deb installer) pids=() i
+    lintian --fail-on error,warning --info "$deb" >"$LOGDIR/package-lintian.log" 2>&1 &
+    pids+=($!)
+    check_manpage "$page" >"$LOGDIR/package-manpage.log" 2>&1 &
+    pids+=($!)
+    bash tests/package/check-deb.sh "$deb" "$version" >"$LOGDIR/package-deb.log" 2>&1 &
+    pids+=($!)
+    if host_runs_wine32; then
+        bash scripts/test-installer.sh build/win32 "dist/fwupgrade-$version-setup.exe" \
+            "dist/fwupgrade-$version-win32.zip" >"$LOGDIR/package-installer.log" 2>&1 &
+    else
+        bash scripts/test-installer.sh build/win64 "build/win64/package/fwupgrade-$version-setup.exe" \
+            >"$LOGDIR/package-installer.log" 2>&1 &
+    fi
+    pids+=($!)
+    for i in "${!names[@]}"; do
+        if shown_when_done "${pids[$i]}" "$LOGDIR/package-${names[$i]}.log"; then
+            echo "package check ${names[$i]}: ok"
+            PASSED=$((PASSED + 1))
+        else
+            echo "package check ${names[$i]}: FAILED"
+            FAILED=$((FAILED + 1))
+            rc=1
+        fi
+    done
     return "$rc"
 }
 # Both man and groff render the page with every warning on; any output on stderr fails.
