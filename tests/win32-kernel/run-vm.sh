@@ -109,6 +109,12 @@ if [ ! -f "$prefix_cache" ] && /usr/lib/wine/wine --version >/dev/null 2>&1; the
   fi
 fi
 
+# The kept prefix reaches the guest through the out share: the cache may be under /tmp,
+# which the guest covers with a tmpfs of its own.
+if [ -f "$prefix_cache" ]; then
+  ln -f "$prefix_cache" "$out/kept-prefix.tar" 2>/dev/null || cp "$prefix_cache" "$out/kept-prefix.tar"
+fi
+
 cat >"$root/init" <<EOF
 $(init_start_lines WINK)
 for m in ${modules[*]}; do
@@ -191,8 +197,8 @@ run() {
 }
 
 started=\$(date +%s)
-if [ -f "/host$prefix_cache" ]; then
-  tar -C \$w -xf "/host$prefix_cache" || echo "WINK FAIL prefix-cache: $prefix_cache does not unpack"
+if [ -f \$o/kept-prefix.tar ]; then
+  tar -C \$w -xf \$o/kept-prefix.tar || echo "WINK FAIL prefix-cache: $prefix_cache does not unpack"
   echo "WINK INFO prefix from the cache: \$((\$(date +%s) - started)) s"
   wine /usr/lib/wine/wineserver -p >\$o/wineserver.log 2>&1 </dev/null
 else
