@@ -93,14 +93,6 @@ step_static() {
     count_check static_analysis win32 --beyond build/linux || rc=1
     return "$rc"
 }
-# shown_when_done PID LOG: waits for the background job PID, shows its output, and has its
-# exit status.
-shown_when_done() {
-    local status=0
-    wait "$1" || status=$?
-    cat "$2"
-    return "$status"
-}
 # A preset's build configured (never built) and analysed by scripts/static-analysis.sh.
 static_analysis() {
     cmake --preset "$1" >/dev/null && bash scripts/static-analysis.sh "build/$1" "${@:2}"
@@ -258,6 +250,14 @@ step_fuzz() {
         fi
     done
     return "$rc"
+}
+# shown_when_done PID LOG: waits for the background job PID, shows its output, and has its
+# exit status.
+shown_when_done() {
+    local status=0
+    wait "$1" || status=$?
+    cat "$2"
+    return "$status"
 }
 
 # The packages (scripts/package.sh into dist/) and four checks, each counted as one test:
