@@ -49,6 +49,7 @@ def load_database(build):
             entries = json.load(f)
     except (OSError, ValueError) as e:
         sys.exit(f"clang-tidy-cached: {path}: {e}")
+    # A source several targets compile keeps the last of its entries.
     units = {}
     for entry in entries:
         file = os.path.normpath(os.path.join(entry["directory"], entry["file"]))
@@ -162,6 +163,13 @@ def main():
                          json.dumps(opts.tidy_args).encode()])
     hashes = Hashes()
     os.makedirs(opts.cache, exist_ok=True)
+    # clang-tidy analyses a source once for each entry the database has for it: a source two
+    # targets compile would be analysed twice. Its own database has the one entry the key
+    # was made from.
+    database = os.path.join(opts.build, "clang-tidy-units")
+    os.makedirs(database, exist_ok=True)
+    with open(os.path.join(database, "compile_commands.json"), "w", encoding="utf-8") as f:
+        json.dump([units[file] for file in selected], f, indent=1)
 
     def analyse(file):
         entry = units[file]
@@ -169,7 +177,7 @@ def main():
         marker = key and os.path.join(opts.cache, key)
         if marker and os.path.exists(marker):
             return file, True, 0, ""
-        run = subprocess.run(["clang-tidy", "-p", opts.build, "-quiet",
+        run = subprocess.run(["clang-tidy", "-p", database, "-quiet",
                               f"-header-filter={opts.header_filter}", *opts.tidy_args, file],
                              capture_output=True)
         text = COLOUR.sub("", (run.stdout + run.stderr).decode(errors="replace"))
