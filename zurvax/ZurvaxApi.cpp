@@ -1,23 +1,15 @@
-// The C functions of zurvax/ZurvaxApi.h and the C++ seam of zurvax/Zurvax.h, over one
-// process-wide library state guarded by one mutex.
+// The C functions of zurvax/ZurvaxApi.h and the C++ seam of zurvax/Zurvax.h, over the one
+// process-wide library state (zurvax/Library.h) guarded by its mutex.
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <utility>
-#include <variant>
 
-#include "zurvax/EmulatedTransport.h"
-#include "zurvax/EmulationConfig.h"
-#include "zurvax/FaultInjection.h"
-#include "zurvax/KeptState.h"
-#include "zurvax/Operations.h"
-#include "zurvax/RealTransport.h"
-#include "zurvax/Trace.h"
+#include "zurvax/Library.h"
 #include "zurvax/Zurvax.h"
 #include "zurvax/ZurvaxApi.h"
 #include "zurvax/ZurvaxStatus.h"
@@ -25,150 +17,10 @@
 namespace zurvax {
 namespace {
 
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value == nullptr ? std::string() : std::string(value);
-}
-
 std::string Hex(std::uint32_t status) {
     char text[16];
     std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(status));
     return text;
-}
-
-class Library {
-public:
-    std::mutex mutex;
-
-    // Opens the source if that has not happened yet. Caller holds mutex.
-    void ensureOpen() {
-        if (opened_)
-            return;
-        open();
-        const std::string emulation = Env("ZURVAX_EMULATION");
-        if (emulation.empty()) {
-            adopt(MakeRealTransport());
-            return;
-        }
-        ConfigOutcome outcome =
-            emulation == "demo" ? ConfigOutcome(DemoEmulation()) : LoadEmulationFile(emulation);
-        if (auto* error = std::get_if<ConfigError>(&outcome)) {
-            refuse(error->message);
-            return;
-        }
-        adoptEmulation(std::move(std::get<EmulationConfig>(outcome)));
-    }
-
-    void reset() {
-        claimed_.clear();
-        opened_ = false;
-        openStatus_ = 0;
-        message_.clear();
-        operations_.reset();
-        transport_.reset();
-        emulated_ = nullptr;
-        trace_.setPath({});
-    }
-
-    void use(std::unique_ptr<Transport> transport, std::optional<FaultRules> faults) {
-        reset();
-        open();
-        adopt(std::move(transport), std::move(faults));
-    }
-
-    void useEmulation(EmulationConfig config) {
-        reset();
-        open();
-        adoptEmulation(std::move(config));
-    }
-
-    // The operations on the source; on an empty transport while a bad emulation file is in
-    // force.
-    Operations& operations() { return *operations_; }
-    bool failed() const { return openStatus_ != 0; }
-    std::uint32_t openStatus() const { return openStatus_; }
-    const std::string& message() const { return message_; }
-    const EmulatedTransport* emulated() const { return emulated_; }
-    // Devices claimed and not released since the source was opened.
-    std::set<std::uint32_t>& claimed() { return claimed_; }
-    // The line is built only when tracing is on: most runs never trace, and every buffer
-    // call of a transfer would otherwise format one.
-    template <typename MakeLine> void trace(MakeLine makeLine) const {
-        if (trace_.enabled())
-            trace_.write(makeLine());
-    }
-    // A state file the last call could not write, told once after that call's own line:
-    // the next run would find the drive with firmware it no longer holds.
-    void traceStateFailure() {
-        if (emulated_ == nullptr)
-            return;
-        const std::string failure = emulated_->takeStateReport();
-        if (!failure.empty())
-            trace([&] { return "state file not written: " + failure; });
-    }
-
-private:
-    void open() {
-        opened_ = true;
-        trace_.setPath(Env("ZURVAX_TRACE"));
-    }
-
-    // config's drives, with what its state file holds (read now) applied.
-    void adoptEmulation(EmulationConfig config) {
-        KeptState kept;
-        if (!config.stateFile.empty()) {
-            KeptStateOutcome loaded = LoadKeptState(config.stateFile);
-            // A state that cannot be read is never taken for a first run: the drives would
-            // come up with firmware they no longer hold.
-            if (auto* error = std::get_if<ConfigError>(&loaded)) {
-                refuse(error->message);
-                return;
-            }
-            kept = std::move(std::get<KeptState>(loaded));
-            ApplyKeptState(kept, config);
-        }
-        FaultRules faults = FaultRulesOf(config);
-        auto emulated = std::make_unique<EmulatedTransport>(std::move(config), std::move(kept));
-        EmulatedTransport* raw = emulated.get();
-        adopt(std::move(emulated), std::move(faults), raw);
-    }
-
-    // No devices, and every operation failing with the emulation's message.
-    void refuse(const std::string& message) {
-        openStatus_ = ZURVAX_STATUS_BAD_EMULATION_FILE;
-        message_ = message;
-        adopt(std::make_unique<EmptyTransport>());
-    }
-
-    // transport with the plain operations, or with faults on them: only an emulation's
-    // drives have any, and the operations of the OS's devices carry none.
-    void adopt(std::unique_ptr<Transport> transport, std::optional<FaultRules> faults = {},
-               EmulatedTransport* emulated = nullptr) {
-        operations_.reset();
-        transport_ = std::move(transport);
-        if (faults)
-            operations_ = std::make_unique<FaultyOperations>(*transport_, std::move(*faults));
-        else
-            operations_ = std::make_unique<Operations>(*transport_);
-        emulated_ = emulated;
-        if (openStatus_ == 0)
-            message_ = transport_->describe();
-    }
-
-    bool opened_ = false;
-    std::set<std::uint32_t> claimed_;
-    std::uint32_t openStatus_ = 0;
-    std::string message_;
-    std::unique_ptr<Transport> transport_;
-    // After transport_, which it refers to: members go in reverse order.
-    std::unique_ptr<Operations> operations_;
-    EmulatedTransport* emulated_ = nullptr;
-    TraceLog trace_;
-};
-
-Library& TheLibrary() {
-    static Library library;
-    return library;
 }
 
 // Runs body(library) under the lock with the source open. An exception (out of memory,
