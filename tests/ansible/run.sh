@@ -123,6 +123,10 @@ emulation() {
 ssh-keygen -q -t ed25519 -N '' -C fwupgrade-test -f "$WORK/ssh/login" || exit 2
 cp "$WORK/ssh/login.pub" "$WORK/ssh/authorized_keys"
 : >"$WORK/ssh/known_hosts"
+# The sessions' HOME is an empty folder of the test's: the login shell would otherwise read
+# the account's own start-up files (bash reads ~/.bashrc for a command over SSH), which
+# belong to this machine, not to the test, and may be slow or print.
+mkdir -p "$WORK/ssh/home"
 # sshd will not start without its privilege separation folder, which its service makes.
 [ -d /run/sshd ] || mkdir -p -m 0755 /run/sshd
 for h in "${HOSTS[@]}"; do
@@ -145,6 +149,7 @@ UsePAM no
 StrictModes no
 PrintMotd no
 Subsystem sftp internal-sftp
+SetEnv HOME=$WORK/ssh/home
 CONFIG
     # In the foreground (-D), as this script's child: its id is known at once, and a signal
     # to the test's process group reaches it too.
