@@ -14,8 +14,6 @@ namespace {
 constexpr char kModelName[] = "KMR-47000";
 constexpr std::size_t kModelNameLength = sizeof kModelName - 1;
 constexpr std::size_t kProductOffset = 16;
-constexpr uint8_t kDeviceTypeMask = 0x1F;
-constexpr uint8_t kSequentialAccess = 1;
 } // namespace
 
 ProbeResult ProbeDevice(UINT index, ListedDevice& device,

@@ -11,9 +11,6 @@
 #include "ui/DeviceSelectDlg.h"
 
 namespace {
-constexpr uint8_t kDeviceTypeMask = 0x1F;
-constexpr uint8_t kSequentialAccess = 1;
-constexpr uint8_t kMediumChanger = 8;
 constexpr DWORD kReadinessPauseMs = 500;
 
 // A changer qualifies only with the reference identification, which is empty: compared

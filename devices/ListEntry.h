@@ -7,6 +7,12 @@
 #include "framework/afxwin.h"
 #include "zurvax/ZurvaxApi.h"
 
+// The INQUIRY data's peripheral device type (the low five bits of its first byte), and the
+// two types the scan and the selection look for.
+inline constexpr uint8_t kDeviceTypeMask = 0x1F;
+inline constexpr uint8_t kSequentialAccess = 1;
+inline constexpr uint8_t kMediumChanger = 8;
+
 CString FormatListEntry(UINT index, const SCSI_PATH& path, const INQUIRY_DATA& inquiry);
 
 // The entry test: the two characters at offset 3 are "HA". An index of three or more
