@@ -10,9 +10,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace fuzz {
+
+// A text field of untrusted input as a display must show it: its own bytes up to the first
+// zero, never more than its width.
+inline std::string Field(const std::uint8_t* bytes, std::size_t width) {
+    std::string text;
+    for (std::size_t i = 0; i < width && bytes[i] != 0; ++i)
+        text.push_back(static_cast<char>(bytes[i]));
+    return text;
+}
 
 using Target = int (*)(const std::uint8_t* data, std::size_t size);
 

@@ -10,13 +10,6 @@
 namespace fuzz {
 namespace {
 
-std::string Field(const std::uint8_t* bytes, std::size_t width) {
-    std::string text;
-    for (std::size_t i = 0; i < width && bytes[i] != 0; ++i)
-        text.push_back(static_cast<char>(bytes[i]));
-    return text;
-}
-
 std::string TwoDigits(int value) {
     char text[16];
     std::snprintf(text, sizeof text, "%.2d", value);

@@ -21,14 +21,6 @@ std::string Hex(unsigned value) {
     return text;
 }
 
-// A text field as the display must show it: its own bytes up to the first zero, never more.
-std::string Field(const std::uint8_t* bytes, std::size_t width) {
-    std::string text;
-    for (std::size_t i = 0; i < width && bytes[i] != 0; ++i)
-        text.push_back(static_cast<char>(bytes[i]));
-    return text;
-}
-
 // Written apart from the display's own printf so that the two can disagree.
 std::string Expected(const std::uint8_t* b) {
     return "Error Code: \t\t" + Hex(b[0] & 0x7Fu) + "\n" + "Valid:\t\t\t" + Hex((b[0] >> 7) & 1u) +

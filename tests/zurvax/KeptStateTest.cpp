@@ -65,7 +65,7 @@ Cleanup HolderProcess(const fs::path& state, bool dies) {
 }
 #endif
 
-struct Case {
+struct KeptCase {
     const char* name;
     std::function<Cleanup(const fs::path& state)> arrange;
     KeptStateWrite expected;
@@ -74,7 +74,7 @@ struct Case {
 class KeptStateTest : public LibraryTest {};
 
 TEST_F(KeptStateTest, AnUpdateWaitsOnlyForALiveHolderAndSaysWhyItWroteNothing) {
-    const std::vector<Case> cases = {
+    const std::vector<KeptCase> cases = {
 #ifndef _WIN32
         {"another process holds the lock",
          [](const fs::path& state) { return HolderProcess(state, false); },
@@ -108,7 +108,7 @@ TEST_F(KeptStateTest, AnUpdateWaitsOnlyForALiveHolderAndSaysWhyItWroteNothing) {
          },
          KeptStateWrite::ReadFailed},
     };
-    for (const Case& c : cases) {
+    for (const KeptCase& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path folder = scratch(c.name);
         fs::create_directory(folder);
