@@ -44,7 +44,7 @@ std::optional<DriveIdentity> Relist(const std::string& self, const DriveIdentity
     Child lister(self, {"list", "--json"});
     while (!lister.Poll()) {
     }
-    const Json document = Json::parse(lister.Output(), nullptr, false);
+    const Json document = ParseText(lister.Output());
     if (document.is_discarded() || !document.contains("drives")) {
         return std::nullopt;
     }
@@ -106,7 +106,7 @@ ChildReport ReadChildOutput(const std::string& output, const DriveIdentity& driv
         }
         at = end + 1;
     }
-    const Json parsed = Json::parse(document, nullptr, false);
+    const Json parsed = ParseText(document);
     if (parsed.is_discarded() || !parsed.is_object() || !parsed.contains("drives") ||
         !parsed["drives"].is_array() || parsed["drives"].size() != 1) {
         return report;

@@ -56,4 +56,10 @@ std::string DocumentText(const Json& document) {
     return document.dump(2, ' ', false, Json::error_handler_t::replace);
 }
 
+std::string LineText(const Json& line) {
+    return line.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+Json ParseText(const std::string& text) { return Json::parse(text, nullptr, false); }
+
 } // namespace cli

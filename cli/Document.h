@@ -28,4 +28,12 @@ bool Describes(const Json& record, const DriveIdentity& drive);
 // The document as text; never throws for the text it holds.
 std::string DocumentText(const Json& document);
 
+// The same on one line, no newline after it: a journal line.
+std::string LineText(const Json& line);
+
+// JSON text read back, or a discarded value (is_discarded()) when it is not JSON; never
+// throws. The parser and the serializer are compiled in this unit alone: in each unit that
+// used them they cost seconds of compile and analysis time.
+Json ParseText(const std::string& text);
+
 } // namespace cli

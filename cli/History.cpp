@@ -86,7 +86,7 @@ History ReadHistory(const std::string& text) {
         if (raw.empty()) {
             continue;
         }
-        const Json line = Json::parse(raw, nullptr, false);
+        const Json line = ParseText(raw);
         if (line.is_discarded() || !line.is_object() || !line["event"].is_string() ||
             !line["run"].is_string() || !line["path"].is_string() || !line["time"].is_string()) {
             ++history.unreadable;

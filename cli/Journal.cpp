@@ -85,7 +85,7 @@ void JournalAppend(const DriveIdentity& drive, const char* event, Json facts) {
     for (auto& [key, value] : facts.items()) {
         line[key] = value;
     }
-    const std::string text = line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+    const std::string text = LineText(line) + "\n";
     if (state.failed) {
         return; // said once; a journal that failed once is not trusted to be whole again
     }
