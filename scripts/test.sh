@@ -210,10 +210,11 @@ win32_kernel_end() {
 # corpus and counts as one test. A crash fails the step and leaves its input in
 # build/fuzz/crashes/<target>/, to be added to tests/fuzz/regressions/<target>/.
 # The tree's warnings are errors in the gcc presets; here only the fuzz code's are.
-# Line tables (-g1) are all a crash report's stack needs.
+# Line tables (-g1) are all a crash report's stack needs; units are compiled eight to a file,
+# as in the sanitizer presets (CMakePresets.json, "unity").
 fuzz_build() {
     cmake -S . -B build/fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-        -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS_DEBUG="-O1 -g1" -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" \
+        -DCMAKE_UNITY_BUILD=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS_DEBUG="-O1 -g1" -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" \
         -DFWUPGRADE_WERROR=OFF -DFWUPGRADE_SANITIZE=fuzzer-no-link,address,undefined \
         -DFWUPGRADE_FUZZ=ON && cmake --build build/fuzz --target fuzzers
 }
