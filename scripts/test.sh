@@ -214,7 +214,8 @@ win32_kernel_end() {
 # as in the sanitizer presets (CMakePresets.json, "unity").
 fuzz_build() {
     cmake -S . -B build/fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-        -DCMAKE_UNITY_BUILD=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS_DEBUG="-O1 -g1" -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" \
+        -DCMAKE_UNITY_BUILD=ON -DCMAKE_BUILD_TYPE=Debug \
+        -DCMAKE_C_FLAGS_DEBUG="-O1 -g1" -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" \
         -DFWUPGRADE_WERROR=OFF -DFWUPGRADE_SANITIZE=fuzzer-no-link,address,undefined \
         -DFWUPGRADE_FUZZ=ON && cmake --build build/fuzz --target fuzzers
 }
