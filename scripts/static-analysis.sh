@@ -2,8 +2,9 @@
 # clang-tidy (checks in .clang-tidy) and cppcheck (options below) over the project's own
 # code, as one configured build compiles it. Prints each finding; exits non-zero on any.
 #   static-analysis.sh BUILD_DIR [--beyond OTHER_BUILD_DIR]
-# BUILD_DIR (a configured build with compile_commands.json) is the Linux build (build/linux)
-# or a Windows one (build/win32, mingw-w64): the Windows build is told by its compiler and
+# BUILD_DIR (a configured build with compile_commands.json, unit by unit) is a Linux build or
+# a Windows one (mingw-w64), as scripts/test.sh configures them for this into
+# build/analysis/linux and build/analysis/win32: the Windows build is told by its compiler and
 # brings in the Win32-only sources (the *_win32 files, framework/win32/, the Windows
 # end-to-end driver in tests/win32/), which the Linux build never compiles.
 # --beyond: OTHER_BUILD_DIR's pass has run or runs too, so clang-tidy analyses only what it
@@ -23,6 +24,13 @@ if [ "${2:-}" = --beyond ]; then
 fi
 db=$build/compile_commands.json
 [ -f "$db" ] || { echo "static-analysis: no $db" >&2; exit 2; }
+# A unity build's database names the files that bundle the sources, which the scope below
+# never matches: nothing would be analysed.
+if grep -q '^CMAKE_UNITY_BUILD:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
+    echo "static-analysis: $build is a unity build; configure one unit by unit" \
+         "(cmake --preset <name> -B build/analysis/<name> -DCMAKE_UNITY_BUILD=OFF)" >&2
+    exit 2
+fi
 
 # The compiler of the build's C++ sources, and the machine it compiles for.
 cxx=$(sed -nE 's/^ *"command": "([^ ]+) .*\.(cpp|cc)",?$/\1/p' "$db" | head -n1)
@@ -34,8 +42,9 @@ triple=$("$cxx" -dumpmachine)
 # Win32 program of its own.
 root=$(pwd)
 # Headers are included through the layers' include roots (cmake/Layers.cmake), links in the
-# build tree to the same folders.
-roots="build/[^/]+/include-roots/"
+# build tree to the same folders (build/<preset>/, or build/analysis/<preset>/ as the test
+# command configures it).
+roots="build/([^/]+/)+include-roots/"
 folders='app|ui|scsi|devices|upgrade|cli|res|framework|zurvax'
 win32_extra='tests/win32/[^/]*'
 tidy_args=()
