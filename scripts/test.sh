@@ -18,9 +18,10 @@ STEPS=(deps linux ansible static linux_asan linux_tsan win32 fuzz package)
 # Work that mostly waits (the Ansible playbooks and the command-line suites on emulated
 # drives in real time, over SSH) runs in the background beside the builds after it: the
 # step ansible when more steps follow, and the Linux presets' suites (run_ctest_beside).
-# All of it is joined, its output shown and counted, before the Wine and qemu suites of
-# step win32 and before the steps of JOIN_BEFORE: they keep the cores to themselves (the
-# fuzzers run for a fixed time).
+# All of it is joined, its output shown and counted, before step win32's qemu test starts
+# (once the shipped Windows program is built) and before the steps of JOIN_BEFORE: they
+# keep the cores to themselves (the guest has a time limit; the fuzzers run for a fixed
+# time).
 BACKGROUND=(ansible)
 JOIN_BEFORE=(fuzz package)
 
@@ -137,30 +138,23 @@ step_win32() {
     if [ "$where" = auto ]; then
         if host_runs_wine32; then where=win32; else where=win64; fi
     fi
-    # The shipped program inside qemu takes one core for a minute or two, while the suites
-    # under Wine mostly wait on windows: it runs beside them, once the builds are done, and
-    # so does the fuzz step's build when that step is to come.
-    if [ "$where" = win32 ]; then
-        build_preset win32 || return
-        join_background || return
-        win32_kernel_begin
-        fuzz_build_beside
-        run_ctest win32 || rc=1
-    else
-        # The shipped program is always built, warnings as errors; the suites are built
-        # where they run.
-        cmake --preset win32 && cmake --build --preset win32 --target fwupgrade ZURVAX || return
+    # The shipped program first, warnings as errors: the qemu test needs nothing more. Its
+    # guest takes one core for two to four minutes, so it starts then, beside the rest of
+    # the step: the suites' build, then the suites under Wine, which mostly wait on windows,
+    # and beside those the fuzz step's build when that step is to come. Started after the
+    # suites' build, the guest ran on alone for a minute after everything else was done.
+    cmake --preset win32 && cmake --build --preset win32 --target fwupgrade ZURVAX || return
+    join_background || return
+    win32_kernel_begin
+    if [ "$where" = win64 ]; then
         echo "note: this machine cannot start Wine's 32-bit loader: the Windows tests run" \
              "from the 64-bit build of the same code (preset win64) under 64-bit Wine"
-        if build_preset win64 && join_background; then
-            win32_kernel_begin
-            fuzz_build_beside
-            run_ctest win64 || rc=1
-        else
-            join_background || true
-            rc=1
-            win32_kernel_begin
-        fi
+    fi
+    if build_preset "$where"; then
+        fuzz_build_beside
+        run_ctest "$where" || rc=1
+    else
+        rc=1
     fi
     win32_kernel_end || rc=1
     return "$rc"
