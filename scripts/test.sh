@@ -116,7 +116,8 @@ step_ansible() {
     fi
 }
 # The sanitizer presets leave the qemu tests (label "kernel") to step linux: their programs
-# run inside the virtual machine, built statically without sanitizers.
+# run inside the virtual machine, built statically without sanitizers. The linux-asan build
+# makes step fuzz's libFuzzer programs too (CMakePresets.json).
 step_linux_asan() { build_preset linux-asan && run_ctest_beside linux-asan; }
 # ThreadSanitizer only where there are threads: the suites labelled "threads", and only their
 # executables built (tests/CMakeLists.txt, fw_threaded_test).
@@ -139,10 +140,10 @@ step_win32() {
         if host_runs_wine32; then where=win32; else where=win64; fi
     fi
     # The shipped program first, warnings as errors: the qemu test needs nothing more. Its
-    # guest takes one core for two to four minutes, so it starts then, beside the rest of
-    # the step: the suites' build, then the suites under Wine, which mostly wait on windows,
-    # and beside those the fuzz step's build when that step is to come. Started after the
-    # suites' build, the guest ran on alone for a minute after everything else was done.
+    # guest takes one core for two to six minutes, so it starts then, beside the rest of
+    # the step: the suites' build, then the suites under Wine, which mostly wait on windows.
+    # Started after the suites' build, the guest ran on alone for a minute after everything
+    # else was done.
     cmake --preset win32 && cmake --build --preset win32 --target fwupgrade ZURVAX || return
     join_background || return
     win32_kernel_begin
@@ -151,16 +152,12 @@ step_win32() {
              "from the 64-bit build of the same code (preset win64) under 64-bit Wine"
     fi
     if build_preset "$where"; then
-        fuzz_build_beside
         run_ctest "$where" || rc=1
     else
         rc=1
     fi
     win32_kernel_end || rc=1
     return "$rc"
-}
-fuzz_build_beside() {
-    if in_list fuzz "${selected[@]}"; then beside fuzz-build fuzz_build; fi
 }
 # The shipped 32-bit program under Wine inside qemu, against drives the guest's kernel serves
 # (tests/win32-kernel/run-vm.sh). The guest's kernel runs Wine's 32-bit loader, so it runs
@@ -206,20 +203,11 @@ win32_kernel_end() {
 # Coverage-guided fuzzing (clang's libFuzzer with AddressSanitizer and UBSan), bounded:
 # every target of tests/fuzz runs FWUPGRADE_FUZZ_SECONDS (default 20) on a copy of its seed
 # corpus and counts as one test. A crash fails the step and leaves its input in
-# build/fuzz/crashes/<target>/, to be added to tests/fuzz/regressions/<target>/.
-# The tree's warnings are errors in the gcc presets; here only the fuzz code's are.
-# Line tables (-g1) are all a crash report's stack needs; units are compiled eight to a file,
-# as in the sanitizer presets (CMakePresets.json, "unity").
-fuzz_build() {
-    cmake -S . -B build/fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-        -DCMAKE_UNITY_BUILD=ON -DCMAKE_BUILD_TYPE=Debug \
-        -DCMAKE_C_FLAGS_DEBUG="-O1 -g1" -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" \
-        -DFWUPGRADE_WERROR=OFF -DFWUPGRADE_SANITIZE=fuzzer-no-link,address,undefined \
-        -DFWUPGRADE_FUZZ=ON && cmake --build build/fuzz --target fuzzers
-}
+# build/linux-asan/crashes/<target>/, to be added to tests/fuzz/regressions/<target>/.
+# The programs come from the linux-asan build (step linux_asan has made them when it ran).
 step_fuzz() {
-    local dir=build/fuzz seconds=${FWUPGRADE_FUZZ_SECONDS:-20} rc=0 corpus target runs
-    fuzz_build || return
+    local dir=build/linux-asan seconds=${FWUPGRADE_FUZZ_SECONDS:-20} rc=0 corpus target runs
+    cmake --preset linux-asan >/dev/null && cmake --build --preset linux-asan --target fuzzers || return
     mkdir -p "$LOGDIR"
     # One target per core at a time: each is a single process for its whole time.
     local targets=()
