@@ -388,10 +388,13 @@ summary() {
     if [ ${#TIMINGS[@]} -gt 0 ]; then
         printf '\n==> timings\n'
         printf '  %s\n' "${TIMINGS[@]}"
+        # The steps' lines leave out the waits for background work at the joins.
+        printf '  %-12s %4ds\n' total $(($(date +%s) - STARTED))
     fi
     [ "$rc" -eq 0 ] || printf '\nFAILED (exit status %d)\n' "$rc"
     echo "$PASSED passed, $FAILED failed"
 }
+STARTED=$(date +%s)
 trap summary EXIT
 
 selected=(${FWUPGRADE_STEPS:-${STEPS[*]}})
