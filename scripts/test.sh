@@ -122,7 +122,16 @@ step_ansible() {
 # The sanitizer presets leave the qemu tests (label "kernel") to step linux: their programs
 # run inside the virtual machine, built statically without sanitizers. The linux-asan build
 # makes step fuzz's libFuzzer programs too (CMakePresets.json).
-step_linux_asan() { build_preset linux-asan && run_ctest_beside linux-asan; }
+step_linux_asan() { asan_tree_for_clang && build_preset linux-asan && run_ctest_beside linux-asan; }
+# A build/linux-asan that g++ configured (before the preset was clang's): CMake would drop its
+# cache and then fail that configure, so the folder goes, g++'s objects with it.
+asan_tree_for_clang() {
+    local cache=build/linux-asan/CMakeCache.txt
+    if [ -f "$cache" ] && ! grep -q '^CMAKE_CXX_COMPILER:[A-Z]*=.*clang++$' "$cache"; then
+        echo "note: build/linux-asan was configured for another compiler; it is made anew"
+        rm -rf build/linux-asan
+    fi
+}
 # ThreadSanitizer only where there are threads: the suites labelled "threads", and only their
 # executables built (tests/CMakeLists.txt, fw_threaded_test).
 # ThreadSanitizer of g++ 12 cannot map its shadow memory when the kernel randomises mmap
@@ -218,7 +227,8 @@ win32_kernel_end() {
 # The programs come from the linux-asan build (step linux_asan has made them when it ran).
 step_fuzz() {
     local dir=build/linux-asan seconds=${FWUPGRADE_FUZZ_SECONDS:-20} rc=0 corpus target runs
-    cmake --preset linux-asan >/dev/null && cmake --build --preset linux-asan --target fuzzers || return
+    asan_tree_for_clang && cmake --preset linux-asan >/dev/null &&
+        cmake --build --preset linux-asan --target fuzzers || return
     mkdir -p "$LOGDIR"
     # One target per core at a time: each is a single process for its whole time.
     local targets=()
