@@ -9,13 +9,17 @@ each skipped when a clean result for the very same input is in the cache.
 --beyond      analyse only what OTHER_DIR's build does not already cover: the sources its
               compile database lacks, and the shared ones whose own text asks which platform
               it is compiled for (the rest is the same code, analysed by that build's pass)
---cache       a folder of clean results; an empty folder (a clean clone) analyses everything
+--cache       a folder of clean results, which may outlive the checkout and be shared by
+              several (scripts/static-analysis.sh keeps it in the user's cache folder); an
+              empty one analyses everything
 
 A result is keyed by the contents of everything the unit reads (the source and every header,
 as the build's compiler lists them), its compile command, the checks' configuration, the
 header filter, the extra arguments and clang-tidy's version, so any change to any of these
-analyses the unit again. Only clean results are kept: a unit with findings is analysed on
-every run until it is clean.
+analyses the unit again. Paths under the checkout's root enter the key relative to it: a
+clone elsewhere of the same code finds the same results. Only clean results are kept: a unit
+with findings is analysed on every run until it is clean. A result no run has used for
+PRUNE_DAYS is removed.
 
 Prints each finding once, sorted; the whole output goes to --log. Exits 1 if any unit had a
 finding or did not compile, 2 on a usage or database error.
@@ -30,6 +34,7 @@ import shlex
 import subprocess
 import sys
 import threading
+import time
 
 # A preprocessor test of the target in a source's own text: such a source compiles to
 # different code per platform, so each build's pass analyses it.
@@ -38,6 +43,9 @@ PLATFORM_TEST = re.compile(
     rb"__linux__|__unix__|_MSC_VER|__i386__|__x86_64__)\b",
     re.M,
 )
+# The checkout this script belongs to: its path is left out of the keys.
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+PRUNE_DAYS = 30
 FINDING = re.compile(r"(warning|error):")
 COLOUR = re.compile(r"\x1b\[[0-9;]*m")
 
@@ -99,6 +107,23 @@ class Hashes:
         return digest
 
 
+def portable(text):
+    """TEXT with the checkout's root replaced by a name no path has."""
+    return text.replace(ROOT, "\0root")
+
+
+def prune(cache):
+    """Removes the results no run has used for PRUNE_DAYS."""
+    horizon = time.time() - PRUNE_DAYS * 86400
+    for name in os.listdir(cache):
+        path = os.path.join(cache, name)
+        try:
+            if os.path.getmtime(path) < horizon:
+                os.remove(path)
+        except OSError:
+            pass
+
+
 def unit_key(entry, common, hashes):
     """The cache key of one unit, or None when its dependencies cannot be listed."""
     try:
@@ -108,13 +133,14 @@ def unit_key(entry, common, hashes):
         return None
     # "target: dep dep \" over continued lines; the first word is the rule's target.
     words = listed.replace("\\\n", " ").split()
+    # In the order of their portable names: the checkout's place must not change the key.
     deps = sorted({os.path.normpath(os.path.join(entry["directory"], w))
-                   for w in words[1:] if not w.endswith(":")})
+                   for w in words[1:] if not w.endswith(":")}, key=portable)
     h = hashlib.sha256(common)
-    h.update(json.dumps([entry["directory"], entry["file"], arguments(entry)]).encode())
+    h.update(portable(json.dumps([entry["directory"], entry["file"], arguments(entry)])).encode())
     try:
         for dep in deps:
-            h.update(f"\0{dep}\0{hashes.of(dep)}".encode())
+            h.update(f"\0{portable(dep)}\0{hashes.of(dep)}".encode())
     except OSError:
         return None
     return h.hexdigest()
@@ -154,15 +180,16 @@ def main():
             candidate = os.path.join(folder, ".clang-tidy")
             if os.path.isfile(candidate):
                 with open(candidate, "rb") as f:
-                    config += candidate.encode() + b"\0" + f.read()
+                    config += portable(candidate).encode() + b"\0" + f.read()
             parent = os.path.dirname(folder)
             if parent == folder:
                 break
             folder = parent
-    common = b"\0".join([version, hashlib.sha256(config).digest(), opts.header_filter.encode(),
-                         json.dumps(opts.tidy_args).encode()])
+    common = b"\0".join([version, hashlib.sha256(config).digest(), portable(opts.header_filter).encode(),
+                         portable(json.dumps(opts.tidy_args)).encode()])
     hashes = Hashes()
     os.makedirs(opts.cache, exist_ok=True)
+    prune(opts.cache)
     # clang-tidy analyses a source once for each entry the database has for it: a source two
     # targets compile would be analysed twice. Its own database has the one entry the key
     # was made from.
@@ -176,14 +203,21 @@ def main():
         key = unit_key(entry, common, hashes)
         marker = key and os.path.join(opts.cache, key)
         if marker and os.path.exists(marker):
+            try:
+                os.utime(marker)
+            except OSError:
+                pass
             return file, True, 0, ""
         run = subprocess.run(["clang-tidy", "-p", database, "-quiet",
                               f"-header-filter={opts.header_filter}", *opts.tidy_args, file],
                              capture_output=True)
         text = COLOUR.sub("", (run.stdout + run.stderr).decode(errors="replace"))
         if run.returncode == 0 and marker:
-            with open(marker, "w", encoding="utf-8") as f:
-                f.write(file + "\n")
+            # Whole or not at all: another checkout's run may be reading the same folder.
+            partial = f"{marker}.{os.getpid()}.{threading.get_ident()}"
+            with open(partial, "w", encoding="utf-8") as f:
+                f.write(os.path.relpath(file, ROOT) + "\n")
+            os.replace(partial, marker)
         return file, False, run.returncode, text
 
     failed = cached = 0

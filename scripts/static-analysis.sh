@@ -11,9 +11,12 @@
 # does not: the sources it does not compile, and the shared ones whose own text tests the
 # platform (scripts/clang-tidy-cached.py). Shared headers are analysed through the sources
 # of either pass that include them.
-# Both tools keep results under build/ (clang-tidy: build/analysis-cache, keyed by the
-# contents of all a unit reads; cppcheck: BUILD_DIR/cppcheck), so a second run analyses only
-# what changed; a clean clone analyses everything.
+# Both tools keep results, so a second run analyses only what changed. clang-tidy's clean
+# results, keyed by the contents of all a unit reads (never by paths or times), are the user's
+# and outlive the checkout: $FWUPGRADE_CACHE_DIR/clang-tidy, by default
+# ${XDG_CACHE_HOME:-~/.cache}/fwupgrade/clang-tidy, so a fresh clone of a change analyses only
+# the units the change reaches; on a new machine everything is analysed. cppcheck's are the
+# build's (BUILD_DIR/cppcheck).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/linux}
@@ -76,10 +79,11 @@ case $triple in
     ;;
 esac
 rc=0
+cache=${FWUPGRADE_CACHE_DIR:-${XDG_CACHE_HOME:-${HOME:?}/.cache}/fwupgrade}
 
 echo "== clang-tidy ($triple)"
 if ! python3 scripts/clang-tidy-cached.py --build "$build" --scope "$scope" --header-filter "$headers" \
-        --cache build/analysis-cache --jobs "$(nproc)" --log "$build/clang-tidy.log" "${beyond[@]}" \
+        --cache "$cache/clang-tidy" --jobs "$(nproc)" --log "$build/clang-tidy.log" "${beyond[@]}" \
         -- "${tidy_args[@]}"; then
     rc=1
 fi

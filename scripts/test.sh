@@ -11,6 +11,9 @@
 #   FWUPGRADE_WIN_TESTS  auto | win32 | win64: where the Windows tests run (default auto:
 #                        win32 when this machine can start Wine's 32-bit loader, else the
 #                        64-bit build of the same code under 64-bit Wine)
+#   FWUPGRADE_CACHE_DIR  results that outlive the checkout, keyed by content (default
+#                        ${XDG_CACHE_HOME:-~/.cache}/fwupgrade): clang-tidy's clean results
+#                        (scripts/static-analysis.sh); remove it to analyse everything again
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
