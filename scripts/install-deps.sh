@@ -22,6 +22,8 @@ packages=(
 )
 [ "$profile" = run ] || packages+=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev tmux
+  # Every build compiles through it where it is installed (cmake/Ccache.cmake).
+  ccache
   g++-mingw-w64-i686-posix mingw-w64-i686-dev
   wine wine32:i386 wine64 xvfb imagemagick
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev

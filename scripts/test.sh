@@ -13,7 +13,9 @@
 #                        64-bit build of the same code under 64-bit Wine)
 #   FWUPGRADE_CACHE_DIR  results that outlive the checkout, keyed by content (default
 #                        ${XDG_CACHE_HOME:-~/.cache}/fwupgrade): clang-tidy's clean results
-#                        (scripts/static-analysis.sh); remove it to analyse everything again
+#                        (scripts/static-analysis.sh); remove it to analyse everything again.
+#                        The builds' compiled results are ccache's, in its own folder
+#                        (cmake/Ccache.cmake; `ccache -C` to compile everything again)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -102,12 +104,13 @@ step_static() {
     return "$rc"
 }
 # A preset configured (never built) into a folder of its own, build/analysis/<preset>, unit
-# by unit and without precompiled headers whatever the preset builds, and analysed by
+# by unit, without precompiled headers and compiling directly (not through ccache: clang-tidy
+# reads the compile commands) whatever the preset builds, and analysed by
 # scripts/static-analysis.sh: its compile database names each real source as a unit alone.
 static_analysis() {
     local dir=build/analysis/$1
     cmake --preset "$1" -B "$dir" -DCMAKE_UNITY_BUILD=OFF -DCMAKE_DISABLE_PRECOMPILE_HEADERS=ON \
-        >/dev/null && bash scripts/static-analysis.sh "$dir" "${@:2}"
+        -DFWUPGRADE_CCACHE=OFF >/dev/null && bash scripts/static-analysis.sh "$dir" "${@:2}"
 }
 # The Ansible collection (tests/ansible/run.sh): ansible-lint and validate-modules, then its
 # playbooks against the linux build's fwupgrade on emulated drives, four hosts over SSH (an

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/TestTree.h"
 #include "tests/fuzz/FuzzTargets.h"
 
 namespace fuzz {
@@ -35,7 +36,7 @@ class Replay : public ::testing::TestWithParam<NamedTarget> {};
 
 TEST_P(Replay, EverySeedAndEveryRegressionPasses) {
     const NamedTarget target = GetParam();
-    const std::filesystem::path root(FUZZ_DATA_DIR);
+    const std::filesystem::path root = fwtest::TestTree() / "fuzz";
     const auto seeds = FilesIn(root / "corpus" / target.name);
     EXPECT_FALSE(seeds.empty()) << "a target without seeds starts from nothing";
     auto inputs = seeds;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/ScratchFolder.h"
+#include "tests/TestTree.h"
 #include "zurvax/Transport.h"
 #include "zurvax/Zurvax.h"
 #include "zurvax/ZurvaxApi.h"
@@ -52,7 +53,7 @@ inline std::vector<std::string> ReadLines(const std::filesystem::path& path) {
 }
 
 inline std::string DataFile(const char* name) {
-    return std::string(ZURVAX_TEST_DATA_DIR) + "/" + name;
+    return (fwtest::TestTree() / "data" / "emulation" / name).string();
 }
 
 inline std::string Hex(std::uint32_t value) {
