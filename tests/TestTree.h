@@ -21,4 +21,4 @@ inline std::filesystem::path TestTree() {
     return folder;
 }
 
-}  // namespace fwtest
+} // namespace fwtest
