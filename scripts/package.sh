@@ -60,6 +60,12 @@ if [[ " $packages " == *" deb "* ]]; then
     tar --null -T - --ignore-failed-read -cf - | tar -xf - -C "$stage/fwupgrade-$version"
   [ -f "$stage/fwupgrade-$version/debian/rules" ] || { echo "package: copying the tree failed" >&2; exit 1; }
   debian_changelog >"$stage/fwupgrade-$version/debian/changelog"
+  # debhelper gives the build a HOME of its own, where ccache (cmake/Ccache.cmake) would
+  # start an empty cache every time: it keeps the caller's.
+  if command -v ccache >/dev/null; then
+    CCACHE_DIR=${CCACHE_DIR:-$(ccache -k cache_dir)}
+    export CCACHE_DIR
+  fi
   # No debug symbols package: dist/ never ships one, and making it (dwz, then xz over 8 MB)
   # is one process's work for nothing.
   (cd "$stage/fwupgrade-$version" &&
