@@ -9,7 +9,7 @@
 #  - the absolute paths CMake writes into the unity files, and __FILE__ in assert() and
 #    GoogleTest, are mapped to relative ones (-ffile-prefix-map); so is the debug information,
 #    whose files are then named from the checkout's root (run gdb there);
-#  - test data is found at run time (tests/CMakeLists.txt sets FWUPGRADE_TEST_DATA), never
+#  - test data is found at run time (tests/CMakeLists.txt sets FWUPGRADE_TESTS_DIR), never
 #    compiled in.
 # Precompiled headers need ccache told that their defines and time macros do not matter,
 # and clang told not to record the headers' times in them (a header checked out later would
