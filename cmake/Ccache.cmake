@@ -2,7 +2,8 @@
 # fresh clone, or a checkout at another path, compiles only the units a change reaches: its
 # results are keyed by content and live in ccache's own folder (~/.cache/ccache, or
 # $CCACHE_DIR; `ccache -C` empties it). FWUPGRADE_CCACHE=OFF compiles directly; the static
-# step's analysis builds do, since clang-tidy reads their compile commands.
+# step's analysis builds do: the prefix map below would enter their compile commands, which
+# clang-tidy compiles with and keys its cached results by.
 #
 # For results to serve another checkout, nothing a unit is compiled from may name this one:
 #  - the checkout's own paths on the command line become relative (base_dir);

@@ -104,8 +104,8 @@ step_static() {
     return "$rc"
 }
 # A preset configured (never built) into a folder of its own, build/analysis/<preset>, unit
-# by unit, without precompiled headers and compiling directly (not through ccache: clang-tidy
-# reads the compile commands) whatever the preset builds, and analysed by
+# by unit, without precompiled headers and without ccache's options (clang-tidy compiles with
+# the compile commands and keys its results by them) whatever the preset builds, and analysed by
 # scripts/static-analysis.sh: its compile database names each real source as a unit alone.
 static_analysis() {
     local dir=build/analysis/$1
