@@ -79,7 +79,8 @@ case $triple in
     ;;
 esac
 rc=0
-cache=${FWUPGRADE_CACHE_DIR:-${XDG_CACHE_HOME:-${HOME:?}/.cache}/fwupgrade}
+. scripts/cache-dir.sh
+cache=$(fwupgrade_cache_dir) || exit 2
 
 echo "== clang-tidy ($triple)"
 if ! python3 scripts/clang-tidy-cached.py --build "$build" --scope "$scope" --header-filter "$headers" \

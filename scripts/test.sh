@@ -12,8 +12,9 @@
 #                        win32 when this machine can start Wine's 32-bit loader, else the
 #                        64-bit build of the same code under 64-bit Wine)
 #   FWUPGRADE_CACHE_DIR  results that outlive the checkout, keyed by content (default
-#                        ${XDG_CACHE_HOME:-~/.cache}/fwupgrade): clang-tidy's clean results
-#                        (scripts/static-analysis.sh); remove it to analyse everything again.
+#                        ${XDG_CACHE_HOME:-~/.cache}/fwupgrade; scripts/cache-dir.sh):
+#                        clang-tidy's clean results, the qemu tests' kernel package and the
+#                        guest's Wine prefix; remove it to make them all again.
 #                        The builds' compiled results are ccache's, in its own folder
 #                        (cmake/Ccache.cmake; `ccache -C` to compile everything again)
 set -euo pipefail
@@ -194,8 +195,7 @@ win32_kernel_run() {
     # The drives' handler is a Linux program (statically linked, as tests/tcmu runs it).
     if [ ! -f build/linux/CMakeCache.txt ]; then cmake --preset linux >/dev/null || return; fi
     cmake --build --preset linux --target fwupgrade-tcmu || return
-    bash tests/win32-kernel/run-vm.sh build/win32/bin "$handler" build/win32/win32-kernel \
-        build/linux/kernel/kernel-cache
+    bash tests/win32-kernel/run-vm.sh build/win32/bin "$handler" build/win32/win32-kernel
 }
 win32_kernel_count() {
     case "$1" in

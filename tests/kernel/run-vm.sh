@@ -7,15 +7,15 @@
 # Usage: run-vm.sh <kernel test program> <work folder> <udev rule>
 # The udev rule (the one the packages install) is applied by Debian's own udevd, copied into
 # the initramfs with its libraries, after a scsi_debug disk joins the drive.
-# The kernel package is downloaded once (apt-get download, never installed) into
-# <work folder>/kernel-cache. Needs qemu-system-x86, busybox-static and cpio.
+# The kernel package is downloaded once (apt-get download, never installed) into the user's
+# cache (kernel_cache_dir in tests/vm/kernel-initramfs.sh). Needs qemu-system-x86,
+# busybox-static and cpio.
 # FWUPGRADE_KERNEL_VM_TIMEOUT: seconds one VM run may take (default 240).
 set -euo pipefail
 
 program=$(realpath "$1")
 work=$(realpath -m "$2")
 rule=$(realpath "$3")
-cache=$work/kernel-cache
 vm_timeout=${FWUPGRADE_KERNEL_VM_TIMEOUT:-240}
 
 # Module load order: every module after those it needs.
@@ -47,7 +47,7 @@ file_type=$(od -An -c -N4 "$program" | tr -d ' ')
 
 . "$(dirname "$0")/../vm/kernel-initramfs.sh"
 # st is loaded last, by the init script, once the scenarios without it have run.
-prepare_kernel_initramfs "kernel test" "$cache" "$work" "${modules[@]}" st || exit 1
+prepare_kernel_initramfs "kernel test" "" "$work" "${modules[@]}" st || exit 1
 # Without its debug information the program packs and unpacks several times faster.
 strip -o "$root/ktest" "$program" 2>/dev/null || cp "$program" "$root/ktest"
 printf 'root:x:0:0:root:/:/bin/sh\nnobody:x:65534:65534:nobody:/tmp:/bin/sh\n' >"$root/etc/passwd"

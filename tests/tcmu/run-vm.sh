@@ -9,15 +9,15 @@
 #
 # Usage: run-vm.sh <fwupgrade-tcmu> <test program> <work folder> [<kernel cache folder>]
 # The kernel package is downloaded once (apt-get download, never installed) into the cache
-# folder (default <work folder>/kernel-cache). Needs qemu-system-x86, busybox-static, cpio,
-# sg3-utils.
+# folder (default the user's: kernel_cache_dir in tests/vm/kernel-initramfs.sh). Needs
+# qemu-system-x86, busybox-static, cpio, sg3-utils.
 # FWUPGRADE_TCMU_VM_TIMEOUT: seconds the VM may take (default 150).
 set -euo pipefail
 
 handler=$(realpath "$1")
 program=$(realpath "$2")
 work=$(realpath -m "$3")
-cache=$(realpath -m "${4:-$work/kernel-cache}")
+cache=${4:+$(realpath -m "$4")}
 vm_timeout=${FWUPGRADE_TCMU_VM_TIMEOUT:-150}
 
 # Module load order: every module after those it needs.

@@ -3,18 +3,26 @@
 #
 # prepare_kernel_initramfs NAME CACHE WORK MODULE...
 #   NAME   the test's name, for messages
-#   CACHE  download cache of kernel packages (shared between tests)
+#   CACHE  download cache of kernel packages, shared between tests and checkouts; empty:
+#          the user's, kernel_cache_dir
 #   WORK   the test's own folder: the unpacked tree and the initramfs root go there
 # Sets: kernel (the kernel image), root (initramfs root with bin/busybox, the modules
 # decompressed in lib/modules/<name>.ko, and empty dev proc sys tmp etc), deb (the package).
 # The kernel package is the one linux-image-amd64 points at now (apt-get download, never
 # installed); when the package lists cannot tell or the archive moved on, the newest one
 # already in the cache serves.
-prepare_kernel_initramfs() {
-  local name=$1 cache=$2 work=$3
-  shift 3
-  local modules=("$@") package tree stamp patterns m found
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/cache-dir.sh"
 
+# kernel_cache_dir: where the kernel package and what the qemu tests make once are kept,
+# beside the user's other results (scripts/cache-dir.sh), so a fresh clone downloads nothing.
+kernel_cache_dir() { local c; c=$(fwupgrade_cache_dir) && printf '%s/kernel\n' "$c"; }
+
+prepare_kernel_initramfs() {
+  local name=$1 cache=${2:-} work=$3
+  shift 3
+  local modules=("$@") package tree stamp patterns m found fetched
+
+  if [ -z "$cache" ]; then cache=$(kernel_cache_dir) || return 1; fi
   mkdir -p "$cache" "$work"
   package=$(apt-cache depends linux-image-amd64 2>/dev/null |
     sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | head -n1 || true)
@@ -26,8 +34,15 @@ prepare_kernel_initramfs() {
   deb=$(find "$cache" -maxdepth 1 -name "${package}_*_amd64.deb" | sort -V | tail -n1)
   if [ -z "$deb" ]; then
     echo "$name: downloading $package into $cache"
-    (cd "$cache" && apt-get download -q "$package" 2>&1 | grep -v '^W: Download is performed unsandboxed' || true)
-    deb=$(find "$cache" -maxdepth 1 -name "${package}_*_amd64.deb" | sort -V | tail -n1)
+    # Into a folder of its own, then renamed: another checkout's test may be reading the cache.
+    fetched=$(mktemp -d "$cache/.download.XXXXXX") || return 1
+    (cd "$fetched" && apt-get download -q "$package" 2>&1 | grep -v '^W: Download is performed unsandboxed' || true)
+    deb=$(find "$fetched" -maxdepth 1 -name "${package}_*_amd64.deb" | sort -V | tail -n1)
+    if [ -n "$deb" ]; then
+      mv -f "$deb" "$cache/"
+      deb=$cache/$(basename "$deb")
+    fi
+    rm -rf "$fetched"
   fi
   if [ -z "$deb" ]; then
     deb=$(find "$cache" -maxdepth 1 -name 'linux-image-*-amd64_*.deb' | sort -V | tail -n1)

@@ -17,11 +17,13 @@
 #                  [<kernel cache folder>]
 # Exit status 77, with a line saying why, where this machine has no qemu or no 32-bit Wine
 # (the guest kernel, not this machine's, has to start Wine's 32-bit loader).
-# Wine's first start in a fresh prefix (wineboot) takes seconds here and over a minute under
-# the guest's software emulation: the prefix is made here, before the boot, and kept in the
-# cache folder, one per Wine version, its copies of Wine's own DLLs replaced by links to
-# them; the guest and later runs start from it. Where this machine cannot start Wine's 32-bit
-# loader the guest makes it, and a passing run keeps that one.
+# Wine's first start in a fresh prefix (wineboot) takes seconds here and minutes under the
+# guest's software emulation: the prefix is made here, before the boot, and kept in the
+# cache folder (default the user's, beside the kernel package: kernel_cache_dir in
+# tests/vm/kernel-initramfs.sh), one per Wine version, its copies of Wine's own DLLs replaced
+# by links to them; the guest and later runs, from any checkout, start from it. Where this
+# machine cannot start Wine's 32-bit loader the guest makes it, and a passing run keeps that
+# one.
 # FWUPGRADE_WIN32_KERNEL_VM_TIMEOUT: seconds the VM may take (default 225, so that the whole
 # test stays within four minutes; 420 more when the guest has to make the prefix, which on
 # a slow machine, beside the Windows suites' build (scripts/test.sh), takes three minutes of
@@ -36,7 +38,7 @@ fail() { echo "$name: $*" >&2; exit 1; }
 bin=$(realpath "$1")
 handler=$(realpath "$2")
 work=$(realpath -m "$3")
-cache=$(realpath -m "${4:-$work/kernel-cache}")
+cache=${4:+$(realpath -m "$4")}
 vm_timeout=${FWUPGRADE_WIN32_KERNEL_VM_TIMEOUT:-}
 here=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
 
@@ -51,6 +53,8 @@ for file in "$bin/fwupgrade.exe" "$bin/ZURVAX.dll"; do
   [ -f "$file" ] || fail "no $file"
 done
 [ -x "$handler" ] || fail "no program at $handler"
+. "$here/../vm/kernel-initramfs.sh"
+[ -n "$cache" ] || cache=$(kernel_cache_dir) || exit 1
 wine_version=$(dpkg-query -W -f='${Version}' wine32:i386 2>/dev/null || echo unknown)
 prefix_cache=$cache/wine32-prefix-$wine_version.tar
 
@@ -61,7 +65,6 @@ modules=(scsi_common scsi_mod sg st crct10dif_common crct10dif_generic crc-t10di
          netfs fscache 9pnet virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev
          virtio_pci 9pnet_virtio 9p)
 
-. "$here/../vm/kernel-initramfs.sh"
 prepare_kernel_initramfs "$name" "$cache" "$work" "${modules[@]}" || exit 1
 out=$work/out
 rm -rf "$out"
@@ -86,6 +89,11 @@ for f in $2/drive_c/windows/system32/*; do
 done
 LINKS
 }
+# keep_prefix TAR: TAR becomes this Wine version's kept prefix; other versions' go.
+keep_prefix() {
+  keep_in_cache "$1" "$prefix_cache" || return
+  find "$cache" -maxdepth 1 -name 'wine32-prefix-*.tar' ! -name "${prefix_cache##*/}" -delete
+}
 # The prefix made here with the environment the guest gives Wine, packed as the guest packs
 # the one it makes; the registry is written out as the server ends.
 make_prefix_here() {
@@ -98,9 +106,7 @@ make_prefix_here() {
     "${wine[@]}" /usr/lib/wine/wineserver -w &&
     sh -c "$(link_builtin_dlls "" "$w/prefix")" &&
     tar -C "$w" -cf "$w/prefix.tar" prefix || return
-  mkdir -p "$cache"
-  rm -f "$cache"/wine32-prefix-*.tar
-  mv "$w/prefix.tar" "$prefix_cache"
+  keep_prefix "$w/prefix.tar" || return
   rm -rf "$w"
 }
 if [ ! -f "$prefix_cache" ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
@@ -261,8 +267,7 @@ booted=0
 boot_and_check "$name" WINK drive1-nodes drive2-nodes prefix || booted=$?
 # A prefix the guest finished writing serves the next run, whatever became of this one.
 if [ -f "$out/prefix.tar" ] && grep -q '^WINK INFO prefix kept' "$work/serial.log.txt"; then
-  rm -f "$cache"/wine32-prefix-*.tar
-  mv "$out/prefix.tar" "$prefix_cache"
+  keep_prefix "$out/prefix.tar" &&
   echo "$name: Wine's prefix kept in $prefix_cache for the next run"
 fi
 python3 "$here/check.py" "$out" "$root/files" || exit 1
