@@ -5,14 +5,13 @@
 #   sg_io WRITE BUFFER 8K: ours <n> ns, sg_write_buffer <n> ns, ratio <r> (target <= 1.0)
 # and exits non-zero when the run did not produce them.
 #
-# Usage: run-vm-bench.sh <sg bench program> <work folder> [<kernel package cache>]
+# Usage: run-vm-bench.sh <sg bench program> <work folder>
 # Needs what the kernel test needs, and sg3-utils (scripts/install-deps.sh installs both).
 # FWUPGRADE_KERNEL_VM_TIMEOUT: seconds the VM run may take (default 240).
 set -euo pipefail
 
 program=$(realpath "$1")
 work=$(realpath -m "$2")
-cache=${3:+$(realpath -m "$3")}
 vm_timeout=${FWUPGRADE_KERNEL_VM_TIMEOUT:-240}
 modules=(scsi_common scsi_mod sg crct10dif_common crct10dif_generic crc-t10dif scsi_debug)
 
@@ -23,7 +22,7 @@ done
 [ -x "$program" ] || fail "no benchmark program at $program"
 
 . "$(dirname "$0")/../tests/vm/kernel-initramfs.sh"
-prepare_kernel_initramfs "sg bench" "$cache" "$work" "${modules[@]}" >&2 || exit 1
+prepare_kernel_initramfs "sg bench" "$work" "${modules[@]}" >&2 || exit 1
 strip -o "$root/sg-bench" "$program" 2>/dev/null || cp "$program" "$root/sg-bench"
 
 # sg_write_buffer as Debian ships it: the program with its shared libraries and loader, each

@@ -16,7 +16,7 @@
 # and clang told not to record the headers' times in them (a header checked out later would
 # otherwise make a cached one unusable). Even so clang's serve no other checkout: clang takes
 # the header by absolute path inside -Xclang arguments, which base_dir leaves alone, so
-# tests/CMakeLists.txt leaves them out of clang builds through ccache (FWUPGRADE_CCACHE_USED).
+# tests/CMakeLists.txt leaves them out of clang builds through ccache.
 option(FWUPGRADE_CCACHE "Compile through ccache when it is installed" ON)
 if(FWUPGRADE_CCACHE)
   find_program(FWUPGRADE_CCACHE_PROGRAM ccache)
@@ -25,7 +25,6 @@ if(FWUPGRADE_CCACHE)
         ${FWUPGRADE_CCACHE_PROGRAM})
     set(CMAKE_C_COMPILER_LAUNCHER ${_launcher})
     set(CMAKE_CXX_COMPILER_LAUNCHER ${_launcher})
-    set(FWUPGRADE_CCACHE_USED ON)
     # C and C++ only: the resource compiler takes no such options.
     add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=>")
     if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")

@@ -47,7 +47,7 @@ file_type=$(od -An -c -N4 "$program" | tr -d ' ')
 
 . "$(dirname "$0")/../vm/kernel-initramfs.sh"
 # st is loaded last, by the init script, once the scenarios without it have run.
-prepare_kernel_initramfs "kernel test" "" "$work" "${modules[@]}" st || exit 1
+prepare_kernel_initramfs "kernel test" "$work" "${modules[@]}" st || exit 1
 # Without its debug information the program packs and unpacks several times faster.
 strip -o "$root/ktest" "$program" 2>/dev/null || cp "$program" "$root/ktest"
 printf 'root:x:0:0:root:/:/bin/sh\nnobody:x:65534:65534:nobody:/tmp:/bin/sh\n' >"$root/etc/passwd"

@@ -7,17 +7,16 @@
 # of its own, reads the drive's serial number there. Passes only when every expected
 # "TCMU PASS" line came out on the serial console.
 #
-# Usage: run-vm.sh <fwupgrade-tcmu> <test program> <work folder> [<kernel cache folder>]
-# The kernel package is downloaded once (apt-get download, never installed) into the cache
-# folder (default the user's: kernel_cache_dir in tests/vm/kernel-initramfs.sh). Needs
-# qemu-system-x86, busybox-static, cpio, sg3-utils.
+# Usage: run-vm.sh <fwupgrade-tcmu> <test program> <work folder>
+# The kernel package is downloaded once (apt-get download, never installed) into the user's
+# cache (kernel_cache_dir in tests/vm/kernel-initramfs.sh). Needs qemu-system-x86,
+# busybox-static, cpio, sg3-utils.
 # FWUPGRADE_TCMU_VM_TIMEOUT: seconds the VM may take (default 150).
 set -euo pipefail
 
 handler=$(realpath "$1")
 program=$(realpath "$2")
 work=$(realpath -m "$3")
-cache=${4:+$(realpath -m "$4")}
 vm_timeout=${FWUPGRADE_TCMU_VM_TIMEOUT:-150}
 
 # Module load order: every module after those it needs.
@@ -48,7 +47,7 @@ for binary in "$handler" "$program"; do
 done
 
 . "$(dirname "$0")/../vm/kernel-initramfs.sh"
-prepare_kernel_initramfs "tcmu test" "$cache" "$work" "${modules[@]}" || exit 1
+prepare_kernel_initramfs "tcmu test" "$work" "${modules[@]}" || exit 1
 cp "$handler" "$root/fwupgrade-tcmu"
 cp "$program" "$root/tcmu-test"
 # sg_vpd as Debian ships it: the program with its shared libraries and loader, each where the

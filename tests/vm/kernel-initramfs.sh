@@ -1,11 +1,10 @@
 # Sourced by the qemu tests (tests/kernel, tests/tcmu): Debian's own kernel and a busybox
 # initramfs holding the modules a test loads.
 #
-# prepare_kernel_initramfs NAME CACHE WORK MODULE...
+# prepare_kernel_initramfs NAME WORK MODULE...
 #   NAME   the test's name, for messages
-#   CACHE  download cache of kernel packages, shared between tests and checkouts; empty:
-#          the user's, kernel_cache_dir
 #   WORK   the test's own folder: the unpacked tree and the initramfs root go there
+# The kernel package is kept in kernel_cache_dir, shared between tests and checkouts.
 # Sets: kernel (the kernel image), root (initramfs root with bin/busybox, the modules
 # decompressed in lib/modules/<name>.ko, and empty dev proc sys tmp etc), deb (the package).
 # The kernel package is the one linux-image-amd64 points at now (apt-get download, never
@@ -18,11 +17,11 @@
 kernel_cache_dir() { local c; c=$(fwupgrade_cache_dir) && printf '%s/kernel\n' "$c"; }
 
 prepare_kernel_initramfs() {
-  local name=$1 cache=${2:-} work=$3
-  shift 3
+  local name=$1 work=$2 cache
+  shift 2
   local modules=("$@") package tree stamp patterns m found fetched
 
-  if [ -z "$cache" ]; then cache=$(kernel_cache_dir) || return 1; fi
+  cache=$(kernel_cache_dir) || return 1
   mkdir -p "$cache" "$work"
   package=$(apt-cache depends linux-image-amd64 2>/dev/null |
     sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | head -n1 || true)

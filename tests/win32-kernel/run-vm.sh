@@ -14,16 +14,14 @@
 # decides. Passes only when every check passed.
 #
 # Usage: run-vm.sh <folder with fwupgrade.exe and ZURVAX.dll> <fwupgrade-tcmu> <work folder>
-#                  [<kernel cache folder>]
 # Exit status 77, with a line saying why, where this machine has no qemu or no 32-bit Wine
 # (the guest kernel, not this machine's, has to start Wine's 32-bit loader).
 # Wine's first start in a fresh prefix (wineboot) takes seconds here and minutes under the
 # guest's software emulation: the prefix is made here, before the boot, and kept in the
-# cache folder (default the user's, beside the kernel package: kernel_cache_dir in
-# tests/vm/kernel-initramfs.sh), one per Wine version, its copies of Wine's own DLLs replaced
-# by links to them; the guest and later runs, from any checkout, start from it. Where this
-# machine cannot start Wine's 32-bit loader the guest makes it, and a passing run keeps that
-# one.
+# user's cache beside the kernel package (kernel_cache_dir in tests/vm/kernel-initramfs.sh),
+# one per Wine version, its copies of Wine's own DLLs replaced by links to them; the guest
+# and later runs, from any checkout, start from it. Where this machine cannot start Wine's
+# 32-bit loader the guest makes it, and a passing run keeps that one.
 # FWUPGRADE_WIN32_KERNEL_VM_TIMEOUT: seconds the VM may take (default 225, so that the whole
 # test stays within four minutes; 420 more when the guest has to make the prefix, which on
 # a slow machine, beside the Windows suites' build (scripts/test.sh), takes three minutes of
@@ -34,11 +32,10 @@ name="win32 kernel test"
 skip() { echo "$name: SKIPPED: $*"; exit 77; }
 fail() { echo "$name: $*" >&2; exit 1; }
 
-[ $# -ge 3 ] || fail "usage: run-vm.sh <exe folder> <fwupgrade-tcmu> <work folder> [<kernel cache>]"
+[ $# -ge 3 ] || fail "usage: run-vm.sh <exe folder> <fwupgrade-tcmu> <work folder>"
 bin=$(realpath "$1")
 handler=$(realpath "$2")
 work=$(realpath -m "$3")
-cache=${4:+$(realpath -m "$4")}
 vm_timeout=${FWUPGRADE_WIN32_KERNEL_VM_TIMEOUT:-}
 here=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
 
@@ -54,7 +51,7 @@ for file in "$bin/fwupgrade.exe" "$bin/ZURVAX.dll"; do
 done
 [ -x "$handler" ] || fail "no program at $handler"
 . "$here/../vm/kernel-initramfs.sh"
-[ -n "$cache" ] || cache=$(kernel_cache_dir) || exit 1
+cache=$(kernel_cache_dir) || exit 1
 wine_version=$(dpkg-query -W -f='${Version}' wine32:i386 2>/dev/null || echo unknown)
 prefix_cache=$cache/wine32-prefix-$wine_version.tar
 
@@ -65,7 +62,7 @@ modules=(scsi_common scsi_mod sg st crct10dif_common crct10dif_generic crc-t10di
          netfs fscache 9pnet virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev
          virtio_pci 9pnet_virtio 9p)
 
-prepare_kernel_initramfs "$name" "$cache" "$work" "${modules[@]}" || exit 1
+prepare_kernel_initramfs "$name" "$work" "${modules[@]}" || exit 1
 out=$work/out
 rm -rf "$out"
 mkdir -p "$out" "$root/files"
