@@ -86,6 +86,9 @@ prepare_kernel_initramfs() {
 #   arguments in the array vm_qemu_args) and reads the serial console. Passes (returns 0)
 #   only when every "PREFIX PASS <marker>" line and "PREFIX DONE" came out, no
 #   "PREFIX FAIL" did, and the VM did not time out: qemu's exit status says nothing.
+#   Software emulation even where /dev/kvm exists: there a guest under KVM hung after
+#   "Booting from ROM" with every CPU model tried (host, max, qemu64), and qemu's kvm:tcg
+#   does not fall back from a hang.
 boot_and_check() {
   local name=$1 prefix=$2
   shift 2
